@@ -1,0 +1,104 @@
+// DeviceProvider's lifecycle: Init, RunFrame and Cleanup, step by step.
+#include "driver/device_provider.h"
+
+#include <hidapi.h>
+
+#include "driver/driver_log.h"
+#include "driver/driver_settings.h"
+#include "driver/host_interfaces.h"
+#include "driver/interface_versions.h"
+
+namespace zelvan {
+
+DeviceProvider::~DeviceProvider() = default;
+
+vr::EVRInitError DeviceProvider::Init(vr::IVRDriverContext *driver_context)
+{
+	const int host_result = InitHostInterfaces(driver_context);
+	if (host_result != vr::VRInitError_None)
+		return static_cast<vr::EVRInitError>(host_result);
+	AttachDriverLog(HostInterfaceCache().driver_log);
+	DriverLog("Zelvan Proximity driver initializing\n");
+
+	ReadSettings();
+	StartReader();
+	CreateControlPipe();
+	ReadInitialIpd();
+	LoadConfigEarly();
+
+	DriverLog("Zelvan Proximity driver initialized successfully\n");
+	return vr::VRInitError_None;
+}
+
+void DeviceProvider::RunFrame()
+{
+	SetupProximityComponent();
+	DecideModel();
+	SetupIpdSlider();
+	PollControlPipe();
+	DrainEvents();
+	PollIpdSlider();
+	UpdatePresence();
+}
+
+void DeviceProvider::Cleanup()
+{
+	PersistIpd();
+	DestroyControlPipe();
+	StopReader();
+	hid_exit();
+	DetachDriverLog();
+}
+
+const char *const *DeviceProvider::GetInterfaceVersions()
+{
+	return kInterfaceVersions;
+}
+
+bool DeviceProvider::ShouldBlockStandbyMode()
+{
+	return false;
+}
+
+void DeviceProvider::EnterStandby() {}
+
+void DeviceProvider::LeaveStandby() {}
+
+void DeviceProvider::ReadSettings()
+{
+	vr::IVRSettings &settings = *HostSettings();
+	const int32_t rate = ReadClampedSetting(settings, kReportRateMs);
+	const int32_t verbosity = ReadClampedSetting(settings, kLogVerbosity);
+	const int32_t window = ReadClampedSetting(settings, kMovingAvgLength);
+	log_verbose = verbosity > 0;
+	report_rate_ms = static_cast<uint32_t>(rate);
+	moving_avg_length = static_cast<uint32_t>(window);
+	DriverLog("Config: report_rate_ms=%d, log_verbosity=%d, moving_avg_length=%d\n", rate,
+	          verbosity, window);
+}
+
+void DeviceProvider::StartReader()
+{
+	if (hid_init() != 0) {
+		DriverLog("HID: hid_init() failed\n");
+		return;
+	}
+	// The sensor reader thread starts here.
+}
+
+// Later subsystems fill these steps in; their place in the sequence is fixed.
+void DeviceProvider::CreateControlPipe() {}
+void DeviceProvider::ReadInitialIpd() {}
+void DeviceProvider::LoadConfigEarly() {}
+void DeviceProvider::SetupProximityComponent() {}
+void DeviceProvider::DecideModel() {}
+void DeviceProvider::SetupIpdSlider() {}
+void DeviceProvider::PollControlPipe() {}
+void DeviceProvider::DrainEvents() {}
+void DeviceProvider::PollIpdSlider() {}
+void DeviceProvider::UpdatePresence() {}
+void DeviceProvider::PersistIpd() {}
+void DeviceProvider::DestroyControlPipe() {}
+void DeviceProvider::StopReader() {}
+
+} // namespace zelvan

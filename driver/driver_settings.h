@@ -1,0 +1,29 @@
+// The driver's settings in the runtime's store, read once at Init.
+#pragma once
+
+#include <cstdint>
+
+namespace vr {
+class IVRSettings;
+}
+
+namespace zelvan {
+
+inline constexpr const char *kSettingsSection = "driver_ZelvanProximity";
+
+struct IntSetting {
+	const char *key;
+	int32_t fallback; // used whenever the runtime reports any error
+	int32_t min;
+	int32_t max;
+};
+
+inline constexpr IntSetting kReportRateMs{"report_rate_ms", 200, 50, 5000};
+inline constexpr IntSetting kLogVerbosity{"log_verbosity", 0, 0, 1};
+inline constexpr IntSetting kMovingAvgLength{"moving_avg_length", 8, 1, 64};
+
+// Reads one integer setting of our section: the fallback on any settings
+// error, else the value clamped into [min, max].
+int32_t ReadClampedSetting(vr::IVRSettings &settings, const IntSetting &setting);
+
+} // namespace zelvan

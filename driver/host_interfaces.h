@@ -1,0 +1,43 @@
+// The process-wide cache of the runtime's interface pointers, with lazy
+// accessors, through which every subsystem reaches the runtime.
+#pragma once
+
+#include <openvr_driver.h>
+
+namespace zelvan {
+
+struct HostInterfaces {
+	vr::IVRSettings *settings = nullptr;
+	vr::IVRProperties *properties = nullptr;
+	vr::IVRServerDriverHost *server_driver_host = nullptr;
+	vr::IVRDriverLog *driver_log = nullptr;
+	vr::IVRDriverManager *driver_manager = nullptr;
+	vr::IVRResources *resources = nullptr;
+	vr::IVRDriverInput *driver_input = nullptr;
+	// Room for interfaces the driver never asks for.
+	vr::IVRWatchdogHost *watchdog_host = nullptr;
+	vr::IVRCompositorDriverHost *compositor_driver_host = nullptr;
+	vr::IVRIOBuffer *io_buffer = nullptr;
+	vr::IVRDriverSpatialAnchors *spatial_anchors = nullptr;
+};
+
+// First step of Init. Stores the context, clears the cache and asks for the
+// interfaces the driver cannot run without. Returns VRInitError_None or
+// VRInitError_Init_InterfaceNotFound.
+int InitHostInterfaces(vr::IVRDriverContext *context);
+
+// The context Init was given; kept until the library is unloaded.
+vr::IVRDriverContext *HostDriverContext();
+
+// Lazy accessors: a null member is requested again from the context on every
+// call until the runtime hands one out.
+vr::IVRSettings *HostSettings();
+vr::CVRPropertyHelpers *HostProperties();
+vr::IVRServerDriverHost *HostServerDriverHost();
+vr::IVRDriverLog *HostDriverLog();
+vr::IVRDriverInput *HostDriverInput();
+
+// The raw cache, for tests that check what Init has requested.
+const HostInterfaces &HostInterfaceCache();
+
+} // namespace zelvan

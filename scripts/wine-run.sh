@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine in a prefix of its own, so that runs do
+# not share a wineserver, named pipes or %LOCALAPPDATA%. A template prefix is
+# made once per machine (it takes several seconds) and copied for each run.
+set -euo pipefail
+
+wine=${ZELVAN_WINE:-}
+if [ -z "$wine" ]; then
+  for w in /usr/lib/wine/wine64 /usr/bin/wine64 /usr/bin/wine; do
+    if [ -x "$w" ]; then wine=$w; break; fi
+  done
+fi
+if [ -z "$wine" ]; then
+  echo "wine-run: no wine64 found (run scripts/bootstrap.sh)" >&2
+  exit 127
+fi
+wineserver=$(dirname "$wine")/wineserver
+[ -x "$wineserver" ] || wineserver=wineserver
+
+export WINEDEBUG=-all
+cache=${ZELVAN_WINE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zelvan-wine}
+template=$cache/template
+mkdir -p "$cache"
+(
+  flock 9
+  if [ ! -f "$template/.ready" ]; then
+    rm -rf "$template"
+    WINEPREFIX=$template "$wine" cmd /c exit >/dev/null 2>&1 || true
+    WINEPREFIX=$template "$wineserver" -w || true
+    touch "$template/.ready"
+  fi
+) 9>"$cache/.lock"
+
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/zelvan-wine.XXXXXX")
+cleanup() {
+  WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true
+  rm -rf "$prefix"
+}
+trap cleanup EXIT
+cp -a "$template/." "$prefix/"
+export WINEPREFIX=$prefix
+status=0
+"$wine" "$@" || status=$?
+exit $status

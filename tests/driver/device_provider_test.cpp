@@ -1,0 +1,112 @@
+// The provider's Init and Cleanup against an in-process runtime: interface
+// checks, settings clamping and the order of the lifecycle's log lines.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "driver/device_provider.h"
+#include "driver/host_interfaces.h"
+#include "tests/support/fake_runtime.h"
+
+namespace zelvan {
+namespace {
+
+bool Requested(const test::FakeRuntime &runtime, const char *version)
+{
+	return std::find(runtime.requested.begin(), runtime.requested.end(), version) != runtime.requested.end();
+}
+
+TEST(DeviceProviderInit, FailsWith105AndLogsNothingWhenARequiredInterfaceIsMissing)
+{
+	const char *required[] = {"IVRServerDriverHost_006", "IVRSettings_003", "IVRDriverLog_001",
+	                          "IVRDriverManager_001", "IVRResources_001"};
+	for (const char *missing : required) {
+		SCOPED_TRACE(missing);
+		test::FakeRuntime runtime;
+		runtime.withheld = {missing};
+		DeviceProvider provider;
+		EXPECT_EQ(provider.Init(&runtime), vr::VRInitError_Init_InterfaceNotFound);
+		EXPECT_TRUE(runtime.log.Lines().empty());
+		EXPECT_TRUE(runtime.settings.reads.empty()) << "no setting may be read";
+		EXPECT_TRUE(Requested(runtime, missing));
+	}
+}
+
+TEST(DeviceProviderInit, WithoutTheDriverManagerHasAlreadyAskedForPropertiesAndTheLog)
+{
+	test::FakeRuntime runtime;
+	runtime.withheld = {"IVRDriverManager_001"};
+	DeviceProvider provider;
+	EXPECT_EQ(provider.Init(&runtime), vr::VRInitError_Init_InterfaceNotFound);
+	EXPECT_TRUE(Requested(runtime, "IVRProperties_001"));
+	EXPECT_EQ(HostInterfaceCache().driver_log, &runtime.log);
+	EXPECT_FALSE(Requested(runtime, "IVRResources_001"));
+	EXPECT_TRUE(runtime.log.Lines().empty());
+}
+
+TEST(DeviceProviderInit, RunsWithoutTheOptionalPropertiesInterface)
+{
+	test::FakeRuntime runtime;
+	runtime.withheld = {"IVRProperties_001"};
+	DeviceProvider provider;
+	EXPECT_EQ(provider.Init(&runtime), vr::VRInitError_None);
+	provider.Cleanup();
+}
+
+TEST(DeviceProviderInit, ClampsEachSettingAndFallsBackToItsDefault)
+{
+	struct Case {
+		std::optional<double> rate, verbosity, window;
+		const char *line;
+	};
+	const Case cases[] = {
+		{{}, {}, {}, "Config: report_rate_ms=200, log_verbosity=0, moving_avg_length=8\n"},
+		{10, 0, 8, "Config: report_rate_ms=50, log_verbosity=0, moving_avg_length=8\n"},
+		{20000, 0, 8, "Config: report_rate_ms=5000, log_verbosity=0, moving_avg_length=8\n"},
+		{-3, 0, 8, "Config: report_rate_ms=50, log_verbosity=0, moving_avg_length=8\n"},
+		{50, 7, 0, "Config: report_rate_ms=50, log_verbosity=1, moving_avg_length=1\n"},
+		{5000, -1, 65, "Config: report_rate_ms=5000, log_verbosity=0, moving_avg_length=64\n"},
+		{333, 1, 64, "Config: report_rate_ms=333, log_verbosity=1, moving_avg_length=64\n"},
+		{{}, 1, {}, "Config: report_rate_ms=200, log_verbosity=1, moving_avg_length=8\n"},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.line);
+		test::FakeRuntime runtime;
+		auto set = [&](const char *key, std::optional<double> v) {
+			if (v)
+				runtime.settings.values[std::string("driver_ZelvanProximity/") + key] = *v;
+		};
+		set("report_rate_ms", c.rate);
+		set("log_verbosity", c.verbosity);
+		set("moving_avg_length", c.window);
+		DeviceProvider provider;
+		ASSERT_EQ(provider.Init(&runtime), vr::VRInitError_None);
+		const auto lines = runtime.log.Lines();
+		ASSERT_GE(lines.size(), 2u);
+		EXPECT_EQ(lines[1], c.line);
+		EXPECT_EQ(runtime.settings.reads, (std::vector<std::string>{"report_rate_ms", "log_verbosity", "moving_avg_length"}));
+		provider.Cleanup();
+	}
+}
+
+TEST(DeviceProviderLifecycle, FramesRunBetweenInitAndCleanupAndTheLogEndsWithCleanup)
+{
+	test::FakeRuntime runtime;
+	DeviceProvider provider;
+	ASSERT_EQ(provider.Init(&runtime), vr::VRInitError_None);
+	for (int i = 0; i < 5; ++i)
+		provider.RunFrame();
+	provider.Cleanup();
+	const auto lines = runtime.log.Lines();
+	ASSERT_GE(lines.size(), 3u);
+	EXPECT_EQ(lines.front(), "Zelvan Proximity driver initializing\n");
+	EXPECT_NE(std::find(lines.begin(), lines.end(), "Zelvan Proximity driver initialized successfully\n"), lines.end());
+	const size_t before = lines.size();
+	provider.RunFrame();
+	EXPECT_EQ(runtime.log.Lines().size(), before) << "nothing reaches the log after Cleanup";
+}
+
+} // namespace
+} // namespace zelvan

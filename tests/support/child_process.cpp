@@ -1,0 +1,28 @@
+// Platform-independent helpers over ChildProcess.
+#include "tests/support/child_process.h"
+
+namespace zelvan::test {
+
+RunResult RunProgram(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+                     std::chrono::milliseconds timeout)
+{
+	ChildProcess child;
+	RunResult result;
+	if (!child.Start(argv, env)) {
+		result.output = "could not start " + argv.at(0);
+		return result;
+	}
+	const std::optional<int> status = child.Wait(timeout);
+	if (!status)
+		child.Kill();
+	result.exit_code = status.value_or(-1);
+	result.output = child.Output();
+	return result;
+}
+
+std::string BinPath(const std::string &name)
+{
+	return ExecutableDir() + "/" + name;
+}
+
+} // namespace zelvan::test

@@ -1,0 +1,167 @@
+// ChildProcess on Windows: CreateProcessA with one pipe for stdout and stderr.
+#include "tests/support/child_process.h"
+
+#include <mutex>
+#include <thread>
+
+#include <windows.h>
+
+namespace zelvan::test {
+
+const char *const kExeSuffix = ".exe";
+
+struct ChildProcess::Impl {
+	HANDLE process = nullptr;
+	HANDLE out_read = nullptr;
+	std::thread reader;
+	std::mutex mutex;
+	std::string output;
+	std::optional<int> status;
+
+	void Drain()
+	{
+		char buffer[4096];
+		DWORD n = 0;
+		while (ReadFile(out_read, buffer, sizeof(buffer), &n, nullptr) && n > 0) {
+			std::lock_guard<std::mutex> lock(mutex);
+			output.append(buffer, n);
+		}
+	}
+};
+
+namespace {
+
+// The quoting that the C runtime's argv parser undoes.
+std::string Quote(const std::string &arg)
+{
+	if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+		return arg;
+	std::string out = "\"";
+	size_t backslashes = 0;
+	for (char c : arg) {
+		if (c == '\\') {
+			++backslashes;
+			continue;
+		}
+		if (c == '"')
+			out.append(backslashes * 2 + 1, '\\');
+		else
+			out.append(backslashes, '\\');
+		backslashes = 0;
+		out += c;
+	}
+	out.append(backslashes * 2, '\\');
+	return out + "\"";
+}
+
+std::string EnvironmentBlock(const std::map<std::string, std::string> &env)
+{
+	std::map<std::string, std::string> merged;
+	char *block = GetEnvironmentStringsA();
+	for (const char *p = block; *p != '\0'; p += strlen(p) + 1) {
+		std::string entry = p;
+		const size_t eq = entry.find('=', 1);
+		if (eq != std::string::npos)
+			merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+	}
+	FreeEnvironmentStringsA(block);
+	for (const auto &[k, v] : env)
+		merged[k] = v;
+	std::string out;
+	for (const auto &[k, v] : merged) {
+		out += k + "=" + v;
+		out += '\0';
+	}
+	out += '\0';
+	return out;
+}
+
+} // namespace
+
+ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
+
+ChildProcess::~ChildProcess()
+{
+	if (impl_->process != nullptr && !impl_->status)
+		Kill();
+	if (impl_->reader.joinable())
+		impl_->reader.join();
+	if (impl_->out_read != nullptr)
+		CloseHandle(impl_->out_read);
+	if (impl_->process != nullptr)
+		CloseHandle(impl_->process);
+}
+
+bool ChildProcess::Start(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env)
+{
+	SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+	HANDLE out_write = nullptr;
+	if (!CreatePipe(&impl_->out_read, &out_write, &sa, 0))
+		return false;
+	SetHandleInformation(impl_->out_read, HANDLE_FLAG_INHERIT, 0);
+	HANDLE null_in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+
+	std::string command;
+	for (const auto &a : argv)
+		command += (command.empty() ? "" : " ") + Quote(a);
+	std::string environment = EnvironmentBlock(env);
+
+	STARTUPINFOA si{};
+	si.cb = sizeof(si);
+	si.dwFlags = STARTF_USESTDHANDLES;
+	si.hStdInput = null_in;
+	si.hStdOutput = out_write;
+	si.hStdError = out_write;
+	PROCESS_INFORMATION pi{};
+	const BOOL ok = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+	                               environment.data(), nullptr, &si, &pi);
+	CloseHandle(out_write);
+	if (null_in != INVALID_HANDLE_VALUE)
+		CloseHandle(null_in);
+	if (!ok)
+		return false;
+	CloseHandle(pi.hThread);
+	impl_->process = pi.hProcess;
+	impl_->reader = std::thread([impl = impl_.get()] { impl->Drain(); });
+	return true;
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout)
+{
+	if (impl_->status)
+		return impl_->status;
+	if (impl_->process == nullptr)
+		return -1;
+	if (WaitForSingleObject(impl_->process, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0)
+		return std::nullopt;
+	DWORD code = 0;
+	GetExitCodeProcess(impl_->process, &code);
+	impl_->status = static_cast<int>(code);
+	if (impl_->reader.joinable())
+		impl_->reader.join();
+	return impl_->status;
+}
+
+void ChildProcess::Kill()
+{
+	if (impl_->process != nullptr && !impl_->status) {
+		TerminateProcess(impl_->process, 1);
+		Wait(std::chrono::seconds(10));
+	}
+}
+
+std::string ChildProcess::Output()
+{
+	std::lock_guard<std::mutex> lock(impl_->mutex);
+	return impl_->output;
+}
+
+std::string ExecutableDir()
+{
+	char path[MAX_PATH];
+	const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+	std::string p(path, n);
+	return p.substr(0, p.find_last_of("\\/"));
+}
+
+} // namespace zelvan::test
