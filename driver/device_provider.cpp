@@ -1,12 +1,16 @@
 // DeviceProvider's lifecycle: Init, RunFrame and Cleanup, step by step.
 #include "driver/device_provider.h"
 
+#include <cstring>
+#include <utility>
+
 #include <hidapi.h>
 
 #include "driver/driver_log.h"
 #include "driver/driver_settings.h"
 #include "driver/host_interfaces.h"
 #include "driver/interface_versions.h"
+#include "sensor/sensor_protocol.h"
 
 namespace zelvan {
 
@@ -83,7 +87,32 @@ void DeviceProvider::StartReader()
 		DriverLog("HID: hid_init() failed\n");
 		return;
 	}
-	// The sensor reader thread starts here.
+	std::unique_ptr<HidReader> old = std::exchange(
+		reader, std::make_unique<HidReader>(static_cast<int32_t>(moving_avg_length), log_verbose));
+	old.reset();
+	DriverLog("HID: Starting reader thread (rate=%ums)\n", report_rate_ms);
+	reader->Start(kSensorVendorId, kSensorProductId, static_cast<uint16_t>(report_rate_ms));
+}
+
+void DeviceProvider::DecideModel()
+{
+	if (model_decided || !reader)
+		return;
+	const UserSignature signature = reader->GetUserSignature();
+	if (signature.hmd_serial[0] == '\0')
+		return;
+	model_decided = true;
+	first_model = std::strncmp(signature.hmd_serial, "QK1", 3) == 0;
+	DriverLog("HMD Serial: %s -> %s\n", signature.hmd_serial,
+	          first_model ? "Zelvan 1 (IPD disabled)" : "Zelvan 2 (IPD enabled)");
+}
+
+void DeviceProvider::StopReader()
+{
+	if (!reader)
+		return;
+	reader->Stop();
+	reader.reset();
 }
 
 // Later subsystems fill these steps in; their place in the sequence is fixed.
@@ -91,7 +120,6 @@ void DeviceProvider::CreateControlPipe() {}
 void DeviceProvider::ReadInitialIpd() {}
 void DeviceProvider::LoadConfigEarly() {}
 void DeviceProvider::SetupProximityComponent() {}
-void DeviceProvider::DecideModel() {}
 void DeviceProvider::SetupIpdSlider() {}
 void DeviceProvider::PollControlPipe() {}
 void DeviceProvider::DrainEvents() {}
@@ -99,6 +127,5 @@ void DeviceProvider::PollIpdSlider() {}
 void DeviceProvider::UpdatePresence() {}
 void DeviceProvider::PersistIpd() {}
 void DeviceProvider::DestroyControlPipe() {}
-void DeviceProvider::StopReader() {}
 
 } // namespace zelvan

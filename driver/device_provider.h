@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <openvr_driver.h>
 
 #include "control/control_channel.h"
 #include "ipd/eye_rotations.h"
+#include "sensor/hid_reader.h"
 
 namespace zelvan {
 
@@ -30,6 +32,7 @@ public:
 	void EnterStandby() override;
 	void LeaveStandby() override;
 
+	std::unique_ptr<HidReader> reader;
 	uint32_t report_rate_ms = 200;
 	uint32_t moving_avg_length = 8;
 	bool log_verbose = false;

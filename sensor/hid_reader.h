@@ -1,0 +1,68 @@
+// HidReader: owns the proximity sensor, the reader thread that talks to it,
+// the calibration read from its flash and the detector it feeds.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sensor/proximity_algorithm.h"
+#include "sensor/user_signature.h"
+
+struct hid_device_;
+typedef struct hid_device_ hid_device;
+
+namespace zelvan {
+
+enum class ConnectionState : int32_t {
+	NotConnected = 0,
+	Open = 1,
+	Reconnecting = 2,
+};
+
+// The word the status command prints for a state.
+const char *ConnectionStateWord(ConnectionState state);
+
+// Constructed, started, stopped and read on the runtime's thread; the reader
+// thread alone touches the device while it runs. The runtime's thread reads
+// through the accessors, which never wait for HID input or output.
+class HidReader {
+public:
+	HidReader(int32_t window_length, bool log_raw_samples);
+	~HidReader();
+	HidReader(const HidReader &) = delete;
+	HidReader &operator=(const HidReader &) = delete;
+
+	// Starts the reader thread, which finds and opens the sensor by itself.
+	void Start(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms);
+	// Ends the thread (within about one read time-out) and closes the device.
+	void Stop();
+
+	ConnectionState GetConnectionState() const { return connection_state_.load(); }
+	uint16_t GetRawProximity() const { return raw_prox_.load(std::memory_order_relaxed); }
+	bool IsPersonDetected() const { return detector_.IsPersonDetected(); }
+	ProximitySnapshot GetSnapshot() const { return detector_.GetSnapshot(); }
+	UserSignature GetUserSignature() const;
+	std::string GetTrackingSerial() const;
+
+private:
+	void ThreadMain(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms);
+	bool OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms);
+	void WaitBeforeReopen();
+	void ReadOneReport();
+	void CloseDevice();
+
+	hid_device *device_ = nullptr;
+	std::thread thread_;
+	std::atomic<bool> stop_requested_{false};
+	std::atomic<uint16_t> raw_prox_{0};
+	std::atomic<ConnectionState> connection_state_{ConnectionState::NotConnected};
+	UserSignature calibration_;
+	mutable std::mutex lock_; // guards calibration_ only
+	const bool log_raw_samples_;
+	ProximityAlgorithm detector_;
+};
+
+} // namespace zelvan

@@ -1,0 +1,72 @@
+// The detector's moving average and switching band.
+#include "sensor/proximity_algorithm.h"
+
+#include <algorithm>
+
+#include "driver/driver_log.h"
+
+namespace zelvan {
+
+ProximityAlgorithm::ProximityAlgorithm(int32_t window_length)
+	: window_length_(window_length), ring_(new uint16_t[static_cast<size_t>(window_length)]())
+{
+}
+
+uint16_t ProximityAlgorithm::EffectiveThreshold(const UserSignature &calibration)
+{
+	const int32_t sum = int32_t{calibration.proximity_threshold} + int32_t{calibration.user_trim};
+	return static_cast<uint16_t>(std::clamp<int32_t>(sum, 0, 65535));
+}
+
+void ProximityAlgorithm::Reset(const UserSignature &calibration)
+{
+	hysteresis_ = calibration.proximity_hysteresis;
+	const uint16_t eff_thresh = EffectiveThreshold(calibration);
+	eff_thresh_.store(eff_thresh, std::memory_order_relaxed);
+	std::fill(ring_.get(), ring_.get() + window_length_, uint16_t{0});
+	ring_index_ = 0;
+	person_detected_.store(false, std::memory_order_relaxed);
+	{
+		std::lock_guard<std::mutex> guard(lock_);
+		averaged_prox_ = 0;
+		samples_ = 0;
+	}
+	DriverLog("Proximity: Algorithm reset (cal=%u, thresh=%u, hyst=%u, trim=%d, eff_thresh=%u)\n",
+	          calibration.programmed_cal, calibration.proximity_threshold, calibration.proximity_hysteresis,
+	          calibration.user_trim, eff_thresh);
+}
+
+void ProximityAlgorithm::AddSample(uint16_t raw)
+{
+	ring_[static_cast<size_t>(ring_index_)] = raw;
+	ring_index_ = (ring_index_ + 1) % window_length_;
+	uint32_t sum = 0;
+	for (int32_t i = 0; i < window_length_; ++i)
+		sum += ring_[static_cast<size_t>(i)];
+	// Always divided by N: after a reset the average climbs over N readings.
+	const uint32_t avg = sum / static_cast<uint32_t>(window_length_);
+
+	const uint32_t t = eff_thresh_.load(std::memory_order_relaxed);
+	const uint32_t h = hysteresis_;
+	const bool detected = person_detected_.load(std::memory_order_relaxed);
+	if (!detected && avg >= t + h) {
+		person_detected_.store(true, std::memory_order_relaxed);
+		DriverLog("Proximity: person_detected changed to %s (avg=%u, thresh=%u)\n", "true", avg, t);
+	} else if (detected && t >= h && avg <= t - h) {
+		person_detected_.store(false, std::memory_order_relaxed);
+		DriverLog("Proximity: person_detected changed to %s (avg=%u, thresh=%u)\n", "false", avg, t);
+	}
+
+	std::lock_guard<std::mutex> guard(lock_);
+	++samples_;
+	averaged_prox_ = avg;
+}
+
+ProximitySnapshot ProximityAlgorithm::GetSnapshot() const
+{
+	std::lock_guard<std::mutex> guard(lock_);
+	return ProximitySnapshot{averaged_prox_, person_detected_.load(std::memory_order_relaxed),
+	                         eff_thresh_.load(std::memory_order_relaxed), samples_};
+}
+
+} // namespace zelvan

@@ -1,0 +1,50 @@
+// ProximityAlgorithm: turns raw proximity readings into the person_detected
+// decision with a moving average, a calibrated threshold and hysteresis.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "sensor/user_signature.h"
+
+namespace zelvan {
+
+struct ProximitySnapshot {
+	uint32_t averaged_prox = 0;
+	bool person_detected = false;
+	uint16_t eff_thresh = 0;
+	uint32_t samples = 0;
+};
+
+// Written by the reader thread only (Reset, AddSample); read from the
+// runtime's thread through IsPersonDetected and GetSnapshot.
+class ProximityAlgorithm {
+public:
+	// window_length >= 1; the ring is allocated here and never again.
+	explicit ProximityAlgorithm(int32_t window_length);
+
+	void Reset(const UserSignature &calibration);
+	void AddSample(uint16_t raw);
+
+	bool IsPersonDetected() const { return person_detected_.load(std::memory_order_relaxed); }
+	ProximitySnapshot GetSnapshot() const;
+
+	// The effective threshold for a calibration: threshold plus trim, at
+	// least 0 and at most 65535.
+	static uint16_t EffectiveThreshold(const UserSignature &calibration);
+
+private:
+	const int32_t window_length_;
+	std::atomic<uint16_t> eff_thresh_{0};
+	uint16_t hysteresis_ = 100;
+	std::unique_ptr<uint16_t[]> ring_;
+	int32_t ring_index_ = 0;
+	std::atomic<bool> person_detected_{false};
+	mutable std::mutex lock_;
+	uint32_t averaged_prox_ = 0;
+	uint32_t samples_ = 0;
+};
+
+} // namespace zelvan

@@ -1,0 +1,73 @@
+// The installed driver library in the host simulator: Init and Cleanup in
+// order, settings from the runtime's file, and Init's failure path.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/support/sim_run.h"
+
+namespace zelvan::test {
+namespace {
+
+size_t IndexOf(const std::vector<std::string> &lines, const std::string &line)
+{
+	return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
+}
+
+TEST(DriverLifecycle, InitLogsItsStepsInOrderAndCleanupRunsAfterTheFrames)
+{
+	const SimResult run = RunSim({.args = {"--frames", "20"}});
+	ASSERT_EQ(run.exit_code, 0) << run.output;
+	ASSERT_TRUE(run.trace.is_object()) << run.output;
+	EXPECT_EQ(run.trace["init_result"], 0);
+	EXPECT_EQ(run.trace["frames"], 20);
+	const auto log = run.Log();
+	ASSERT_GE(log.size(), 3u) << run.output;
+	EXPECT_EQ(log.front(), "Zelvan Proximity driver initializing\n");
+	EXPECT_EQ(log[1], "Config: report_rate_ms=200, log_verbosity=0, moving_avg_length=8\n");
+	const size_t done = IndexOf(log, "Zelvan Proximity driver initialized successfully\n");
+	ASSERT_LT(done, log.size());
+	for (const auto &entry : run.trace["log"])
+		if (entry["text"] == "Zelvan Proximity driver initialized successfully\n")
+			EXPECT_EQ(entry["frame"], 0) << "Init ends before the first frame";
+}
+
+TEST(DriverLifecycle, ConfigurationLineShowsSettingsFromTheRuntimeFileClamped)
+{
+	struct Case {
+		const char *settings;
+		const char *line;
+	};
+	const Case cases[] = {
+		{R"({"driver_ZelvanProximity": {"report_rate_ms": 10, "log_verbosity": 7, "moving_avg_length": 65}})",
+		 "Config: report_rate_ms=50, log_verbosity=1, moving_avg_length=64\n"},
+		{R"({"driver_ZelvanProximity": {"report_rate_ms": 20000, "log_verbosity": -1, "moving_avg_length": 0}})",
+		 "Config: report_rate_ms=5000, log_verbosity=0, moving_avg_length=1\n"},
+		{R"({"steamvr": {"report_rate_ms": 100}, "driver_ZelvanProximity": {"moving_avg_length": 16}})",
+		 "Config: report_rate_ms=200, log_verbosity=0, moving_avg_length=16\n"},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.settings);
+		const SimResult run = RunSim({.args = {"--frames", "2"}, .settings_json = c.settings});
+		ASSERT_EQ(run.exit_code, 0) << run.output;
+		const auto log = run.Log();
+		ASSERT_GE(log.size(), 2u) << run.output;
+		EXPECT_EQ(log[1], c.line);
+	}
+}
+
+TEST(DriverLifecycle, InitFailsWith105AndLogsNothingWhenAnInterfaceIsWithheld)
+{
+	for (const char *version : {"IVRDriverManager_001", "IVRSettings_003", "IVRServerDriverHost_006"}) {
+		SCOPED_TRACE(version);
+		const SimResult run = RunSim({.args = {"--frames", "5", "--withhold", version}});
+		EXPECT_NE(run.exit_code, 0);
+		ASSERT_TRUE(run.trace.is_object()) << run.output;
+		EXPECT_EQ(run.trace["init_result"], 105);
+		EXPECT_NE(run.output.find("105"), std::string::npos) << run.output;
+		EXPECT_TRUE(run.Log().empty());
+	}
+}
+
+} // namespace
+} // namespace zelvan::test
