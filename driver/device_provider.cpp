@@ -6,6 +6,7 @@
 
 #include <hidapi.h>
 
+#include "control/control_commands.h"
 #include "driver/driver_log.h"
 #include "driver/driver_settings.h"
 #include "driver/host_interfaces.h"
@@ -115,17 +116,28 @@ void DeviceProvider::StopReader()
 	reader.reset();
 }
 
+void DeviceProvider::CreateControlPipe()
+{
+	pipe = CreateControlChannel();
+	pipe_connected = false;
+}
+
+void DeviceProvider::PollControlPipe()
+{
+	char buffer[512];
+	const ControlPoll poll = PollControlChannel(pipe, pipe_connected, pipe_client, buffer);
+	if (poll.kind == ControlPoll::Command)
+		HandleControlCommand(*this, buffer);
+	else if (poll.kind == ControlPoll::TooLong)
+		ReplyAndRelease(pipe, pipe_connected, pipe_client, "ERR message too long (max 511 bytes)");
+}
+
+void DeviceProvider::DestroyControlPipe()
+{
+	DestroyControlChannel(pipe, pipe_connected, pipe_client);
+}
+
 // Later subsystems fill these steps in; their place in the sequence is fixed.
-void DeviceProvider::CreateControlPipe() {}
-void DeviceProvider::ReadInitialIpd() {}
-void DeviceProvider::LoadConfigEarly() {}
-void DeviceProvider::SetupProximityComponent() {}
-void DeviceProvider::SetupIpdSlider() {}
-void DeviceProvider::PollControlPipe() {}
-void DeviceProvider::DrainEvents() {}
-void DeviceProvider::PollIpdSlider() {}
-void DeviceProvider::UpdatePresence() {}
 void DeviceProvider::PersistIpd() {}
-void DeviceProvider::DestroyControlPipe() {}
 
 } // namespace zelvan

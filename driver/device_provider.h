@@ -32,6 +32,16 @@ public:
 	void EnterStandby() override;
 	void LeaveStandby() override;
 
+	// Presence output (presence/), also driven by the control commands.
+	void PublishProximity(bool present);
+	void SetManualPresence(bool present);
+	void ClearManualOverride();
+
+	// IPD management (ipd/), also driven by the control commands.
+	bool ApplyIpd(float ipd_mm);
+	bool ParseLighthouseConfig(const std::string &path);
+	bool LoadLighthouseConfig();
+
 	std::unique_ptr<HidReader> reader;
 	uint32_t report_rate_ms = 200;
 	uint32_t moving_avg_length = 8;
@@ -51,6 +61,7 @@ public:
 	float last_slider_ipd_mm = 0.0f;
 	PipeHandle pipe = kInvalidPipe;
 	bool pipe_connected = false;
+	PipeClient pipe_client;
 
 private:
 	// Init steps.

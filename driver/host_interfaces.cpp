@@ -85,6 +85,19 @@ vr::IVRDriverInput *HostDriverInput()
 	return Fetch(g_host.driver_input, vr::IVRDriverInput_Version);
 }
 
+bool HostHasProperties()
+{
+	HostProperties();
+	return g_host.properties != nullptr;
+}
+
+vr::PropertyContainerHandle_t HmdPropertyContainer()
+{
+	if (!HostHasProperties())
+		return vr::k_ulInvalidPropertyContainer;
+	return g_property_helpers.TrackedDeviceToPropertyContainer(vr::k_unTrackedDeviceIndex_Hmd);
+}
+
 const HostInterfaces &HostInterfaceCache()
 {
 	return g_host;

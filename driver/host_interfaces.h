@@ -37,6 +37,13 @@ vr::IVRServerDriverHost *HostServerDriverHost();
 vr::IVRDriverLog *HostDriverLog();
 vr::IVRDriverInput *HostDriverInput();
 
+// The HMD's property container: k_ulInvalidPropertyContainer until another
+// driver has added the HMD, and also when the runtime offers no properties.
+vr::PropertyContainerHandle_t HmdPropertyContainer();
+
+// True when the property wrapper has an interface to call.
+bool HostHasProperties();
+
 // The raw cache, for tests that check what Init has requested.
 const HostInterfaces &HostInterfaceCache();
 

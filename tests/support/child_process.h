@@ -50,6 +50,9 @@ std::string ExecutableDir();
 // A program or library of this build, by its base name.
 std::string BinPath(const std::string &name);
 
+// Sets a variable of this process's environment.
+void SetEnvironment(const std::string &name, const std::string &value);
+
 // ".exe" on Windows.
 extern const char *const kExeSuffix;
 

@@ -136,6 +136,11 @@ std::string ChildProcess::Output()
 	return impl_->output;
 }
 
+void SetEnvironment(const std::string &name, const std::string &value)
+{
+	setenv(name.c_str(), value.c_str(), 1);
+}
+
 std::string ExecutableDir()
 {
 	char path[PATH_MAX];

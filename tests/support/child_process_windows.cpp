@@ -156,6 +156,11 @@ std::string ChildProcess::Output()
 	return impl_->output;
 }
 
+void SetEnvironment(const std::string &name, const std::string &value)
+{
+	_putenv_s(name.c_str(), value.c_str());
+}
+
 std::string ExecutableDir()
 {
 	char path[MAX_PATH];

@@ -1,0 +1,132 @@
+// The control channel on Windows: a one-instance, message-mode, non-blocking
+// named pipe that refuses remote clients.
+#include "control/control_channel.h"
+
+#include <cstring>
+
+#include <windows.h>
+
+#include "driver/driver_log.h"
+
+namespace zelvan {
+namespace {
+
+constexpr char kPipeName[] = "\\\\.\\pipe\\zelvan_proximity_ctl";
+// A client that never reads its reply keeps the instance at most this long.
+constexpr int64_t kReleaseDeadlineMs = 1000;
+
+HANDLE AsHandle(PipeHandle pipe)
+{
+	return reinterpret_cast<HANDLE>(pipe);
+}
+
+int64_t NowMs()
+{
+	return static_cast<int64_t>(GetTickCount64());
+}
+
+void Release(HANDLE pipe, bool &connected, PipeClient &client)
+{
+	DisconnectNamedPipe(pipe);
+	client = PipeClient{};
+	connected = false;
+}
+
+// The client has closed its end once a peek reports a broken pipe.
+bool ClientGone(HANDLE pipe)
+{
+	DWORD available = 0;
+	return !PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && GetLastError() == ERROR_BROKEN_PIPE;
+}
+
+} // namespace
+
+std::string ControlChannelName()
+{
+	return kPipeName;
+}
+
+PipeHandle CreateControlChannel()
+{
+	HANDLE pipe = CreateNamedPipeA(kPipeName, PIPE_ACCESS_DUPLEX,
+	                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS,
+	                               1, 512, 512, 0, nullptr);
+	if (pipe == INVALID_HANDLE_VALUE) {
+		DriverLog("Pipe: Failed to create named pipe (error %lu)\n", static_cast<unsigned long>(GetLastError()));
+		return kInvalidPipe;
+	}
+	DriverLog("Pipe: Created %s\n", kPipeName);
+	return reinterpret_cast<PipeHandle>(pipe);
+}
+
+ControlPoll PollControlChannel(PipeHandle handle, bool &connected, PipeClient &client, char (&buffer)[512])
+{
+	if (handle == kInvalidPipe)
+		return {};
+	HANDLE pipe = AsHandle(handle);
+
+	if (client.releasing) {
+		if (ClientGone(pipe) || NowMs() >= client.release_deadline_ms)
+			Release(pipe, connected, client);
+		return {};
+	}
+	if (!connected) {
+		ConnectNamedPipe(pipe, nullptr);
+		const DWORD error = GetLastError();
+		// 232: the client attached and already closed; its message may still be there.
+		if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA)
+			connected = true;
+		else
+			return {};
+	}
+
+	DWORD count = 0;
+	const BOOL ok = ReadFile(pipe, buffer, static_cast<DWORD>(kMaxCommandBytes), &count, nullptr);
+	const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+	if (client.discarding || error == ERROR_MORE_DATA) {
+		// Read the over-long message away, then refuse it whole.
+		client.discarding = true;
+		if (error == ERROR_MORE_DATA)
+			return {};
+		if (ok) {
+			client.discarding = false;
+			return {ControlPoll::TooLong, 0};
+		}
+	}
+	if (ok && count != 0) {
+		buffer[count] = '\0';
+		return {ControlPoll::Command, count};
+	}
+	if (!ok && error == ERROR_BROKEN_PIPE)
+		Release(pipe, connected, client);
+	return {};
+}
+
+void ReplyAndRelease(PipeHandle handle, bool &connected, PipeClient &client, const char *reply)
+{
+	HANDLE pipe = AsHandle(handle);
+	DWORD written = 0;
+	WriteFile(pipe, reply, static_cast<DWORD>(std::strlen(reply)), &written, nullptr);
+	// Disconnecting now would throw the reply away, and a flush would wait for
+	// the client inside the frame: the instance is released on a later frame.
+	client.discarding = false;
+	client.releasing = true;
+	client.release_deadline_ms = NowMs() + kReleaseDeadlineMs;
+	connected = true;
+}
+
+void DestroyControlChannel(PipeHandle &handle, bool &connected, PipeClient &client)
+{
+	if (handle == kInvalidPipe)
+		return;
+	HANDLE pipe = AsHandle(handle);
+	if (connected)
+		DisconnectNamedPipe(pipe);
+	CloseHandle(pipe);
+	handle = kInvalidPipe;
+	connected = false;
+	client = PipeClient{};
+	DriverLog("Pipe: Destroyed\n");
+}
+
+} // namespace zelvan

@@ -1,0 +1,156 @@
+// The control commands: status, manual presence, IPD and the input test.
+#include "control/control_commands.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "control/control_channel.h"
+#include "driver/device_provider.h"
+#include "driver/driver_log.h"
+#include "driver/host_interfaces.h"
+
+namespace zelvan {
+namespace {
+
+using Reply = char (&)[kReplySize];
+
+const char *TrueFalse(bool value)
+{
+	return value ? "true" : "false";
+}
+
+bool Is(const char *text, const char *command)
+{
+	return std::strcmp(text, command) == 0;
+}
+
+bool Starts(const char *text, const char *prefix)
+{
+	return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+void Status(DeviceProvider &p, Reply reply)
+{
+	char ipd[16] = "unknown";
+	if (p.current_ipd_m > 0.0f)
+		std::snprintf(ipd, sizeof(ipd), "%.1fmm", static_cast<double>(p.current_ipd_m * 1000.0f));
+	const char *source = p.manual_override ? "manual" : "algorithm";
+	const char *lh_config = p.lh_config_loaded ? "loaded" : "not_loaded";
+	const int verbosity = p.log_verbose ? 1 : 0;
+	if (!p.reader) {
+		std::snprintf(reply, kReplySize,
+		              "proximity=%s hid=not_connected source=%s report_rate_ms=%d log_verbosity=%d "
+		              "moving_avg_length=%d ipd=%s lh_config=%s",
+		              TrueFalse(p.last_presence), source, static_cast<int>(p.report_rate_ms), verbosity,
+		              static_cast<int>(p.moving_avg_length), ipd, lh_config);
+		return;
+	}
+	const ConnectionState state = p.reader->GetConnectionState();
+	const UserSignature sig = p.reader->GetUserSignature();
+	const ProximitySnapshot snap = p.reader->GetSnapshot();
+	const uint16_t raw = p.reader->GetRawProximity();
+	std::snprintf(reply, kReplySize,
+	              "proximity=%s hid=%s source=%s prox_raw=%u cal=%u thresh=%u hyst=%u trim=%d averaged_prox=%u "
+	              "detected=%s eff_thresh=%u samples=%u report_rate_ms=%d log_verbosity=%d moving_avg_length=%d "
+	              "ipd=%s lh_config=%s",
+	              TrueFalse(p.last_presence), ConnectionStateWord(state), source, unsigned{raw},
+	              unsigned{sig.programmed_cal}, unsigned{sig.proximity_threshold}, unsigned{sig.proximity_hysteresis},
+	              int{sig.user_trim}, snap.averaged_prox, TrueFalse(snap.person_detected), unsigned{snap.eff_thresh},
+	              snap.samples, static_cast<int>(p.report_rate_ms), verbosity, static_cast<int>(p.moving_avg_length),
+	              ipd, lh_config);
+}
+
+void SetIpd(DeviceProvider &p, const char *argument, Reply reply)
+{
+	if (p.first_model) {
+		std::snprintf(reply, kReplySize, "ERR ipd not supported on Zelvan 1");
+		return;
+	}
+	float value = 0.0f;
+	if (std::sscanf(argument, "%f", &value) != 1) {
+		std::snprintf(reply, kReplySize, "ERR ipd requires numeric argument (e.g. ipd 63.5)");
+		return;
+	}
+	// Written so that NaN fails the test too.
+	if (!(value >= 48.0f && value <= 75.0f)) {
+		std::snprintf(reply, kReplySize, "ERR ipd out of range (48-75mm)");
+		return;
+	}
+	if (p.ApplyIpd(value))
+		std::snprintf(reply, kReplySize, "OK ipd=%.1fmm", static_cast<double>(value));
+	else
+		std::snprintf(reply, kReplySize, "ERR lh_config not loaded");
+}
+
+void QueryIpd(DeviceProvider &p, Reply reply)
+{
+	if (p.first_model)
+		std::snprintf(reply, kReplySize, "ERR ipd not supported on Zelvan 1");
+	else if (p.current_ipd_m > 0.0f)
+		std::snprintf(reply, kReplySize, "OK ipd=%.1fmm", static_cast<double>(p.current_ipd_m * 1000.0f));
+	else
+		std::snprintf(reply, kReplySize, "OK ipd=unknown");
+}
+
+void LoadConfig(DeviceProvider &p, const char *path, Reply reply)
+{
+	DriverLog("IPD: Loading lighthouse config from explicit path: %s\n", path);
+	if (p.ParseLighthouseConfig(path))
+		std::snprintf(reply, kReplySize, "OK lh_config=loaded");
+	else
+		std::snprintf(reply, kReplySize, "ERR failed to read config: file not found or parse error");
+}
+
+void TestHandle(const char *argument, Reply reply)
+{
+	unsigned long long handle = 0;
+	int value = 0;
+	if (std::sscanf(argument, "%llu %d", &handle, &value) != 2) {
+		std::snprintf(reply, kReplySize, "ERR usage: test_handle <handle> <0|1>");
+		return;
+	}
+	vr::IVRDriverInput *input = HostDriverInput();
+	const int error = input != nullptr ? input->UpdateBooleanComponent(handle, value != 0, 0.0)
+	                                   : vr::VRInputError_InvalidHandle;
+	DriverLog("TestHandle: handle=%llu value=%s err=%d\n", handle, TrueFalse(value != 0), error);
+	std::snprintf(reply, kReplySize, "OK handle=%llu value=%s err=%d", handle, TrueFalse(value != 0), error);
+}
+
+} // namespace
+
+void ExecuteControlCommand(DeviceProvider &p, const char *text, char (&reply)[kReplySize])
+{
+	std::memset(reply, 0, kReplySize);
+	if (Is(text, "proximity on")) {
+		p.SetManualPresence(true);
+		std::snprintf(reply, kReplySize, "OK proximity=true source=manual");
+	} else if (Is(text, "proximity off")) {
+		p.SetManualPresence(false);
+		std::snprintf(reply, kReplySize, "OK proximity=false source=manual");
+	} else if (Is(text, "proximity auto")) {
+		p.ClearManualOverride();
+		std::snprintf(reply, kReplySize, "OK source=algorithm");
+	} else if (Is(text, "status")) {
+		Status(p, reply);
+	} else if (Starts(text, "ipd ")) {
+		SetIpd(p, text + 4, reply);
+	} else if (Is(text, "ipd?")) {
+		QueryIpd(p, reply);
+	} else if (Starts(text, "load_lh_config ")) {
+		LoadConfig(p, text + 15, reply);
+	} else if (Starts(text, "test_handle ")) {
+		TestHandle(text + 12, reply);
+	} else {
+		std::snprintf(reply, kReplySize, "ERR unknown command");
+	}
+}
+
+void HandleControlCommand(DeviceProvider &p, const char *text)
+{
+	char reply[kReplySize];
+	ExecuteControlCommand(p, text, reply);
+	ReplyAndRelease(p.pipe, p.pipe_connected, p.pipe_client, reply);
+}
+
+} // namespace zelvan

@@ -1,0 +1,42 @@
+// Locale-independent number formatting and parsing, on <charconv>.
+#include "driver/c_numbers.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace zelvan {
+
+FixedText FormatFixed(double value, int decimals)
+{
+	FixedText out{};
+	auto result = std::to_chars(out.text, out.text + sizeof(out.text) - 1, value, std::chars_format::fixed, decimals);
+	if (result.ec != std::errc())
+		std::strcpy(out.text, "?");
+	else
+		*result.ptr = '\0';
+	return out;
+}
+
+std::optional<float> ParseFloat(const char *begin, const char *end, size_t *consumed)
+{
+	const char *p = begin;
+	while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v'))
+		++p;
+	bool negative = false;
+	if (p < end && (*p == '+' || *p == '-')) {
+		negative = *p == '-';
+		++p;
+	}
+	// from_chars takes no sign of its own beyond '-'; the sign is applied here.
+	if (p < end && (*p == '+' || *p == '-'))
+		return std::nullopt;
+	float value = 0.0f;
+	const auto result = std::from_chars(p, end, value, std::chars_format::general);
+	if (result.ec == std::errc::invalid_argument)
+		return std::nullopt;
+	if (consumed != nullptr)
+		*consumed = static_cast<size_t>(result.ptr - begin);
+	return negative ? -value : value;
+}
+
+} // namespace zelvan

@@ -1,0 +1,209 @@
+// LoadLighthouseConfig and ParseLighthouseConfig: from the headset serial to
+// the cached eye rotations.
+#include "ipd/lighthouse_config.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "driver/c_numbers.h"
+#include "driver/device_provider.h"
+#include "driver/driver_log.h"
+#include "driver/host_interfaces.h"
+#include "ipd/json_scan.h"
+#include "ipd/runtime_paths.h"
+#include "ipd/serial_check.h"
+
+namespace zelvan {
+namespace {
+
+bool IsBlank(char c)
+{
+	return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+size_t Skip(std::string_view text, size_t pos, bool commas)
+{
+	while (pos < text.size() && (IsBlank(text[pos]) || (commas && text[pos] == ',')))
+		++pos;
+	return pos;
+}
+
+std::string Lower(const std::string &text)
+{
+	std::string out = text;
+	for (char &c : out)
+		if (c >= 'A' && c <= 'Z')
+			c = static_cast<char>(c - 'A' + 'a');
+	return out;
+}
+
+// The HMD's serial as the runtime knows it, or empty with the reason logged.
+std::string SerialFromRuntime()
+{
+	char buffer[64] = {};
+	vr::ETrackedPropertyError error = vr::TrackedProp_InvalidContainer;
+	if (HostHasProperties())
+		HostProperties()->GetStringProperty(HmdPropertyContainer(), vr::Prop_SerialNumber_String, buffer,
+		                                    sizeof(buffer), &error);
+	buffer[sizeof(buffer) - 1] = '\0';
+	if (error == vr::TrackedProp_Success && buffer[0] != '\0') {
+		DriverLog("IPD: Got serial from SteamVR property: %s\n", buffer);
+		return buffer;
+	}
+	DriverLog("IPD: Prop_SerialNumber_String not available (err=%d)\n",
+	          error == vr::TrackedProp_Success ? 0 : static_cast<int>(error));
+	return {};
+}
+
+} // namespace
+
+bool ParseMatrixRows(std::string_view text, size_t start, float (&out)[9])
+{
+	if (start >= text.size())
+		return false;
+	size_t cursor = text.find('[', start);
+	if (cursor == std::string_view::npos)
+		return false;
+	++cursor;
+	int count = 0;
+	for (int row = 0; row < 3; ++row) {
+		if (cursor >= text.size())
+			break;
+		cursor = text.find('[', cursor);
+		if (cursor == std::string_view::npos)
+			return false;
+		++cursor;
+		for (int column = 0; column < 3 && cursor < text.size(); ++column) {
+			cursor = Skip(text, cursor, false);
+			size_t used = 0;
+			const std::optional<float> number = ParseFloat(text.data() + cursor, text.data() + text.size(), &used);
+			if (!number)
+				return false;
+			out[3 * row + column] = *number;
+			++count;
+			cursor = Skip(text, cursor + used, true);
+		}
+		if (cursor < text.size() && text[cursor] == ']')
+			cursor = Skip(text, cursor + 1, true);
+	}
+	return count == 9;
+}
+
+EyeToHeadText ParseEyeToHeadText(std::string_view text)
+{
+	EyeToHeadText result;
+	const size_t anchor = text.find("tracking_to_eye_transform");
+	if (anchor == std::string_view::npos) {
+		result.failure = "IPD: No tracking_to_eye_transform in config file\n";
+		return result;
+	}
+	const size_t e0 = text.find("eye_to_head", anchor);
+	if (e0 == std::string_view::npos) {
+		result.failure = "IPD: No eye_to_head[0] in config file\n";
+		return result;
+	}
+	if (!ParseMatrixRows(text, e0, result.first)) {
+		result.failure = "IPD: Failed to parse eye_to_head[0] matrix\n";
+		return result;
+	}
+	const size_t e1 = text.find("eye_to_head", e0 + 11);
+	if (e1 == std::string_view::npos) {
+		result.failure = "IPD: No eye_to_head[1] in config file\n";
+		return result;
+	}
+	if (!ParseMatrixRows(text, e1, result.second)) {
+		result.failure = "IPD: Failed to parse eye_to_head[1] matrix\n";
+		return result;
+	}
+	result.ok = true;
+	return result;
+}
+
+EyeAngles RotationAngles(const float (&m)[9])
+{
+	const auto degrees = [](float radians) { return radians * 180.0f / 3.1415927f; };
+	return EyeAngles{
+		degrees(std::atan2(-m[5], m[8])),
+		degrees(std::atan2(m[2], std::sqrt(m[0] * m[0] + m[1] * m[1]))),
+		degrees(std::atan2(-m[1], m[0])),
+	};
+}
+
+bool DeviceProvider::ParseLighthouseConfig(const std::string &path)
+{
+	std::string text;
+	if (!ReadTextFile(path, text)) {
+		DriverLog("IPD: Failed to open config file: %s\n", path.c_str());
+		return false;
+	}
+	DriverLog("IPD: Read config file (%zu bytes): %s\n", text.size(), path.c_str());
+	const EyeToHeadText parsed = ParseEyeToHeadText(text);
+	if (!parsed.ok) {
+		DriverLog("%s", parsed.failure);
+		return false;
+	}
+	const float *first = parsed.first;
+	const float yaw = std::atan2(first[2], std::sqrt(first[0] * first[0] + first[1] * first[1]));
+	const bool in_order = yaw > 0.0f;
+	if (!in_order)
+		DriverLog("IPD: WARNING eye order swapped in config, correcting\n");
+	std::memcpy(eye_rotations.left, in_order ? parsed.first : parsed.second, sizeof(eye_rotations.left));
+	std::memcpy(eye_rotations.right, in_order ? parsed.second : parsed.first, sizeof(eye_rotations.right));
+	lh_config_loaded = true;
+
+	const EyeAngles l = RotationAngles(eye_rotations.left);
+	const EyeAngles r = RotationAngles(eye_rotations.right);
+	const auto f = [](float v) { return FormatFixed(static_cast<double>(v), 2); };
+	DriverLog("IPD: Cached rotations L pitch=%s yaw=%s roll=%s  R pitch=%s yaw=%s roll=%s\n", f(l.pitch).text,
+	          f(l.yaw).text, f(l.roll).text, f(r.pitch).text, f(r.yaw).text, f(r.roll).text);
+	return true;
+}
+
+bool DeviceProvider::LoadLighthouseConfig()
+{
+	std::string serial = SerialFromRuntime();
+	if (serial.empty()) {
+		if (reader)
+			serial = reader->GetTrackingSerial();
+		if (serial.empty()) {
+			DriverLog("IPD: No tracking serial available from any source\n");
+			return false;
+		}
+		DriverLog("IPD: Got serial from HID flash: %s\n", serial.c_str());
+	}
+	// The serial becomes part of a path here and of the console tool's input
+	// at shutdown.
+	if (!IsSafeSerial(serial)) {
+		DriverLog("IPD: Refusing unsafe serial \"%s\"\n", EscapeForLog(serial).c_str());
+		return false;
+	}
+	config_serial = serial;
+
+	const RegistryLocation registry = FindPathRegistry();
+	if (!registry.found) {
+		DriverLog("IPD: Failed to get %s\n", registry.missing_var.c_str());
+		return false;
+	}
+	std::string registry_text;
+	if (!ReadTextFile(registry.path, registry_text)) {
+		DriverLog("IPD: Failed to open %s\n", registry.path.c_str());
+		return false;
+	}
+	const std::string dir = FindJsonStringValue(registry_text, "config");
+	if (dir.empty()) {
+		DriverLog("IPD: No 'config' key in openvrpaths.vrpath\n");
+		return false;
+	}
+	const std::string sep(1, kPathSeparator);
+	const std::string path = dir + sep + "lighthouse" + sep + Lower(serial) + sep + "config.json";
+	DriverLog("IPD: Attempting config load from: %s\n", path.c_str());
+	const bool ok = ParseLighthouseConfig(path);
+	if (ok)
+		DriverLog("IPD: Lighthouse config loaded successfully from %s\n", path.c_str());
+	else
+		DriverLog("IPD: Failed to load lighthouse config from %s\n", path.c_str());
+	return ok;
+}
+
+} // namespace zelvan

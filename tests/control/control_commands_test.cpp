@@ -1,0 +1,135 @@
+// The control commands' matching, replies and effects, on a provider that
+// runs in-process against a fake runtime.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "control/control_commands.h"
+#include "driver/device_provider.h"
+#include "driver/driver_log.h"
+#include "driver/host_interfaces.h"
+#include "tests/support/fake_runtime.h"
+
+namespace zelvan {
+namespace {
+
+class ControlCommands : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		ASSERT_EQ(InitHostInterfaces(&runtime), 0);
+		AttachDriverLog(&runtime.log);
+		provider.proximity_setup_done = true;
+		provider.proximity_handle = 1000;
+	}
+	void TearDown() override { DetachDriverLog(); }
+
+	std::string Run(const std::string &text)
+	{
+		char reply[kReplySize];
+		ExecuteControlCommand(provider, text.c_str(), reply);
+		return reply;
+	}
+
+	test::FakeRuntime runtime;
+	DeviceProvider provider;
+};
+
+TEST_F(ControlCommands, OnlyExactTextsMatchTheExactCommands)
+{
+	for (const char *text : {"Status", "status ", "status\r\n", " status", "proximity  on", "proximity on\n",
+	                         "ipd", "ipd?x", "PROXIMITY AUTO", "load_lh_config", "test_handle", "x"})
+		EXPECT_EQ(Run(text), "ERR unknown command") << '"' << text << '"';
+}
+
+TEST_F(ControlCommands, ManualPresencePublishesOnlyChanges)
+{
+	EXPECT_EQ(Run("proximity on"), "OK proximity=true source=manual");
+	EXPECT_EQ(Run("proximity on"), "OK proximity=true source=manual");
+	EXPECT_TRUE(provider.manual_override);
+	EXPECT_EQ(Run("proximity off"), "OK proximity=false source=manual");
+	EXPECT_EQ(Run("proximity auto"), "OK source=algorithm");
+	EXPECT_FALSE(provider.manual_override);
+	EXPECT_EQ(runtime.input.boolean_updates,
+	          (std::vector<std::pair<vr::VRInputComponentHandle_t, bool>>{{1000, true}, {1000, false}}));
+	const auto log = runtime.log.Lines();
+	EXPECT_EQ(log.back(), "Proximity: manual override cleared, algorithm driving\n");
+}
+
+TEST_F(ControlCommands, IpdArgumentsAreCheckedBeforeAnythingIsApplied)
+{
+	struct Case {
+		const char *text;
+		const char *reply;
+	};
+	const Case cases[] = {
+		{"ipd ", "ERR ipd requires numeric argument (e.g. ipd 63.5)"},
+		{"ipd    ", "ERR ipd requires numeric argument (e.g. ipd 63.5)"},
+		{"ipd mm", "ERR ipd requires numeric argument (e.g. ipd 63.5)"},
+		{"ipd 47.9", "ERR ipd out of range (48-75mm)"},
+		{"ipd 75.1", "ERR ipd out of range (48-75mm)"},
+		{"ipd nan", "ERR ipd out of range (48-75mm)"},
+		{"ipd -inf", "ERR ipd out of range (48-75mm)"},
+		{"ipd?", "OK ipd=unknown"},
+	};
+	for (const Case &c : cases)
+		EXPECT_EQ(Run(c.text), c.reply) << c.text;
+	provider.current_ipd_m = 0.0635f;
+	EXPECT_EQ(Run("ipd?"), "OK ipd=63.5mm");
+	provider.first_model = true;
+	EXPECT_EQ(Run("ipd?"), "ERR ipd not supported on Zelvan 1");
+	EXPECT_EQ(Run("ipd 63"), "ERR ipd not supported on Zelvan 1");
+	EXPECT_EQ(Run("ipd nonsense"), "ERR ipd not supported on Zelvan 1");
+}
+
+TEST_F(ControlCommands, TestHandleGoesStraightToTheRuntime)
+{
+	EXPECT_EQ(Run("test_handle 5 2"), "OK handle=5 value=true err=0");
+	EXPECT_EQ(Run("test_handle 18446744073709551615 0"), "OK handle=18446744073709551615 value=false err=0");
+	EXPECT_EQ(Run("test_handle 5"), "ERR usage: test_handle <handle> <0|1>");
+	EXPECT_EQ(Run("test_handle x 1"), "ERR usage: test_handle <handle> <0|1>");
+	EXPECT_EQ(runtime.input.boolean_updates,
+	          (std::vector<std::pair<vr::VRInputComponentHandle_t, bool>>{{5, true}, {18446744073709551615ULL, false}}));
+	EXPECT_FALSE(provider.last_presence) << "the driver's own presence state is not touched";
+	EXPECT_EQ(runtime.log.Lines().front(), "TestHandle: handle=5 value=true err=0\n");
+}
+
+TEST_F(ControlCommands, StatusWithoutAReaderUsesTheShortFormat)
+{
+	EXPECT_EQ(Run("status"),
+	          "proximity=false hid=not_connected source=algorithm report_rate_ms=200 log_verbosity=0 "
+	          "moving_avg_length=8 ipd=unknown lh_config=not_loaded");
+	provider.current_ipd_m = 0.0635f;
+	provider.manual_override = true;
+	provider.last_presence = true;
+	EXPECT_EQ(Run(std::string("status\0trailing", 15)),
+	          "proximity=true hid=not_connected source=manual report_rate_ms=200 log_verbosity=0 "
+	          "moving_avg_length=8 ipd=63.5mm lh_config=not_loaded");
+}
+
+TEST_F(ControlCommands, StatusWithAReaderCarriesTheSensorKeysAndIsNeverCut)
+{
+	provider.reader = std::make_unique<HidReader>(64, true);
+	provider.report_rate_ms = 5000;
+	provider.moving_avg_length = 64;
+	provider.log_verbose = true;
+	provider.current_ipd_m = 0.075f;
+	provider.lh_config_loaded = true;
+	const std::string status = Run("status");
+	EXPECT_EQ(status,
+	          "proximity=false hid=not_connected source=algorithm prox_raw=0 cal=0 thresh=1500 hyst=100 trim=0 "
+	          "averaged_prox=0 detected=false eff_thresh=0 samples=0 report_rate_ms=5000 log_verbosity=1 "
+	          "moving_avg_length=64 ipd=75.0mm lh_config=loaded");
+	EXPECT_LT(status.size(), kReplySize);
+}
+
+TEST_F(ControlCommands, LoadCommandTakesTheWholeRestAsThePath)
+{
+	EXPECT_EQ(Run("load_lh_config /nonexistent/config.json\n"),
+	          "ERR failed to read config: file not found or parse error");
+	EXPECT_EQ(runtime.log.Lines().front(),
+	          "IPD: Loading lighthouse config from explicit path: /nonexistent/config.json\n\n");
+}
+
+} // namespace
+} // namespace zelvan

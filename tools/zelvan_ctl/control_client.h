@@ -1,0 +1,26 @@
+// The client side of the driver's control channel: one command out, one
+// reply back, per connection.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace zelvan::ctl {
+
+enum class Outcome {
+	Replied,   // reply holds the driver's answer
+	NoDriver,  // nothing serves the channel
+	TimedOut,  // the driver is busy or did not answer in time
+	Failed,    // another error; reply holds a description
+};
+
+struct Exchange {
+	Outcome outcome = Outcome::Failed;
+	std::string reply;
+};
+
+// Sends `command` as one message and waits for the reply until `timeout`,
+// retrying while the channel's single instance is busy.
+Exchange SendCommand(const std::string &channel, const std::string &command, std::chrono::milliseconds timeout);
+
+} // namespace zelvan::ctl

@@ -1,0 +1,71 @@
+// The control client on POSIX: a SOCK_SEQPACKET connection to the driver's
+// Unix-domain socket.
+#include "tools/zelvan_ctl/control_client.h"
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace zelvan::ctl {
+
+Exchange SendCommand(const std::string &channel, const std::string &command, std::chrono::milliseconds timeout)
+{
+	const auto deadline = std::chrono::steady_clock::now() + timeout;
+	sockaddr_un address{};
+	address.sun_family = AF_UNIX;
+	if (channel.size() >= sizeof(address.sun_path))
+		return {Outcome::Failed, "socket path too long: " + channel};
+	std::memcpy(address.sun_path, channel.c_str(), channel.size() + 1);
+
+	int fd = -1;
+	for (;;) {
+		fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+		if (fd < 0)
+			return {Outcome::Failed, std::strerror(errno)};
+		if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0)
+			break;
+		const int error = errno;
+		close(fd);
+		if (error == ENOENT || error == ECONNREFUSED)
+			return {Outcome::NoDriver, {}};
+		if (error != EAGAIN && error != EINPROGRESS)
+			return {Outcome::Failed, std::strerror(error)};
+		// The driver's backlog is full: it serves one client at a time.
+		if (std::chrono::steady_clock::now() >= deadline)
+			return {Outcome::TimedOut, {}};
+		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+	}
+
+	Exchange result{Outcome::TimedOut, {}};
+	if (send(fd, command.data(), command.size(), MSG_NOSIGNAL) < 0) {
+		result = {Outcome::Failed, std::strerror(errno)};
+	} else {
+		for (;;) {
+			const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+			if (left.count() <= 0)
+				break;
+			pollfd p{fd, POLLIN, 0};
+			if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
+				continue;
+			char buffer[1024];
+			const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+			if (n > 0) {
+				result = {Outcome::Replied, std::string(buffer, static_cast<size_t>(n))};
+				break;
+			}
+			if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+				result = {Outcome::Failed, "the driver closed the connection without a reply"};
+				break;
+			}
+		}
+	}
+	close(fd);
+	return result;
+}
+
+} // namespace zelvan::ctl

@@ -1,0 +1,152 @@
+// zelvan-ctl: talks to the running driver over its control channel.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/control_channel.h"
+#include "tools/zelvan_ctl/control_client.h"
+#include "tools/zelvan_ctl/status_line.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitNoDriver = 2;
+constexpr int kExitTimeout = 3;
+constexpr int kExitUsage = 64;
+
+void Usage(std::FILE *out)
+{
+	std::fprintf(out,
+		"Usage: zelvan-ctl [options] COMMAND [ARGS...]\n"
+		"\n"
+		"Sends one command to the Zelvan Proximity driver running inside SteamVR and\n"
+		"prints its one-line reply.\n"
+		"\n"
+		"Commands:\n"
+		"  status                    presence, sensor, calibration, settings and IPD\n"
+		"  proximity on|off          force the presence value (manual override)\n"
+		"  proximity auto            give presence back to the sensor\n"
+		"  ipd MM                    set the IPD in millimetres (48 to 75)\n"
+		"  ipd?                      the IPD in force\n"
+		"  load_lh_config PATH       load the eye rotations from a calibration file\n"
+		"  test_handle HANDLE 0|1    push a value into a boolean input component\n"
+		"  send TEXT...              send TEXT as it is (words joined by one space)\n"
+		"\n"
+		"Options:\n"
+		"  --timeout SECONDS         how long to retry while the driver is busy and to\n"
+		"                            wait for its reply (default 2)\n"
+		"  --json                    print the reply as one JSON object with typed values\n"
+		"  --watch [SECONDS]         repeat status every SECONDS (default 1), one line\n"
+		"  --channel NAME            another channel than %s\n"
+		"  -h, --help                this text\n"
+		"\n"
+		"Exit status: 0 an OK reply or a status line, 1 an ERR reply, 2 no driver\n"
+		"answers, 3 time-out, 64 usage error.\n"
+		"\n"
+		"Examples:\n"
+		"  zelvan-ctl status\n"
+		"  zelvan-ctl --json status | jq .proximity\n"
+		"  zelvan-ctl proximity on && sleep 10 && zelvan-ctl proximity auto\n"
+		"  zelvan-ctl ipd 63.5\n"
+		"  zelvan-ctl --watch 0.5\n",
+		zelvan::ControlChannelName().c_str());
+}
+
+int ExitFor(const zelvan::ctl::Exchange &exchange, const std::string &channel)
+{
+	using zelvan::ctl::Outcome;
+	switch (exchange.outcome) {
+	case Outcome::NoDriver:
+		std::fprintf(stderr, "zelvan-ctl: nothing answers on %s; the driver is probably not running\n", channel.c_str());
+		return kExitNoDriver;
+	case Outcome::TimedOut:
+		std::fprintf(stderr, "zelvan-ctl: no reply on %s in time (the driver is busy or stalled)\n", channel.c_str());
+		return kExitTimeout;
+	case Outcome::Failed:
+		std::fprintf(stderr, "zelvan-ctl: %s: %s\n", channel.c_str(), exchange.reply.c_str());
+		return kExitNoDriver;
+	case Outcome::Replied:
+		break;
+	}
+	return zelvan::ctl::ClassifyReply(exchange.reply) == zelvan::ctl::ReplyKind::Error ? kExitError : kExitOk;
+}
+
+int Watch(const std::string &channel, double seconds, std::chrono::milliseconds timeout)
+{
+	const auto period = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+	for (;;) {
+		const auto exchange = zelvan::ctl::SendCommand(channel, "status", timeout);
+		if (exchange.outcome != zelvan::ctl::Outcome::Replied) {
+			std::printf("\n");
+			return ExitFor(exchange, channel);
+		}
+		std::printf("\r\033[K%s", zelvan::ctl::WatchLine(zelvan::ctl::ReplyToJson(exchange.reply)).c_str());
+		std::fflush(stdout);
+		std::this_thread::sleep_for(period);
+	}
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	std::string channel = zelvan::ControlChannelName();
+	double timeout_s = 2.0;
+	bool json = false;
+	double watch = -1.0;
+	std::vector<std::string> words;
+	for (int i = 1; i < argc; ++i) {
+		const std::string a = argv[i];
+		if (!words.empty()) {
+			words.push_back(a);
+		} else if (a == "-h" || a == "--help") {
+			Usage(stdout);
+			return kExitOk;
+		} else if (a == "--json") {
+			json = true;
+		} else if (a == "--timeout" && i + 1 < argc) {
+			timeout_s = std::atof(argv[++i]);
+		} else if (a == "--channel" && i + 1 < argc) {
+			channel = argv[++i];
+		} else if (a == "--watch") {
+			watch = 1.0;
+			if (i + 1 < argc && std::atof(argv[i + 1]) > 0)
+				watch = std::atof(argv[++i]);
+		} else if (a.rfind("--", 0) == 0) {
+			std::fprintf(stderr, "zelvan-ctl: unknown option %s (see --help)\n", a.c_str());
+			return kExitUsage;
+		} else {
+			words.push_back(a);
+		}
+	}
+	const auto timeout = std::chrono::milliseconds(static_cast<long long>(timeout_s * 1000));
+	if (watch > 0)
+		return Watch(channel, watch, timeout);
+	if (words.empty()) {
+		Usage(stderr);
+		return kExitUsage;
+	}
+
+	std::string command;
+	const size_t first = words[0] == "send" ? 1 : 0;
+	if (first == 1 && words.size() == 1) {
+		std::fprintf(stderr, "zelvan-ctl: send needs the text to send\n");
+		return kExitUsage;
+	}
+	for (size_t i = first; i < words.size(); ++i)
+		command += (i > first ? " " : "") + words[i];
+
+	const auto exchange = zelvan::ctl::SendCommand(channel, command, timeout);
+	if (exchange.outcome == zelvan::ctl::Outcome::Replied) {
+		if (json)
+			std::cout << zelvan::ctl::ReplyToJson(exchange.reply).dump() << "\n";
+		else
+			std::cout << exchange.reply << "\n";
+	}
+	return ExitFor(exchange, channel);
+}
