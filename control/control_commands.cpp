@@ -1,11 +1,11 @@
 // The control commands: status, manual presence, IPD and the input test.
 #include "control/control_commands.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "control/control_channel.h"
+#include "driver/c_numbers.h"
 #include "driver/device_provider.h"
 #include "driver/driver_log.h"
 #include "driver/host_interfaces.h"
@@ -34,7 +34,7 @@ void Status(DeviceProvider &p, Reply reply)
 {
 	char ipd[16] = "unknown";
 	if (p.current_ipd_m > 0.0f)
-		std::snprintf(ipd, sizeof(ipd), "%.1fmm", static_cast<double>(p.current_ipd_m * 1000.0f));
+		std::snprintf(ipd, sizeof(ipd), "%smm", FormatFixed(p.current_ipd_m * 1000.0f, 1).text);
 	const char *source = p.manual_override ? "manual" : "algorithm";
 	const char *lh_config = p.lh_config_loaded ? "loaded" : "not_loaded";
 	const int verbosity = p.log_verbose ? 1 : 0;
@@ -67,18 +67,20 @@ void SetIpd(DeviceProvider &p, const char *argument, Reply reply)
 		std::snprintf(reply, kReplySize, "ERR ipd not supported on Zelvan 1");
 		return;
 	}
-	float value = 0.0f;
-	if (std::sscanf(argument, "%f", &value) != 1) {
+	// Text after the number ("63.5mm") is ignored.
+	const std::optional<float> parsed = ParseFloat(argument, argument + std::strlen(argument));
+	if (!parsed) {
 		std::snprintf(reply, kReplySize, "ERR ipd requires numeric argument (e.g. ipd 63.5)");
 		return;
 	}
+	const float value = *parsed;
 	// Written so that NaN fails the test too.
 	if (!(value >= 48.0f && value <= 75.0f)) {
 		std::snprintf(reply, kReplySize, "ERR ipd out of range (48-75mm)");
 		return;
 	}
 	if (p.ApplyIpd(value))
-		std::snprintf(reply, kReplySize, "OK ipd=%.1fmm", static_cast<double>(value));
+		std::snprintf(reply, kReplySize, "OK ipd=%smm", FormatFixed(value, 1).text);
 	else
 		std::snprintf(reply, kReplySize, "ERR lh_config not loaded");
 }
@@ -88,7 +90,7 @@ void QueryIpd(DeviceProvider &p, Reply reply)
 	if (p.first_model)
 		std::snprintf(reply, kReplySize, "ERR ipd not supported on Zelvan 1");
 	else if (p.current_ipd_m > 0.0f)
-		std::snprintf(reply, kReplySize, "OK ipd=%.1fmm", static_cast<double>(p.current_ipd_m * 1000.0f));
+		std::snprintf(reply, kReplySize, "OK ipd=%smm", FormatFixed(p.current_ipd_m * 1000.0f, 1).text);
 	else
 		std::snprintf(reply, kReplySize, "OK ipd=unknown");
 }

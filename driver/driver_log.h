@@ -11,11 +11,16 @@ namespace zelvan {
 // Lines longer than 1023 characters are cut there; without a sink the line is
 // formatted and dropped. Safe from the reader thread: the sink only changes
 // before that thread starts and after it has been joined.
-void DriverLog(const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
+#if defined(__MINGW32__)
+// mingw's C++ library formats with its own C99 printf, not msvcrt's.
+#define ZELVAN_PRINTF_CHECK __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+#define ZELVAN_PRINTF_CHECK __attribute__((format(printf, 1, 2)))
+#else
+#define ZELVAN_PRINTF_CHECK
 #endif
-    ;
+
+void DriverLog(const char *format, ...) ZELVAN_PRINTF_CHECK;
 
 // Called by Init once the host interfaces are known.
 void AttachDriverLog(vr::IVRDriverLog *log);

@@ -1,0 +1,23 @@
+// The few process services that differ between POSIX and Windows: stop requests, environment, shell status, paths.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace zelvan::host_sim {
+
+// Ctrl-C, SIGTERM or a console close set *flag; a second request ends the
+// process at once, for a driver that hangs.
+void InstallStopHandler(std::atomic<bool>* flag);
+
+bool SetEnvironment(const std::string& name, const std::string& value, std::string* error);
+
+// The command's exit code from what std::system returned (-1 when it did not exit normally).
+int CommandExitStatus(int system_result);
+
+// A path as this process's file functions take it. Under Wine an absolute
+// Unix path ("/tmp/x") becomes "Z:\tmp\x", Wine's drive for the Unix root,
+// so that tests can pass the same paths to both builds.
+std::string NativePath(const std::string& path);
+
+}  // namespace zelvan::host_sim
