@@ -16,7 +16,10 @@ RunResult RunProgram(const std::vector<std::string> &argv, const std::map<std::s
 	if (!status)
 		child.Kill();
 	result.exit_code = status.value_or(-1);
-	result.output = child.Output();
+	// Windows programs print CR LF in text mode; the tests compare lines.
+	for (char c : child.Output())
+		if (c != '\r')
+			result.output += c;
 	return result;
 }
 

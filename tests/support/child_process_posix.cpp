@@ -87,7 +87,7 @@ bool ChildProcess::Start(const std::vector<std::string> &argv, const std::map<st
 	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
 	posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
 	posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-	const int rc = posix_spawn(&impl_->pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+	const int rc = posix_spawnp(&impl_->pid, argp[0], &actions, nullptr, argp.data(), envp.data());
 	posix_spawn_file_actions_destroy(&actions);
 	close(fds[1]);
 	if (rc != 0) {

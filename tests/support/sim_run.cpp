@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/child_process.h"
 
@@ -64,6 +65,83 @@ std::string HostSimPath()
 	return BinPath(std::string("zelvan-host-sim") + kExeSuffix);
 }
 
+namespace {
+
+nlohmann::json ReadTrace(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	if (!in)
+		return nullptr;
+	std::stringstream text;
+	text << in.rdbuf();
+	return nlohmann::json::parse(text.str(), nullptr, false);
+}
+
+} // namespace
+
+RunningSim::RunningSim(const SimOptions &options) : env_(options.env), child_(std::make_unique<ChildProcess>())
+{
+	// A private runtime directory: the channel's socket lives there.
+	env_["XDG_RUNTIME_DIR"] = scratch_.path().string();
+	std::vector<std::string> argv = {HostSimPath(), "--rate", "250", "--seconds", "120", "--trace",
+	                                 scratch_.File("trace.json"), "--stop-file", scratch_.File("stop")};
+	if (!options.settings_json.empty()) {
+		scratch_.Write("steamvr.vrsettings", options.settings_json);
+		argv.insert(argv.end(), {"--settings", scratch_.File("steamvr.vrsettings")});
+	}
+	argv.insert(argv.end(), options.args.begin(), options.args.end());
+	argv.push_back(DriverLibraryPath());
+	child_->Start(argv, env_);
+}
+
+RunningSim::~RunningSim()
+{
+	if (!stopped_)
+		Stop();
+}
+
+bool RunningSim::WaitForChannel()
+{
+	const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+	while (std::chrono::steady_clock::now() < deadline) {
+		const std::string out = Output();
+		if (out.find("Pipe: Created") != std::string::npos)
+			return true;
+		if (out.find("Pipe: Failed") != std::string::npos || child_->Wait(std::chrono::milliseconds(0)))
+			return false;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	return false;
+}
+
+SimResult RunningSim::Stop()
+{
+	stopped_ = true;
+	scratch_.Write("stop", "");
+	SimResult result;
+	const std::optional<int> status = child_->Wait(std::chrono::seconds(60));
+	if (!status)
+		child_->Kill();
+	result.exit_code = status.value_or(-1);
+	result.output = child_->Output();
+	result.trace = ReadTrace(scratch_.File("trace.json"));
+	return result;
+}
+
+std::string RunningSim::Output()
+{
+	return child_->Output();
+}
+
+std::string RunningSim::ChannelPath() const
+{
+#if defined(_WIN32)
+	return "\\\\.\\pipe\\zelvan_proximity_ctl";
+#else
+	return (scratch_.path() / "zelvan_proximity_ctl").string();
+#endif
+}
+
 SimResult RunSim(const SimOptions &options)
 {
 	ScratchDir scratch;
@@ -75,16 +153,13 @@ SimResult RunSim(const SimOptions &options)
 	argv.insert(argv.end(), options.args.begin(), options.args.end());
 	argv.push_back(DriverLibraryPath());
 
-	const RunResult run = RunProgram(argv, options.env);
+	std::map<std::string, std::string> env = options.env;
+	env.emplace("XDG_RUNTIME_DIR", scratch.path().string());
+	const RunResult run = RunProgram(argv, env);
 	SimResult result;
 	result.exit_code = run.exit_code;
 	result.output = run.output;
-	std::ifstream in(scratch.File("trace.json"), std::ios::binary);
-	if (in) {
-		std::stringstream text;
-		text << in.rdbuf();
-		result.trace = nlohmann::json::parse(text.str(), nullptr, false);
-	}
+	result.trace = ReadTrace(scratch.File("trace.json"));
 	return result;
 }
 

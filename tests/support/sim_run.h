@@ -4,10 +4,13 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "tests/support/child_process.h"
 
 namespace zelvan::test {
 
@@ -39,6 +42,32 @@ struct SimOptions {
 	std::vector<std::string> args; // simulator options, before the library
 	std::map<std::string, std::string> env;
 	std::string settings_json;     // written to a settings file when not empty
+};
+
+// A simulator running in the background at 250 Hz until Stop, for tests that
+// talk to the driver while it runs.
+class RunningSim {
+public:
+	explicit RunningSim(const SimOptions &options = {});
+	~RunningSim();
+
+	// Waits for the control channel's creation line; false when it never came.
+	bool WaitForChannel();
+	// Ends the run through its stop file and collects the trace.
+	SimResult Stop();
+	// The driver's log so far, as printed by the simulator.
+	std::string Output();
+
+	// The channel's name for clients, and the environment they need.
+	std::string ChannelPath() const;
+	const std::map<std::string, std::string> &ClientEnv() const { return env_; }
+	const ScratchDir &scratch() const { return scratch_; }
+
+private:
+	ScratchDir scratch_;
+	std::map<std::string, std::string> env_;
+	std::unique_ptr<ChildProcess> child_;
+	bool stopped_ = false;
 };
 
 std::string DriverLibraryPath();

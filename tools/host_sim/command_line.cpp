@@ -119,6 +119,7 @@ const std::vector<Option>& Options() {
          return true;
        }},
       {"--scenario", true, Text(&SimulatorOptions::scenario_path)},
+      {"--stop-file", true, Text(&SimulatorOptions::stop_file)},
       {"--command-wait", true, NonNegative(&SimulatorOptions::command_wait_seconds)},
       {"--hmd-frame", true,
        [](CommandLine& line, std::string_view value, std::string* error) {
@@ -225,6 +226,7 @@ Running:
   --frames N                stop after N frames
   --seconds S               stop after S seconds of frames
   --scenario FILE           timed actions, see below; its 'end' also stops
+  --stop-file FILE          stop once FILE exists (for scripts driving a run)
                             With none of these, the run lasts until Ctrl-C;
                             Ctrl-C always ends the current frame, runs Cleanup
                             and writes the outputs (twice: stop at once).

@@ -285,8 +285,13 @@ void Simulator::RunFrames(const std::atomic<bool>& stop_requested) {
   const auto out_of_time = [&] {
     return options_.seconds && std::chrono::duration<double>(Clock::now() - start).count() >= *options_.seconds;
   };
+  const auto stop_file_there = [&] {
+    std::error_code ignored;
+    return !options_.stop_file.empty() && std::filesystem::exists(options_.stop_file, ignored);
+  };
   for (std::uint64_t frame = 1;; ++frame) {
-    if (h.end_requested || stop_requested.load() || (options_.frames && frame > *options_.frames) || out_of_time()) {
+    if (h.end_requested || stop_requested.load() || (options_.frames && frame > *options_.frames) || out_of_time() ||
+        stop_file_there()) {
       break;
     }
     pacer.WaitForNextFrame();

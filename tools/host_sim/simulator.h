@@ -34,6 +34,7 @@ struct SimulatorOptions {
   double rate_hz = 90.0;  // 0: as fast as possible
   std::optional<std::uint64_t> frames;
   std::optional<double> seconds;
+  std::string stop_file;  // the run ends once this file exists
   std::optional<std::uint64_t> hmd_frame = 1;  // nullopt: never added
   std::vector<PropertyValue> hmd_properties;
   std::vector<std::pair<vr::ETrackedDeviceProperty, vr::ETrackedPropertyError>> failing_properties;
