@@ -11,6 +11,7 @@
 #include "driver/driver_settings.h"
 #include "driver/host_interfaces.h"
 #include "driver/interface_versions.h"
+#include "ipd/ipd_persistence.h"
 #include "sensor/sensor_protocol.h"
 
 namespace zelvan {
@@ -137,7 +138,9 @@ void DeviceProvider::DestroyControlPipe()
 	DestroyControlChannel(pipe, pipe_connected, pipe_client);
 }
 
-// Later subsystems fill these steps in; their place in the sequence is fixed.
-void DeviceProvider::PersistIpd() {}
+void DeviceProvider::PersistIpd()
+{
+	PersistIpdToHeadset(*this);
+}
 
 } // namespace zelvan

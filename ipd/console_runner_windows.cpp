@@ -1,0 +1,139 @@
+// The console tool runner on Windows: a hidden child whose standard streams
+// are anonymous pipes.
+#include "ipd/console_runner.h"
+
+#include <windows.h>
+
+#include "driver/driver_log.h"
+
+namespace zelvan {
+
+const char *const kConsoleToolName = "lighthouse_console.exe";
+
+namespace {
+
+constexpr DWORD kReadBoundMs = 10000;
+constexpr int kExitPolls = 10000;
+
+bool WriteAll(HANDLE pipe, const std::string &text)
+{
+	DWORD written = 0;
+	return WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+}
+
+// The single read that decides the run. An anonymous pipe has no time-out
+// of its own, so it is peeked until data arrives, the tool closes its end,
+// or the bound passes.
+bool ReadOnce(HANDLE pipe, bool &timed_out)
+{
+	timed_out = false;
+	const ULONGLONG deadline = GetTickCount64() + kReadBoundMs;
+	for (;;) {
+		DWORD available = 0;
+		if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+			return false;
+		if (available > 0) {
+			char buffer[4096];
+			DWORD n = 0;
+			return ReadFile(pipe, buffer, sizeof(buffer), &n, nullptr) != FALSE;
+		}
+		if (GetTickCount64() >= deadline) {
+			timed_out = true;
+			return false;
+		}
+		Sleep(1);
+	}
+}
+
+// Reads and discards what is waiting, so a talkative tool never blocks on a
+// full pipe while it is waited for.
+void Drain(HANDLE pipe)
+{
+	DWORD available = 0;
+	while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+		char buffer[4096];
+		DWORD n = 0;
+		if (!ReadFile(pipe, buffer, available < sizeof(buffer) ? available : sizeof(buffer), &n, nullptr))
+			return;
+	}
+}
+
+bool MakePipe(HANDLE &read_end, HANDLE &write_end, HANDLE &driver_end)
+{
+	SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+	if (!CreatePipe(&read_end, &write_end, &attributes, 0))
+		return false;
+	return SetHandleInformation(driver_end, HANDLE_FLAG_INHERIT, 0) != FALSE;
+}
+
+void CloseAll(std::initializer_list<HANDLE *> handles)
+{
+	for (HANDLE *h : handles) {
+		if (*h != nullptr)
+			CloseHandle(*h);
+		*h = nullptr;
+	}
+}
+
+} // namespace
+
+ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &first_command,
+                                const std::string &second_command)
+{
+	ConsoleRun run;
+	HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr;
+	if (!MakePipe(in_read, in_write, in_write) || !MakePipe(out_read, out_write, out_read)) {
+		CloseAll({&in_read, &in_write, &out_read, &out_write});
+		return run;
+	}
+
+	STARTUPINFOA startup{};
+	startup.cb = sizeof(startup);
+	startup.dwFlags = STARTF_USESTDHANDLES;
+	startup.hStdInput = in_read;
+	startup.hStdOutput = out_write;
+	startup.hStdError = out_write;
+	PROCESS_INFORMATION process{};
+	if (!CreateProcessA(exe_path.c_str(), nullptr, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+	                    &startup, &process)) {
+		DriverLog("IPD Persist: Failed to start lighthouse_console (err=%lu)\n", GetLastError());
+		CloseAll({&in_read, &in_write, &out_read, &out_write});
+		return run;
+	}
+	// The child's ends: once it is gone, our reads see the end of the pipe.
+	CloseAll({&in_read, &out_write});
+
+	bool read_timed_out = false;
+	if (WriteAll(in_write, first_command) && WriteAll(in_write, second_command))
+		run.ok = ReadOnce(out_read, read_timed_out);
+	if (read_timed_out) {
+		DriverLog("IPD Persist: WARNING -- lighthouse_console printed nothing in 10 s, terminating\n");
+		TerminateProcess(process.hProcess, 1);
+		WaitForSingleObject(process.hProcess, 5000);
+		run.terminated = true;
+	} else {
+		WriteAll(in_write, "exit\r\n");
+		CloseAll({&in_write});
+		DWORD code = STILL_ACTIVE;
+		bool exited = false;
+		for (int i = 0; GetExitCodeProcess(process.hProcess, &code); ++i) {
+			Drain(out_read);
+			if (code != STILL_ACTIVE) {
+				exited = true;
+				break;
+			}
+			if (i == kExitPolls)
+				break;
+			Sleep(1);
+		}
+		if (!exited && code == STILL_ACTIVE) {
+			DriverLog("IPD Persist: WARNING -- lighthouse_console did not exit, terminating\n");
+			TerminateProcess(process.hProcess, 1);
+			run.terminated = true;
+		}
+	}
+	CloseAll({&in_write, &out_read, &process.hProcess, &process.hThread});
+	return run;
+}
+
+} // namespace zelvan

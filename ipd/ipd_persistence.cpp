@@ -1,0 +1,184 @@
+// PersistIpdToHeadset: download the headset's configuration, edit its
+// "default_mm", upload it, and leave no temporary file behind.
+#include "ipd/ipd_persistence.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "driver/c_numbers.h"
+#include "driver/device_provider.h"
+#include "driver/driver_log.h"
+#include "ipd/console_runner.h"
+#include "ipd/json_scan.h"
+#include "ipd/runtime_paths.h"
+#include "ipd/serial_check.h"
+
+namespace zelvan {
+namespace {
+
+bool IsNumberChar(char c)
+{
+	return (c >= '0' && c <= '9') || c == '.' || c == '-';
+}
+
+std::string ToolRelativePath()
+{
+	const std::string s(1, kPathSeparator);
+	return s + "tools" + s + "lighthouse" + s + "bin" + s + (kNativePathStyle == PathStyle::Windows ? "win64" : "linux64") +
+	       s + kConsoleToolName;
+}
+
+// Writes the whole text; a failed write or close leaves nothing to upload.
+bool WriteTextFile(const std::string &path, const std::string &text, bool &created)
+{
+	std::FILE *file = std::fopen(path.c_str(), "w");
+	created = file != nullptr;
+	if (file == nullptr)
+		return false;
+	const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+	const bool closed = std::fclose(file) == 0;
+	return written && closed;
+}
+
+// Download, edit and upload, between the two deletions of the temporary files.
+void DownloadEditUpload(const std::string &tool, const std::string &serial, const std::string &download,
+                        const std::string &upload, const char *ipd_text)
+{
+	const std::string serial_command = "serial " + serial + "\r\n";
+	DriverLog("IPD Persist: Downloading config for %s\n", serial.c_str());
+	const ConsoleRun fetched = RunLighthouseConsole(tool, serial_command, "downloadconfig " + download + "\r\n");
+	if (!fetched.ok) {
+		DriverLog("IPD Persist: downloadconfig failed\n");
+		return;
+	}
+	// A tool that had to be killed may have left half a file.
+	if (fetched.terminated) {
+		DriverLog("IPD Persist: downloadconfig did not finish, not uploading\n");
+		return;
+	}
+	if (!FileExists(download)) {
+		DriverLog("IPD Persist: downloadconfig completed but file not created\n");
+		return;
+	}
+	std::string config;
+	if (!ReadTextFile(download, config)) {
+		DriverLog("IPD Persist: Failed to open downloaded config\n");
+		return;
+	}
+	std::string edited;
+	switch (EditDefaultMm(config, ipd_text, edited)) {
+	case DefaultMmEdit::KeyMissing:
+		DriverLog("IPD Persist: default_mm not found in config, skipping\n");
+		return;
+	case DefaultMmEdit::NoColon:
+		DriverLog("IPD Persist: malformed config -- no colon after default_mm\n");
+		return;
+	case DefaultMmEdit::NoNumber:
+		DriverLog("IPD Persist: malformed config -- no numeric value for default_mm\n");
+		return;
+	case DefaultMmEdit::Edited:
+		break;
+	}
+	bool created = false;
+	if (!WriteTextFile(upload, edited, created)) {
+		DriverLog(created ? "IPD Persist: Failed to write upload config file\n"
+		                  : "IPD Persist: Failed to create upload config file\n");
+		return;
+	}
+	DriverLog("IPD Persist: Uploading modified config (%smm)\n", ipd_text);
+	if (RunLighthouseConsole(tool, serial_command, "uploadconfig " + upload + "\r\n").ok)
+		DriverLog("IPD Persist: Successfully wrote %smm to headset config\n", ipd_text);
+	else
+		DriverLog("IPD Persist: uploadconfig failed\n");
+}
+
+} // namespace
+
+DefaultMmEdit EditDefaultMm(const std::string &text, const std::string &new_value, std::string &edited)
+{
+	const size_t key = text.find("\"default_mm\"");
+	if (text.size() < 12 || key == std::string::npos)
+		return DefaultMmEdit::KeyMissing;
+	const size_t colon = text.find(':', key);
+	if (colon == std::string::npos)
+		return DefaultMmEdit::NoColon;
+	size_t start = colon + 1;
+	while (start < text.size() && (text[start] == ' ' || text[start] == '\t'))
+		++start;
+	size_t end = start;
+	while (end < text.size() && IsNumberChar(text[end]))
+		++end;
+	if (end == start)
+		return DefaultMmEdit::NoNumber;
+	// 6.35e1 or 6.35E+1: the scan would replace only the mantissa.
+	if (end < text.size() && (text[end] == 'e' || text[end] == 'E' || text[end] == '+'))
+		return DefaultMmEdit::NoNumber;
+	edited = text.substr(0, start) + new_value + text.substr(end);
+	return DefaultMmEdit::Edited;
+}
+
+std::string FindLighthouseConsole()
+{
+	const RegistryLocation registry = FindPathRegistry();
+	if (!registry.found) {
+		DriverLog("IPD Persist: Failed to get %s\n", registry.missing_var.c_str());
+		return {};
+	}
+	std::string text;
+	if (!ReadTextFile(registry.path, text)) {
+		DriverLog("IPD Persist: Failed to open %s\n", registry.path.c_str());
+		return {};
+	}
+	const std::string runtime = FindJsonStringValue(text, "runtime");
+	if (runtime.empty()) {
+		DriverLog("IPD Persist: Could not extract runtime path from openvrpaths.vrpath\n");
+		return {};
+	}
+	const std::string tool = runtime + ToolRelativePath();
+	if (!FileExists(tool)) {
+		DriverLog("IPD Persist: %s not found at %s\n", kConsoleToolName, tool.c_str());
+		return {};
+	}
+	DriverLog("IPD Persist: Found lighthouse_console at %s\n", tool.c_str());
+	return tool;
+}
+
+void PersistIpdToHeadset(DeviceProvider &p)
+{
+	if (p.current_ipd_m <= 0.0f || p.initial_ipd_m <= 0.0f || std::fabs(p.current_ipd_m - p.initial_ipd_m) < 1e-4f) {
+		DriverLog("IPD Persist: No change during session (startup=%s current=%s), skipping\n",
+		          FormatFixed(p.initial_ipd_m, 4).text, FormatFixed(p.current_ipd_m, 4).text);
+		return;
+	}
+	if (p.config_serial.empty()) {
+		DriverLog("IPD Persist: WARNING -- tracking serial not available, cannot persist\n");
+		return;
+	}
+	// The serial is typed into the tool: no line end may be smuggled in.
+	if (!IsSafeSerial(p.config_serial)) {
+		DriverLog("IPD: Refusing unsafe serial \"%s\"\n", EscapeForLog(p.config_serial).c_str());
+		return;
+	}
+	const std::string tool = FindLighthouseConsole();
+	if (tool.empty()) {
+		DriverLog("IPD Persist: %s not found, cannot persist\n", kConsoleToolName);
+		return;
+	}
+	const FixedText ipd_mm = FormatFixed(p.current_ipd_m * 1000.0f, 1);
+	const std::string folder = MakeTempFolder();
+	if (folder.empty()) {
+		DriverLog("IPD Persist: Failed to get temp directory\n");
+		return;
+	}
+	const std::string download = folder + "zelvan_ipd_dl.json";
+	const std::string upload = folder + "zelvan_ipd_ul.json";
+	// No earlier run's file may pass for new output.
+	DeleteFileQuietly(download);
+	DeleteFileQuietly(upload);
+	DownloadEditUpload(tool, p.config_serial, download, upload, ipd_mm.text);
+	DeleteFileQuietly(download);
+	DeleteFileQuietly(upload);
+	RemoveTempFolder(folder);
+}
+
+} // namespace zelvan

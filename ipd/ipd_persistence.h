@@ -1,0 +1,30 @@
+// Writing an IPD changed during the run into the configuration stored on
+// the headset, at Cleanup, through the runtime's console tool.
+#pragma once
+
+#include <string>
+
+namespace zelvan {
+
+class DeviceProvider;
+
+enum class DefaultMmEdit {
+	Edited,
+	KeyMissing, // no "default_mm" in quotes
+	NoColon,
+	NoNumber, // nothing numeric after the colon, or a number written in a form we do not rewrite
+};
+
+// Replaces the number after the "default_mm" key with new_value, leaving
+// every other byte as it was. A value with an exponent or a sign other than
+// a leading '-' is refused rather than half replaced.
+DefaultMmEdit EditDefaultMm(const std::string &text, const std::string &new_value, std::string &edited);
+
+// The console tool's path, through the runtime's path registry; empty (with
+// the reason logged) when it cannot be found.
+std::string FindLighthouseConsole();
+
+// Cleanup's first step.
+void PersistIpdToHeadset(DeviceProvider &provider);
+
+} // namespace zelvan
