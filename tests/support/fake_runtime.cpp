@@ -101,6 +101,12 @@ std::vector<std::string> FakeDriverLog::Lines()
 	return lines_;
 }
 
+void FakeDriverLog::Clear()
+{
+	std::lock_guard<std::mutex> lock(mutex_);
+	lines_.clear();
+}
+
 bool FakeServerDriverHost::PollNextEvent(vr::VREvent_t *event, uint32_t size)
 {
 	if (events.empty())

@@ -35,6 +35,7 @@ class FakeDriverLog : public vr::IVRDriverLog {
 public:
 	void Log(const char *line) override;
 	std::vector<std::string> Lines();
+	void Clear();
 
 private:
 	std::mutex mutex_;
