@@ -1,6 +1,7 @@
 // RunSim: the host simulator as the end-to-end tests drive it.
 #include "tests/support/sim_run.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -77,6 +78,18 @@ nlohmann::json ReadTrace(const std::string &path)
 	return nlohmann::json::parse(text.str(), nullptr, false);
 }
 
+void AddInputFiles(const ScratchDir &scratch, const SimOptions &options, std::vector<std::string> &argv)
+{
+	if (!options.settings_json.empty()) {
+		scratch.Write("steamvr.vrsettings", options.settings_json);
+		argv.insert(argv.end(), {"--settings", scratch.File("steamvr.vrsettings")});
+	}
+	if (!options.sensor.empty()) {
+		scratch.Write("sensor.cfg", options.sensor);
+		argv.insert(argv.end(), {"--sim-sensor", scratch.File("sensor.cfg")});
+	}
+}
+
 } // namespace
 
 RunningSim::RunningSim(const SimOptions &options) : env_(options.env), child_(std::make_unique<ChildProcess>())
@@ -85,10 +98,7 @@ RunningSim::RunningSim(const SimOptions &options) : env_(options.env), child_(st
 	env_["XDG_RUNTIME_DIR"] = scratch_.path().string();
 	std::vector<std::string> argv = {HostSimPath(), "--rate", "250", "--seconds", "120", "--trace",
 	                                 scratch_.File("trace.json"), "--stop-file", scratch_.File("stop")};
-	if (!options.settings_json.empty()) {
-		scratch_.Write("steamvr.vrsettings", options.settings_json);
-		argv.insert(argv.end(), {"--settings", scratch_.File("steamvr.vrsettings")});
-	}
+	AddInputFiles(scratch_, options, argv);
 	argv.insert(argv.end(), options.args.begin(), options.args.end());
 	argv.push_back(DriverLibraryPath());
 	child_->Start(argv, env_);
@@ -128,6 +138,22 @@ SimResult RunningSim::Stop()
 	return result;
 }
 
+bool RunningSim::WaitForLine(const std::string &line, std::chrono::milliseconds bound)
+{
+	const auto deadline = std::chrono::steady_clock::now() + bound;
+	const std::string wanted = "] " + line + "\n";
+	while (std::chrono::steady_clock::now() < deadline) {
+		std::string out = Output();
+		out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+		if (out.find(wanted) != std::string::npos)
+			return true;
+		if (child_->Wait(std::chrono::milliseconds(0)))
+			return false;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	return false;
+}
+
 std::string RunningSim::Output()
 {
 	return child_->Output();
@@ -146,10 +172,7 @@ SimResult RunSim(const SimOptions &options)
 {
 	ScratchDir scratch;
 	std::vector<std::string> argv = {HostSimPath(), "--rate", "0", "--quiet", "--trace", scratch.File("trace.json")};
-	if (!options.settings_json.empty()) {
-		scratch.Write("steamvr.vrsettings", options.settings_json);
-		argv.insert(argv.end(), {"--settings", scratch.File("steamvr.vrsettings")});
-	}
+	AddInputFiles(scratch, options, argv);
 	argv.insert(argv.end(), options.args.begin(), options.args.end());
 	argv.push_back(DriverLibraryPath());
 

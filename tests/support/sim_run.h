@@ -2,6 +2,7 @@
 // trace of runtime calls it writes.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -42,6 +43,7 @@ struct SimOptions {
 	std::vector<std::string> args; // simulator options, before the library
 	std::map<std::string, std::string> env;
 	std::string settings_json;     // written to a settings file when not empty
+	std::string sensor;            // simulated sensor configuration, when not empty
 };
 
 // A simulator running in the background at 250 Hz until Stop, for tests that
@@ -57,6 +59,8 @@ public:
 	SimResult Stop();
 	// The driver's log so far, as printed by the simulator.
 	std::string Output();
+	// Waits until the driver has logged `line` (a whole line); a hang guard.
+	bool WaitForLine(const std::string &line, std::chrono::milliseconds bound = std::chrono::seconds(30));
 
 	// The channel's name for clients, and the environment they need.
 	std::string ChannelPath() const;

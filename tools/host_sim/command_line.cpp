@@ -146,6 +146,7 @@ const std::vector<Option>& Options() {
       {"--log", true, Text(&SimulatorOptions::log_path)},
       {"--quiet", false, Flag(&SimulatorOptions::quiet)},
       {"--locale", true, Text(&SimulatorOptions::locale)},
+      {"--sim-sensor", true, Text(&SimulatorOptions::sim_sensor)},
       {"--env", true, OnEnv},
       {"--help", false,
        [](CommandLine& line, std::string_view, std::string*) {
@@ -281,6 +282,13 @@ Output:
   --quiet                   do not print driver log lines on stdout
 
 Process:
+  --sim-sensor FILE         run the driver against the simulated proximity
+                            sensor described by FILE (see
+                            tools/sim_sensor/README.md) instead of hidapi: on
+                            Linux the simulator restarts itself with
+                            libzelvan_sim_hidapi.so preloaded; on Windows the
+                            hidapi.dll beside the driver must be the simulated
+                            one, as in the build folder
   --locale NAME             setlocale(LC_ALL, NAME) before loading the driver
   --env NAME=VALUE          set an environment variable before loading the
                             driver (repeatable)

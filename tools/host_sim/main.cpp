@@ -29,6 +29,11 @@ int main(int argc, char** argv) {
     std::puts("zelvan-host-sim " ZELVAN_VERSION);
     return kExitOk;
   }
+  if (!command_line.options.sim_sensor.empty() &&
+      !UseSimulatedSensor(command_line.options.sim_sensor, argv, &error)) {
+    std::fprintf(stderr, "zelvan-host-sim: %s\n", error.c_str());
+    return kExitUsage;
+  }
   static std::atomic<bool> stop_requested{false};
   InstallStopHandler(&stop_requested);
   Simulator simulator(std::move(command_line.options));

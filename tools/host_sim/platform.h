@@ -20,4 +20,10 @@ int CommandExitStatus(int system_result);
 // so that tests can pass the same paths to both builds.
 std::string NativePath(const std::string& path);
 
+// Makes the driver's hidapi calls reach the simulated sensor configured by
+// `config`. On POSIX this re-executes the simulator with the simulated
+// library preloaded (argv is this process's own) and only returns on failure
+// or when the preload is already in place.
+bool UseSimulatedSensor(const std::string& config, char** argv, std::string* error);
+
 }  // namespace zelvan::host_sim

@@ -1,7 +1,9 @@
 // POSIX process services: signals, setenv, wait status.
 #include "tools/host_sim/platform.h"
 
+#include <limits.h>
 #include <signal.h>
+#include <unistd.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
@@ -43,5 +45,31 @@ int CommandExitStatus(int system_result) {
 }
 
 std::string NativePath(const std::string& path) { return path; }
+
+bool UseSimulatedSensor(const std::string& config, char** argv, std::string* error) {
+  if (!SetEnvironment("ZELVAN_SIM_SENSOR", config, error)) return false;
+  const char* preload = getenv("LD_PRELOAD");
+  if (preload != nullptr && std::strstr(preload, "libzelvan_sim_hidapi.so") != nullptr) return true;
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (n <= 0) {
+    *error = "cannot find this program's own path";
+    return false;
+  }
+  self[n] = '\0';
+  std::string library(self);
+  library = library.substr(0, library.find_last_of('/')) + "/libzelvan_sim_hidapi.so";
+  if (access(library.c_str(), R_OK) != 0) {
+    *error = library + " is missing: build the zelvan_sim_hidapi target";
+    return false;
+  }
+  // The driver links hidapi by name; only a preload puts the simulated
+  // functions ahead of it.
+  const std::string value = preload != nullptr && preload[0] != '\0' ? library + ":" + preload : library;
+  if (!SetEnvironment("LD_PRELOAD", value, error)) return false;
+  execv(self, argv);
+  *error = std::string("cannot restart with the simulated sensor: ") + std::strerror(errno);
+  return false;
+}
 
 }  // namespace zelvan::host_sim

@@ -55,4 +55,10 @@ std::string NativePath(const std::string& path) {
   return mapped;
 }
 
+bool UseSimulatedSensor(const std::string& config, char** /*argv*/, std::string* error) {
+  // The driver imports hidapi.dll from its own folder; in the build folder
+  // that is the simulated sensor.
+  return SetEnvironment("ZELVAN_SIM_SENSOR", NativePath(config), error);
+}
+
 }  // namespace zelvan::host_sim

@@ -51,6 +51,7 @@ struct SimulatorOptions {
   std::string log_path;
   bool quiet = false;
   std::string locale;
+  std::string sim_sensor;  // configuration file of the simulated sensor
   std::vector<std::pair<std::string, std::string>> environment;
 };
 

@@ -1,0 +1,253 @@
+// The reader thread against the simulated sensor: connection states, the
+// exchanges after every open, reconnection, and Stop from each state.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "driver/driver_log.h"
+#include "sensor/hid_reader.h"
+#include "sensor/sensor_protocol.h"
+#include "tests/support/fake_runtime.h"
+#include "tools/sim_sensor/sim_sensor.h"
+
+namespace zelvan {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::string SensorEvents()
+{
+	std::string text(zelvan_sim_sensor_events(nullptr, 0), '\0');
+	zelvan_sim_sensor_events(text.data(), text.size() + 1);
+	return text;
+}
+
+class HidReaderTest : public ::testing::Test {
+protected:
+	void SetUp() override { AttachDriverLog(&log); }
+	void TearDown() override
+	{
+		reader.reset();
+		DetachDriverLog();
+		zelvan_sim_sensor_configure(nullptr);
+	}
+
+	void Configure(const char *text) { ASSERT_EQ(zelvan_sim_sensor_configure(text), 0) << text; }
+
+	void Start(int32_t window = 8, bool raw_logging = false, uint16_t period = 50)
+	{
+		reader = std::make_unique<HidReader>(window, raw_logging);
+		reader->Start(kSensorVendorId, kSensorProductId, period);
+	}
+
+	size_t Count(const std::string &line)
+	{
+		const auto lines = log.Lines();
+		return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+	}
+
+	// Waits until `line` has been logged `times` times; a hang guard.
+	bool WaitFor(const std::string &line, size_t times = 1, std::chrono::milliseconds bound = 15s)
+	{
+		const auto deadline = Clock::now() + bound;
+		while (Clock::now() < deadline) {
+			if (Count(line) >= times)
+				return true;
+			std::this_thread::sleep_for(5ms);
+		}
+		return false;
+	}
+
+	template <typename F> bool WaitUntil(F condition, std::chrono::milliseconds bound = 15s)
+	{
+		const auto deadline = Clock::now() + bound;
+		while (Clock::now() < deadline) {
+			if (condition())
+				return true;
+			std::this_thread::sleep_for(5ms);
+		}
+		return false;
+	}
+
+	std::chrono::milliseconds TimeStop()
+	{
+		const auto start = Clock::now();
+		reader->Stop();
+		return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+	}
+
+	test::FakeDriverLog log;
+	std::unique_ptr<HidReader> reader;
+};
+
+TEST_F(HidReaderTest, AnAbsentSensorLeavesTheReaderReconnectingSilently)
+{
+	Configure("present no\n");
+	Start();
+	ASSERT_TRUE(WaitUntil([&] { return reader->GetConnectionState() == ConnectionState::Reconnecting; }));
+	std::this_thread::sleep_for(300ms);
+	EXPECT_FALSE(reader->IsPersonDetected());
+	const ProximitySnapshot snap = reader->GetSnapshot();
+	EXPECT_EQ(snap.samples, 0u);
+	EXPECT_EQ(snap.averaged_prox, 0u);
+	EXPECT_EQ(reader->GetTrackingSerial(), "");
+	EXPECT_LT(TimeStop(), 2000ms);
+	EXPECT_EQ(reader->GetConnectionState(), ConnectionState::NotConnected);
+	EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(HidReaderTest, AfterOpeningReadsTheCalibrationResetsTheDetectorAndSetsTheRate)
+{
+	Configure("cal 1234\nthresh 1600\nhyst 80\ntrim -200\ntracking_serial LHR-1A2B\nhmd_serial QK1-0042\n"
+	          "record_bad_crc 11 DC 05\nlevel 0 300\n");
+	Start(8, false, 50);
+	ASSERT_TRUE(WaitFor("HID: Report rate set to 50ms\n")) << SensorEvents();
+	const auto lines = log.Lines();
+	const std::vector<std::string> expected = {
+		"HID: Device opened/reconnected\n",
+		"HID: Sig tag 0x0B CRC mismatch (got 0x00, expected 0xD0)\n",
+		"HID: Calibration: cal=1234 thresh=1600 hyst=80 trim=-200\n",
+		"HID: programmed_cal=1234 (from flash)\n",
+		"HID: proximity_threshold=1600 (from flash)\n",
+		"HID: proximity_hysteresis=80 (from flash)\n",
+		"HID: user_trim=-200 (from flash)\n",
+		"HID: tracking_serial=LHR-1A2B (from flash)\n",
+		"Proximity: Algorithm reset (cal=1234, thresh=1600, hyst=80, trim=-200, eff_thresh=1400)\n",
+		"HID: Report rate set to 50ms\n",
+	};
+	std::vector<std::string> got = lines;
+	got.erase(std::remove_if(got.begin(), got.end(), [](const std::string &l) { return l.rfind("HID: Sig", 0) == 0 && l.find("0x0B") == std::string::npos; }), got.end());
+	// The checksum the firmware stored for the corrupt record is its own choice.
+	ASSERT_GE(got.size(), expected.size());
+	for (size_t i = 0, j = 0; i < expected.size(); ++i, ++j) {
+		if (i == 1) {
+			EXPECT_EQ(got[j].rfind("HID: Sig tag 0x0B CRC mismatch (got 0x", 0), 0u) << got[j];
+			continue;
+		}
+		EXPECT_EQ(got[j], expected[i]);
+	}
+	EXPECT_EQ(reader->GetConnectionState(), ConnectionState::Open);
+	EXPECT_EQ(reader->GetTrackingSerial(), "LHR-1A2B");
+	EXPECT_STREQ(reader->GetUserSignature().hmd_serial, "QK1-0042");
+	EXPECT_NE(SensorEvents().find("feature 00 52 00 32"), std::string::npos);
+	ASSERT_TRUE(WaitUntil([&] { return reader->GetSnapshot().samples >= 3; }));
+	EXPECT_EQ(reader->GetRawProximity(), 300);
+}
+
+TEST_F(HidReaderTest, FollowsTheWearerAndLogsRawSamplesOnlyWhenAskedTo)
+{
+	for (bool raw_logging : {true, false}) {
+		SCOPED_TRACE(raw_logging);
+		log.Clear();
+		Configure("level 0 2400\n");
+		Start(2, raw_logging, 50);
+		ASSERT_TRUE(WaitUntil([&] { return reader->IsPersonDetected(); }));
+		zelvan_sim_sensor_set_level(200);
+		ASSERT_TRUE(WaitUntil([&] { return !reader->IsPersonDetected(); }));
+		reader->Stop();
+		EXPECT_EQ(Count("Proximity: person_detected changed to true (avg=2400, thresh=1500)\n"), 1u);
+		EXPECT_EQ(Count("HID: raw_prox=2400\n") > 0, raw_logging);
+		EXPECT_EQ(Count("HID: Device closed\n"), 1u);
+	}
+}
+
+TEST_F(HidReaderTest, ReconnectsAfterAnUnplugAndKeepsTheLastDecisionMeanwhile)
+{
+	Configure("thresh 1500\nlevel 0 2400\n");
+	Start(1, false, 50);
+	ASSERT_TRUE(WaitUntil([&] { return reader->IsPersonDetected(); }));
+	zelvan_sim_sensor_clear_events();
+	zelvan_sim_sensor_plug(0);
+	ASSERT_TRUE(WaitFor("HID: Device disconnected\n"));
+	ASSERT_TRUE(WaitUntil([&] { return SensorEvents().find("open failed") != std::string::npos; }, 2s))
+		<< "the first re-open attempt follows at once: " << SensorEvents();
+	EXPECT_EQ(reader->GetConnectionState(), ConnectionState::Reconnecting);
+	EXPECT_TRUE(reader->IsPersonDetected());
+	zelvan_sim_sensor_plug(1);
+	ASSERT_TRUE(WaitFor("HID: Device opened/reconnected\n", 2, 10s));
+	ASSERT_TRUE(WaitFor("HID: Report rate set to 50ms\n", 2));
+	EXPECT_EQ(Count("HID: Device disconnected\n"), 1u);
+	EXPECT_EQ(Count("Proximity: Algorithm reset (cal=0, thresh=1500, hyst=100, trim=0, eff_thresh=1500)\n"), 2u);
+	EXPECT_EQ(zelvan_sim_sensor_period_ms(), 50u) << "the rate is sent again after the reconnection";
+}
+
+TEST_F(HidReaderTest, AFailedSignatureReadAfterAReconnectionKeepsTheEarlierCalibration)
+{
+	Configure("thresh 1700\nhyst 50\nlevel 0 300\n");
+	Start(8, false, 50);
+	ASSERT_TRUE(WaitFor("HID: Report rate set to 50ms\n"));
+	// A new configuration is a new device: the open handle goes stale.
+	Configure("thresh 900\nblock_reply 3 error\nlevel 0 300\n");
+	ASSERT_TRUE(WaitFor("HID: ReadUserSignature block 3 error response from firmware\n"));
+	ASSERT_TRUE(WaitFor("HID: Warning - failed to read user signature, using defaults\n"));
+	ASSERT_TRUE(WaitFor("Proximity: Algorithm reset (cal=0, thresh=1700, hyst=50, trim=0, eff_thresh=1700)\n", 2));
+	EXPECT_EQ(reader->GetUserSignature().proximity_threshold, 1700);
+}
+
+TEST_F(HidReaderTest, SignatureFaultsAreLoggedWithTheirBlock)
+{
+	struct Case {
+		const char *config;
+		const char *line;
+	};
+	const Case cases[] = {
+		{"block_reply 5 none\n", "HID: ReadUserSignature block 5 timed out (20 attempts)\n"},
+		{"rate_reply error\n", "HID: Rate command rejected by firmware\n"},
+		{"rate_reply none\n", "HID: Rate command - unexpected response (byte0=0x23, len=64)\n"},
+		{"rate_reply none\nsilent 0 5000\n", "HID: Rate command - unexpected response (byte0=0x00, len=0)\n"},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.config);
+		log.Clear();
+		Configure(c.config);
+		Start(8, false, 50);
+		EXPECT_TRUE(WaitFor(c.line, 1, 20s)) << ::testing::PrintToString(log.Lines());
+		reader->Stop();
+	}
+}
+
+TEST_F(HidReaderTest, OverlongBlockRepliesStayInsideTheImage)
+{
+	// The last block claims 40 bytes: copied as received it would run past
+	// the 512-byte image (the sanitizer builds catch that).
+	Configure("block_reply 15 length=40\nblock_reply 14 length=200\nthresh 1234\n");
+	Start(8, false, 50);
+	ASSERT_TRUE(WaitFor("HID: Report rate set to 50ms\n"));
+	EXPECT_EQ(reader->GetUserSignature().proximity_threshold, 1234) << ::testing::PrintToString(log.Lines());
+}
+
+TEST_F(HidReaderTest, StopEndsTheThreadPromptlyFromEveryState)
+{
+	struct Case {
+		const char *name;
+		const char *config;
+		const char *wait_for_event; // in the sensor's log
+	};
+	const Case cases[] = {
+		{"waiting to reconnect", "present no\n", "open failed"},
+		{"streaming", "level 0 300\n", "reply $"},
+		{"inside the signature read", "block_reply all none\n", "noreply U 0"},
+		{"sensor silent", "silent 0 100000\n", "reply $"},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.name);
+		log.Clear();
+		Configure(c.config);
+		Start(8, false, 50);
+		ASSERT_TRUE(WaitUntil([&] { return SensorEvents().find(c.wait_for_event) != std::string::npos; })) << SensorEvents();
+		// A hang guard: one read time-out is 500 ms.
+		EXPECT_LT(TimeStop(), 2000ms);
+		EXPECT_EQ(reader->GetConnectionState(), ConnectionState::NotConnected);
+		const size_t closed = Count("HID: Device closed\n");
+		EXPECT_EQ(closed, std::string(c.name) == "waiting to reconnect" ? 0u : 1u);
+		reader->Stop();
+		EXPECT_EQ(Count("HID: Device closed\n"), closed) << "a second Stop logs nothing";
+	}
+}
+
+} // namespace
+} // namespace zelvan
