@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the Linux build natively, then the Windows build
-# under Wine. Installs what it needs first.
+# Builds and runs every test: the Linux build natively, the Windows build
+# under Wine, then the Linux tests again under AddressSanitizer with
+# UndefinedBehaviorSanitizer and the threaded ones under ThreadSanitizer.
+# Installs what it needs first. ZELVAN_TEST_PRESETS picks a subset, e.g.
+# "linux windows".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/bootstrap.sh
 
 jobs=${ZELVAN_JOBS:-$(nproc)}
-status=0
-for preset in linux windows; do
+presets=${ZELVAN_TEST_PRESETS:-linux windows linux-asan linux-tsan}
+failed=()
+for preset in $presets; do
   echo "== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "== $preset: tests"
-  ctest --preset "$preset" -j "$jobs" || status=1
+  ctest --preset "$preset" -j "$jobs" || failed+=("$preset")
 done
-exit $status
+if [ "${#failed[@]}" -gt 0 ]; then
+  echo "== FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "== all test runs passed: $presets"

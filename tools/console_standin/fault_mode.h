@@ -1,0 +1,29 @@
+// The ways the console stand-in can misbehave, chosen by ZELVAN_LH_FAULT.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zelvan::console_standin {
+
+enum class FaultMode {
+	None,
+	Hang,         // prints nothing, reads nothing, never ends
+	IgnoreExit,   // works, but neither exit, quit nor end of input ends it
+	Silent,       // works without printing a byte
+	Flood,        // several hundred KB after every command
+	Crash,        // aborts on its first command
+	NoFile,       // downloadconfig reports success and writes nothing
+	NoDefaultMm,  // downloaded config lacks the "default_mm" entry
+	BadDefaultMm, // downloaded config has "default_mm" as a string
+	Slow,         // waits about 2 s before each reply
+};
+
+// Empty text means no fault; an unknown name gives nothing.
+std::optional<FaultMode> ParseFaultMode(std::string_view name);
+
+// The accepted names with one line each, for --help and the error message.
+std::string FaultModeList();
+
+} // namespace zelvan::console_standin
