@@ -15,8 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char *kSerial = "LHR-1A2B3C4D";
-
 bool Has(const std::vector<std::string> &log, const std::string &line)
 {
 	return std::find(log.begin(), log.end(), line) != log.end();
@@ -26,39 +24,6 @@ std::string Ctl(RunningSim &sim, const std::string &command)
 {
 	return RunProgram({BinPath(std::string("zelvan-ctl") + kExeSuffix), "send", command}, sim.ClientEnv()).output;
 }
-
-// A driver run with the runtime's files in place and the HMD known to the
-// runtime by its serial and an IPD of 63.5 mm.
-struct IpdRun {
-	ScratchDir files_dir;
-	RuntimeFiles files = LayOutRuntime(files_dir);
-	std::string calibration;
-
-	IpdRun(bool with_calibration = true, const Matrix34 &first = YawTransform(5, -0.032),
-	       const Matrix34 &second = YawTransform(-5, 0.032))
-	{
-		if (with_calibration)
-			calibration = WriteCalibration(files, kSerial, CalibrationJson(first, second));
-	}
-
-	SimOptions Options(std::vector<std::string> args = {}, const std::string &settings = "") const
-	{
-		SimOptions options;
-		// The headset's own driver added the HMD before ours was initialised.
-		options.args = {"--hmd-frame", "0", "--hmd-prop", std::string("Prop_SerialNumber_String=") + kSerial,
-		                "--hmd-prop", "Prop_UserIpdMeters_Float=0.0635"};
-		options.args.insert(options.args.end(), args.begin(), args.end());
-		options.env = files.env;
-		options.settings_json = settings;
-		return options;
-	}
-
-	std::string Scenario(const std::string &text) const
-	{
-		files_dir.Write("scenario.txt", text);
-		return files_dir.File("scenario.txt");
-	}
-};
 
 double X(const nlohmann::json &matrix)
 {

@@ -1,0 +1,129 @@
+// An IPD changed during the run reaches the headset's stored configuration
+// at Cleanup, through the stand-in console tool installed where the
+// runtime's registry says the runtime is.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/child_process.h"
+#include "tests/support/runtime_files.h"
+#include "tests/support/sim_run.h"
+
+namespace zelvan::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool Has(const std::vector<std::string> &log, const std::string &line)
+{
+	return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+// The runtime's files plus the console tool and the headset's stored
+// configuration it serves.
+struct PersistRun : IpdRun {
+	fs::path store = files_dir.path() / "store";
+	fs::path tmp = files_dir.path() / "tmp";
+
+	explicit PersistRun(const std::string &fault = "")
+	{
+		const std::string tool_name = std::string("lighthouse_console") + kExeSuffix;
+#if defined(_WIN32)
+		const fs::path bin = fs::path(files.runtime_dir) / "tools" / "lighthouse" / "bin" / "win64";
+#else
+		const fs::path bin = fs::path(files.runtime_dir) / "tools" / "lighthouse" / "bin" / "linux64";
+#endif
+		fs::create_directories(bin);
+		fs::copy_file(BinPath(tool_name), bin / tool_name);
+		RunProgram({BinPath(tool_name), "--init-store", store.string(), kSerial, "63.5"});
+		fs::create_directories(tmp);
+		files.env["ZELVAN_LH_STORE"] = store.string();
+		files.env["ZELVAN_LH_FAULT"] = fault;
+		files.env["TMPDIR"] = tmp.string();
+		files.env["TMP"] = tmp.string();
+		files.env["TEMP"] = tmp.string();
+	}
+
+	std::string Stored() const { return ReadAll(store / (std::string(kSerial) + ".json")); }
+	bool TmpEmpty() const { return fs::is_empty(tmp); }
+};
+
+TEST(IpdPersistsToHeadset, AChangedIpdIsWrittenIntoTheStoredConfigurationAndNothingElseChanges)
+{
+	PersistRun run;
+	const std::string before = run.Stored();
+	const SimResult result = RunSim(run.Options({"--frames", "20", "--scenario", run.Scenario("5 ipd_event 0.0642\n")}));
+	ASSERT_EQ(result.exit_code, 0) << result.output;
+	const auto log = result.Log();
+	EXPECT_TRUE(Has(log, "IPD Persist: Downloading config for LHR-1A2B3C4D\n")) << ::testing::PrintToString(log);
+	EXPECT_TRUE(Has(log, "IPD Persist: Uploading modified config (64.2mm)\n"));
+	EXPECT_TRUE(Has(log, "IPD Persist: Successfully wrote 64.2mm to headset config\n"));
+	std::string expected = before;
+	const size_t at = expected.find("\"default_mm\" : 63.5");
+	ASSERT_NE(at, std::string::npos);
+	expected.replace(at, 19, "\"default_mm\" : 64.2");
+	EXPECT_EQ(run.Stored(), expected);
+	EXPECT_TRUE(run.TmpEmpty()) << "the temporary files and their folder are gone";
+	// Cleanup's order: persistence first, then the channel, then the sensor.
+	const auto persisted = std::find(log.begin(), log.end(), "IPD Persist: Successfully wrote 64.2mm to headset config\n");
+	EXPECT_LT(persisted - log.begin(), std::find(log.begin(), log.end(), "Pipe: Destroyed\n") - log.begin());
+}
+
+TEST(IpdPersistsToHeadset, TheFirstModelWritesNothing)
+{
+	PersistRun run;
+	const std::string before = run.Stored();
+	SimOptions options = run.Options({"--scenario", run.Scenario("300 ipd_event 0.066\n")});
+	options.sensor = "hmd_serial QK1-00000042\nlevel 0 300\n";
+	options.settings_json = R"({"driver_ZelvanProximity": {"report_rate_ms": 50}})";
+	RunningSim sim(options);
+	ASSERT_TRUE(sim.WaitForLine("IPD Event: VREvent_IpdChanged ipd=0.0660m (66.0mm)")) << sim.Output();
+	const SimResult result = sim.Stop();
+	EXPECT_TRUE(Has(result.Log(), "IPD Persist: No change during session (startup=0.0635 current=0.0635), skipping\n"));
+	EXPECT_EQ(run.Stored(), before);
+}
+
+TEST(IpdPersistsToHeadset, AToolThatMisbehavesNeverGetsAnUpload)
+{
+	struct Case {
+		const char *fault;
+		const char *line;
+	};
+	const Case cases[] = {
+		{"ignore_exit", "IPD Persist: downloadconfig did not finish, not uploading\n"},
+		{"no_file", "IPD Persist: downloadconfig completed but file not created\n"},
+		{"no_default_mm", "IPD Persist: default_mm not found in config, skipping\n"},
+		{"bad_default_mm", "IPD Persist: malformed config -- no numeric value for default_mm\n"},
+		{"hang", "IPD Persist: downloadconfig failed\n"},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.fault);
+		PersistRun run(c.fault);
+		const std::string before = run.Stored();
+		// A file left by an earlier run must not pass for new output.
+		std::ofstream(run.tmp / "zelvan_ipd_dl.json") << "{ \"default_mm\" : 1.0 }";
+		const auto start = std::chrono::steady_clock::now();
+		const SimResult result = RunSim(run.Options({"--frames", "10", "--scenario", run.Scenario("3 ipd_event 0.064\n")}));
+		const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+		const auto log = result.Log();
+		EXPECT_TRUE(Has(log, c.line)) << ::testing::PrintToString(log);
+		EXPECT_FALSE(Has(log, "IPD Persist: Uploading modified config (64.0mm)\n"));
+		EXPECT_EQ(run.Stored(), before);
+		EXPECT_LT(seconds, 40.0) << "Cleanup is bounded whatever the tool does";
+		fs::remove(run.tmp / "zelvan_ipd_dl.json");
+#if !defined(_WIN32)
+		EXPECT_TRUE(run.TmpEmpty());
+#endif
+	}
+}
+
+} // namespace
+} // namespace zelvan::test
