@@ -29,9 +29,11 @@ std::string ToolRelativePath()
 }
 
 // Writes the whole text; a failed write or close leaves nothing to upload.
-bool WriteTextFile(const std::string &path, const std::string &text, bool &created)
+// Binary, like the read: text mode would rewrite every line end of the
+// headset's configuration on Windows.
+bool WriteConfigFile(const std::string &path, const std::string &text, bool &created)
 {
-	std::FILE *file = std::fopen(path.c_str(), "w");
+	std::FILE *file = std::fopen(path.c_str(), "wb");
 	created = file != nullptr;
 	if (file == nullptr)
 		return false;
@@ -61,7 +63,7 @@ void DownloadEditUpload(const std::string &tool, const std::string &serial, cons
 		return;
 	}
 	std::string config;
-	if (!ReadTextFile(download, config)) {
+	if (!ReadBinaryFile(download, config)) {
 		DriverLog("IPD Persist: Failed to open downloaded config\n");
 		return;
 	}
@@ -80,7 +82,7 @@ void DownloadEditUpload(const std::string &tool, const std::string &serial, cons
 		break;
 	}
 	bool created = false;
-	if (!WriteTextFile(upload, edited, created)) {
+	if (!WriteConfigFile(upload, edited, created)) {
 		DriverLog(created ? "IPD Persist: Failed to write upload config file\n"
 		                  : "IPD Persist: Failed to create upload config file\n");
 		return;

@@ -5,9 +5,11 @@
 
 namespace zelvan {
 
-bool ReadTextFile(const std::string &path, std::string &content)
+namespace {
+
+bool ReadFile(const std::string &path, const char *mode, std::string &content)
 {
-	std::FILE *file = std::fopen(path.c_str(), "r");
+	std::FILE *file = std::fopen(path.c_str(), mode);
 	if (file == nullptr)
 		return false;
 	content.clear();
@@ -17,6 +19,18 @@ bool ReadTextFile(const std::string &path, std::string &content)
 		content.append(buffer, n);
 	std::fclose(file);
 	return true;
+}
+
+} // namespace
+
+bool ReadTextFile(const std::string &path, std::string &content)
+{
+	return ReadFile(path, "r", content);
+}
+
+bool ReadBinaryFile(const std::string &path, std::string &content)
+{
+	return ReadFile(path, "rb", content);
 }
 
 } // namespace zelvan

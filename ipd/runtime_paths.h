@@ -25,6 +25,8 @@ RegistryLocation FindPathRegistry();
 
 // The whole content of a file read in text mode; false when it cannot be opened.
 bool ReadTextFile(const std::string &path, std::string &content);
+// The same, byte for byte: for files that are written back after an edit.
+bool ReadBinaryFile(const std::string &path, std::string &content);
 
 bool FileExists(const std::string &path);
 
