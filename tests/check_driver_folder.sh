@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and checks the SteamVR driver
+# folder: its files, and that both JSON files parse and carry the right names.
+set -euo pipefail
+build=$1
+platform=$2
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+root=$prefix/zelvanproximity
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+if [ "$platform" = posix ]; then
+  expected=(bin/linux64/driver_ZelvanProximity.so bin/linux64/zelvan-ctl)
+else
+  expected=(bin/win64/driver_ZelvanProximity.dll bin/win64/zelvan-ctl.exe)
+fi
+expected+=(driver.vrdrivermanifest resources/settings/default.vrsettings udev/70-zelvan-proximity.rules README.txt)
+for f in "${expected[@]}"; do
+  [ -f "$root/$f" ] || fail "missing $f"
+done
+
+python3 - "$root" <<'PY'
+import json, sys
+root = sys.argv[1]
+manifest = json.load(open(root + "/driver.vrdrivermanifest"))
+assert manifest["name"] == "ZelvanProximity", manifest
+assert manifest["alwaysActivate"] is True, manifest
+assert manifest["resourceOnly"] is False and manifest["directory"] == "", manifest
+settings = json.load(open(root + "/resources/settings/default.vrsettings"))
+section = settings["driver_ZelvanProximity"]
+assert section == {"enable": True, "report_rate_ms": 200, "log_verbosity": 0, "moving_avg_length": 8}, section
+assert "ipd_mm" not in section
+PY
+rules=$(cat "$root/udev/70-zelvan-proximity.rules")
+echo "$rules" | grep -q 'ATTRS{idVendor}=="35bd"' || fail "udev rule without the vendor id"
+echo "$rules" | grep -q 'TAG+="uaccess"' || fail "udev rule without uaccess"
+if echo "$rules" | grep -q 'MODE="0666"'; then fail "udev rule makes the node world-writable"; fi
+# What users install is what must export only the factory.
+"$(dirname "$0")/check_exports.sh" "$root/${expected[0]}" "$platform" >/dev/null
+echo "driver folder OK: ${expected[*]}"
