@@ -19,6 +19,13 @@ for preset in $presets; do
   echo "== $preset: tests"
   ctest --preset "$preset" -j "$jobs" || failed+=("$preset")
 done
+# The short soak, under the sanitizers when they were built (leaks included).
+soak_build=build/linux
+case " $presets " in *" linux-asan "*) soak_build=build/linux-asan ;; esac
+case " $presets " in *" linux "*|*" linux-asan "*)
+  echo "== soak (short form)"
+  scripts/soak.sh "${ZELVAN_SOAK_FRAMES:-10000}" "$soak_build" || failed+=(soak) ;;
+esac
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "== FAILED: ${failed[*]}"
   exit 1
