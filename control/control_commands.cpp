@@ -9,6 +9,7 @@
 #include "driver/device_provider.h"
 #include "driver/driver_log.h"
 #include "driver/host_interfaces.h"
+#include "ipd/serial_check.h"
 
 namespace zelvan {
 namespace {
@@ -97,7 +98,7 @@ void QueryIpd(DeviceProvider &p, Reply reply)
 
 void LoadConfig(DeviceProvider &p, const char *path, Reply reply)
 {
-	DriverLog("IPD: Loading lighthouse config from explicit path: %s\n", path);
+	DriverLog("IPD: Loading lighthouse config from explicit path: %s\n", EscapeControlBytes(path).c_str());
 	if (p.ParseLighthouseConfig(path))
 		std::snprintf(reply, kReplySize, "OK lh_config=loaded");
 	else

@@ -132,12 +132,13 @@ EyeAngles RotationAngles(const float (&m)[9])
 
 bool DeviceProvider::ParseLighthouseConfig(const std::string &path)
 {
+	const std::string logged = EscapeControlBytes(path);
 	std::string text;
 	if (!ReadTextFile(path, text)) {
-		DriverLog("IPD: Failed to open config file: %s\n", path.c_str());
+		DriverLog("IPD: Failed to open config file: %s\n", logged.c_str());
 		return false;
 	}
-	DriverLog("IPD: Read config file (%zu bytes): %s\n", text.size(), path.c_str());
+	DriverLog("IPD: Read config file (%zu bytes): %s\n", text.size(), logged.c_str());
 	const EyeToHeadText parsed = ParseEyeToHeadText(text);
 	if (!parsed.ok) {
 		DriverLog("%s", parsed.failure);

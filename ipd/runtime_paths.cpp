@@ -7,6 +7,10 @@ namespace zelvan {
 
 namespace {
 
+// The runtime's files are kilobytes; a path naming a device or a huge file
+// must not stall the frame or exhaust memory.
+constexpr size_t kMaxFileBytes = 16u << 20;
+
 bool ReadFile(const std::string &path, const char *mode, std::string &content)
 {
 	std::FILE *file = std::fopen(path.c_str(), mode);
@@ -15,8 +19,14 @@ bool ReadFile(const std::string &path, const char *mode, std::string &content)
 	content.clear();
 	char buffer[4096];
 	size_t n = 0;
-	while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0)
+	while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) {
 		content.append(buffer, n);
+		if (content.size() > kMaxFileBytes) {
+			std::fclose(file);
+			content.clear();
+			return false;
+		}
+	}
 	std::fclose(file);
 	return true;
 }

@@ -33,4 +33,19 @@ std::string EscapeForLog(const std::string &text)
 	return out;
 }
 
+std::string EscapeControlBytes(const std::string &text)
+{
+	std::string out;
+	for (unsigned char c : text) {
+		if (c < 0x20 || c == 0x7F) {
+			char escaped[8];
+			std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
+			out += escaped;
+		} else {
+			out += static_cast<char>(c);
+		}
+	}
+	return out;
+}
+
 } // namespace zelvan

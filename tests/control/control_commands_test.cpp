@@ -127,8 +127,10 @@ TEST_F(ControlCommands, LoadCommandTakesTheWholeRestAsThePath)
 {
 	EXPECT_EQ(Run("load_lh_config /nonexistent/config.json\n"),
 	          "ERR failed to read config: file not found or parse error");
+	// The line end is part of the path; in the log it cannot start a line.
 	EXPECT_EQ(runtime.log.Lines().front(),
-	          "IPD: Loading lighthouse config from explicit path: /nonexistent/config.json\n\n");
+	          "IPD: Loading lighthouse config from explicit path: /nonexistent/config.json\\x0A\n");
+	EXPECT_EQ(Run("load_lh_config /dev/zero"), "ERR failed to read config: file not found or parse error");
 }
 
 } // namespace
