@@ -1,0 +1,26 @@
+// The benchmark program: private runtime folders, then every group in order.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+
+#include "bench/benchmarks.h"
+#include "tests/support/sim_run.h"
+
+int main(int argc, char **argv)
+{
+	// The control channel's socket and the runtime's registry stay inside a
+	// folder of this run: nothing of the user's is read or replaced.
+	const zelvan::test::ScratchDir scratch;
+	setenv("XDG_RUNTIME_DIR", scratch.path().c_str(), 1);
+	setenv("XDG_CONFIG_HOME", scratch.File("config").c_str(), 1);
+
+	zelvan::bench::RegisterParserBenchmarks();
+	zelvan::bench::RegisterFrameBenchmarks();
+	zelvan::bench::RegisterShutdownBenchmarks();
+	benchmark::Initialize(&argc, argv);
+	if (benchmark::ReportUnrecognizedArguments(argc, argv))
+		return 1;
+	benchmark::RunSpecifiedBenchmarks();
+	benchmark::Shutdown();
+	return 0;
+}

@@ -1,0 +1,24 @@
+// Fuzz target: FindJsonStringValue on any registry text, for both keys the
+// driver looks up and both path styles.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "ipd/json_scan.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	const std::string_view text(reinterpret_cast<const char *>(data), size);
+	for (const char *key : {"runtime", "config"}) {
+		for (const zelvan::PathStyle style : {zelvan::PathStyle::Windows, zelvan::PathStyle::Posix}) {
+			const std::string value = zelvan::FindJsonStringValue(text, key, style);
+			// A value lies between two quotes of the text and only gets shorter.
+			if (value.size() > size || value.find('"') != std::string::npos)
+				__builtin_trap();
+			if (style == zelvan::PathStyle::Windows && value.find('/') != std::string::npos)
+				__builtin_trap();
+		}
+	}
+	return 0;
+}
