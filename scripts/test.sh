@@ -26,6 +26,11 @@ case " $presets " in *" linux "*|*" linux-asan "*)
   echo "== soak (short form)"
   scripts/soak.sh "${ZELVAN_SOAK_FRAMES:-10000}" "$soak_build" || failed+=(soak) ;;
 esac
+# Each fuzz target for a bounded time, unless a subset of presets was asked for.
+if [ -z "${ZELVAN_TEST_PRESETS:-}" ]; then
+  echo "== fuzz targets, ${ZELVAN_FUZZ_SECONDS:-20} s each"
+  scripts/fuzz.sh "${ZELVAN_FUZZ_SECONDS:-20}" || failed+=(fuzz)
+fi
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "== FAILED: ${failed[*]}"
   exit 1
