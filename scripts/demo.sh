@@ -1,19 +1,383 @@
 #!/usr/bin/env bash
-# Builds the driver and runs it inside the host simulator for a few seconds,
-# with the driver's log on screen. Installs what it needs first.
+# The demo: builds and installs the driver, runs the installed driver in the
+# host simulator with a simulated wearer, and writes a report with a plot.
 set -euo pipefail
+caller_dir=$PWD
 cd "$(dirname "$0")/.."
+root=$PWD
+
+usage() {
+	cat <<'EOF'
+Usage: scripts/demo.sh [OPTIONS]
+
+Builds the driver, installs it into build/demo/install/zelvanproximity/ as a
+SteamVR driver folder, and runs the installed driver in zelvan-host-sim at
+90 Hz against the simulated proximity sensor: a wearer puts the headset on
+and takes it off, the IPD changes through the runtime and the ipd_mm
+setting, zelvan-ctl asks for the status and forces presence for a while,
+and at shutdown the new IPD is written into the headset's stored
+configuration (through the lighthouse_console stand-in).
+
+On screen: the driver's log without its per-sample and per-frame lines, and
+a live line each second from `zelvan-ctl --json status`. Afterwards
+build/demo/report/ holds driver.log, trace.json, presence.svg, the tuning
+table presence-table.md, summary.txt and the inputs of the run.
+
+Options:
+  --seconds S              length of the run (default 30); the scripted
+                           wearer and actions stretch to fit
+  --quick                  a 5-second run for CI, report_rate_ms 50 unless
+                           given; the same checks
+  --replay FILE            replay a recorded raw file instead of the scripted
+                           wearer: one reading a line (one per sample report)
+                           or "MS READING" lines
+  --moving-avg-length N    the moving_avg_length setting (1 to 64, default 8)
+  --report-rate-ms MS      the report_rate_ms setting (50 to 5000, default 200)
+  -h, --help               this text
+
+Exit status: 0 when the run finished and every check passed (simulator exit
+status, the report's files, each zelvan-ctl command, presence switched both
+ways with the scripted wearer, the IPD persisted as scripted); 1 otherwise;
+2 for a usage error.
+EOF
+}
+
+fail_usage() {
+	echo "demo: $1 (see --help)" >&2
+	exit 2
+}
+
+seconds=30
+quick=0
+replay=""
+window=""
+rate_ms=""
+while [ $# -gt 0 ]; do
+	case "$1" in
+	--seconds) [ $# -ge 2 ] || fail_usage "--seconds needs a value"; seconds=$2; shift 2 ;;
+	--quick) quick=1; shift ;;
+	--replay) [ $# -ge 2 ] || fail_usage "--replay needs a file"; replay=$2; shift 2 ;;
+	--moving-avg-length) [ $# -ge 2 ] || fail_usage "--moving-avg-length needs a value"; window=$2; shift 2 ;;
+	--report-rate-ms) [ $# -ge 2 ] || fail_usage "--report-rate-ms needs a value"; rate_ms=$2; shift 2 ;;
+	-h | --help) usage; exit 0 ;;
+	*) fail_usage "unknown argument '$1'" ;;
+	esac
+done
+if [ "$quick" -eq 1 ]; then
+	seconds=5
+	# At 200 ms the detector needs about a second to switch: too slow for 5 s.
+	rate_ms=${rate_ms:-50}
+fi
+if ! [[ $seconds =~ ^[0-9]+([.][0-9]+)?$ ]] || ! awk -v s="$seconds" 'BEGIN { exit !(s > 0) }'; then
+	fail_usage "--seconds wants a positive number, not '$seconds'"
+fi
+[ -z "$window" ] || [[ $window =~ ^[0-9]+$ ]] || fail_usage "--moving-avg-length wants a whole number"
+[ -z "$rate_ms" ] || [[ $rate_ms =~ ^[0-9]+$ ]] || fail_usage "--report-rate-ms wants a whole number"
+if [ -n "$replay" ]; then
+	# Named from where the demo was started.
+	[[ $replay = /* ]] || replay=$caller_dir/$replay
+	[ -f "$replay" ] || fail_usage "no such file: $replay"
+fi
+
+demo=scripts/demo
+out=$root/build/demo
+report=$out/report
+runfiles=$out/run
+runtime=$out/runtime
+serial=LHR-1A2B3C4D
+start_ipd_mm=63.5
+mkdir -p "$out"
+
+say() { printf '== %s\n' "$*"; }
+
+# --- Build and install -------------------------------------------------------
 
 bash scripts/bootstrap.sh >/dev/null
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j "$(nproc)" --target zelvan_driver zelvan-host-sim >/dev/null
+say "Building the driver and the tools (log: build/demo/build.log)"
+if ! {
+	cmake --preset linux &&
+		cmake --build --preset linux -j "$(nproc)" --target zelvan_driver zelvan-host-sim zelvan-ctl \
+			zelvan_sim_hidapi lighthouse-console-standin presence_table
+} >"$out/build.log" 2>&1; then
+	tail -n 30 "$out/build.log" >&2
+	echo "demo: the build failed, see build/demo/build.log" >&2
+	exit 1
+fi
 
-bin=build/linux/bin
-out=build/demo
-mkdir -p "$out"
-echo "== Running driver_ZelvanProximity.so in the host simulator for 5 seconds at 90 Hz"
-"$bin/zelvan-host-sim" --seconds 5 --rate 90 \
-  --settings "$out/steamvr.vrsettings" \
-  --log "$out/driver.log" --trace "$out/trace.json" \
-  "$bin/driver_ZelvanProximity.so"
-echo "== Driver log: $out/driver.log, runtime call trace: $out/trace.json"
+bin=$root/build/linux/bin
+install_dir=$out/install/zelvanproximity
+rm -rf "$out/install"
+if cmake --install build/linux --prefix "$out/install" >>"$out/build.log" 2>&1 &&
+	[ -f "$install_dir/bin/linux64/driver_ZelvanProximity.so" ] &&
+	[ -f "$install_dir/resources/settings/default.vrsettings" ] &&
+	[ -x "$install_dir/bin/linux64/zelvan-ctl" ]; then
+	driver=$install_dir/bin/linux64/driver_ZelvanProximity.so
+	defaults=$install_dir/resources/settings/default.vrsettings
+	ctl_dir=$install_dir/bin/linux64
+	which_driver="the installed driver"
+	say "Installed the driver folder: build/demo/install/zelvanproximity/"
+else
+	driver=$bin/driver_ZelvanProximity.so
+	defaults=$root/package/resources/settings/default.vrsettings
+	ctl_dir=$bin
+	which_driver="the build's driver (not installed)"
+	say "cmake --install did not give the driver folder: running the build's own files from build/linux/bin instead"
+fi
+
+# --- The runtime's files, the sensor, the scenario ---------------------------
+
+rm -rf "$runtime" "$runfiles" "$report"
+mkdir -p "$report" "$runfiles"
+steam=$runtime/steam
+config_dir=$steam/config
+runtime_dir=$steam/steamapps/common/SteamVR
+store=$runtime/lh-store
+mkdir -p "$runtime/user/openvr" "$config_dir/lighthouse/${serial,,}" "$runtime_dir/tools/lighthouse/bin/linux64" \
+	"$runtime/tmp"
+# The path registry, as vrpathreg writes it: where the calibration and the
+# console tool are.
+cat >"$runtime/user/openvr/openvrpaths.vrpath" <<EOF
+{
+	"config" : 
+	[
+		"$config_dir"
+	],
+	"external_drivers" : null,
+	"jsonid" : "vrpathreg",
+	"log" : 
+	[
+		"$steam/logs"
+	],
+	"runtime" : 
+	[
+		"$runtime_dir"
+	],
+	"version" : 1
+}
+EOF
+# The headset's lighthouse calibration (the eye transforms the IPD moves),
+# and the console tool with the headset's stored configuration at 63.5 mm.
+cp "$demo/calibration.json" "$config_dir/lighthouse/${serial,,}/config.json"
+cp "$bin/lighthouse_console" "$runtime_dir/tools/lighthouse/bin/linux64/"
+"$bin/lighthouse_console" --init-store "$store" "$serial" "$start_ipd_mm" >/dev/null
+stored_config=$store/$serial.json
+
+# The scripted times are for a 30-second run.
+scale=$(awk -v s="$seconds" 'BEGIN { printf "%.6f", s / 30 }')
+
+{
+	cat "$demo/sensor.conf"
+	echo
+	if [ -n "$replay" ]; then
+		cp "$replay" "$runfiles/replay.txt"
+		echo "# the recorded readings of $(basename "$replay")"
+		echo "replay replay.txt"
+	else
+		awk -v k="$scale" '
+			$1 == "level" || $1 == "wearer" { $2 = int($2 * k + 0.5) }
+			$1 == "ramp" { $2 = int($2 * k + 0.5); $3 = int($3 * k + 0.5); if ($3 <= $2) $3 = $2 + 1 }
+			{ print }' "$demo/wearer.conf"
+	fi
+	echo "log sensor-events.log"
+} >"$runfiles/sensor.conf"
+
+awk -v k="$scale" '
+	/^[ \t]*(#|$)/ { print; next }
+	{
+		frame = int($1 * k * 90 + 0.5)
+		if (frame < 1) frame = 1
+		sub(/^[ \t]*[^ \t]+[ \t]+/, "")
+		print frame, $0
+	}' "$demo/scenario.txt" >"$runfiles/scenario.txt"
+
+# The IPD the scenario leaves in force: what must reach the headset.
+expected_ipd_mm=$(awk '
+	/^[ \t]*#/ { next }
+	$2 == "ipd_event" { v = $3 * 1000 }
+	$2 == "setting" && $4 == "ipd_mm" { v = $5 }
+	END { if (v != "") printf "%.1f", v }' "$demo/scenario.txt")
+
+settings=$out/steamvr.vrsettings
+{
+	printf '{\n\t"driver_ZelvanProximity": {\n\t\t"log_verbosity": 1'
+	[ -z "$window" ] || printf ',\n\t\t"moving_avg_length": %d' "$window"
+	[ -z "$rate_ms" ] || printf ',\n\t\t"report_rate_ms": %d' "$rate_ms"
+	printf '\n\t}\n}\n'
+} >"$settings"
+
+default_mm() {
+	python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["ipd"]["default_mm"])' "$1" 2>/dev/null || echo "?"
+}
+before_mm=$(default_mm "$stored_config")
+
+# --- The run -----------------------------------------------------------------
+
+# A private folder for the control channel's socket, short enough for a
+# socket path wherever the repository lives.
+channel_dir=$(mktemp -d "${TMPDIR:-/tmp}/zelvan-demo.XXXXXX")
+live_pid=""
+cleanup() {
+	[ -z "$live_pid" ] || kill "$live_pid" 2>/dev/null || true
+	rm -rf "$channel_dir"
+}
+trap cleanup EXIT
+# Ctrl-C reaches the simulator, which still runs Cleanup and writes its
+# outputs; the report is then made from what there is.
+interrupted=0
+trap 'interrupted=1' INT
+
+export XDG_RUNTIME_DIR=$channel_dir
+export XDG_CONFIG_HOME=$runtime/user
+export ZELVAN_LH_STORE=$store
+export TMPDIR=$runtime/tmp
+export PATH="$ctl_dir:$PATH"
+
+json_field() {
+	sed -nE "s/.*\"$1\":(\"([^\"]*)\"|([^,}]*)).*/\2\3/p" <<<"$2"
+}
+
+# One line a second from the driver's own status reply.
+live_summary() {
+	local start=$1 n=1 json now delay_ms
+	while :; do
+		now=$(date +%s%N)
+		delay_ms=$(((start + n * 1000000000 - now) / 1000000))
+		[ "$delay_ms" -le 0 ] || sleep "$(awk -v w="$delay_ms" 'BEGIN { printf "%.3f", w / 1000 }')"
+		if json=$(zelvan-ctl --timeout 0.5 --json status 2>/dev/null); then
+			local presence
+			presence=$([ "$(json_field proximity "$json")" = true ] && echo "ON " || echo "off")
+			printf '   %3d s  presence %s  source %-9s  raw %5s  average %5s  ipd %s\n' "$n" "$presence" \
+				"$(json_field source "$json")" "$(json_field prox_raw "$json")" \
+				"$(json_field averaged_prox "$json")" "$(json_field ipd "$json")"
+		fi
+		n=$((n + 1))
+	done
+}
+
+if [ -n "$replay" ]; then
+	wearer="the recorded readings of $(basename "$replay")"
+else
+	wearer="the scripted wearer"
+fi
+say "Running $which_driver in zelvan-host-sim for $seconds s at 90 Hz with $wearer"
+echo "   (the driver's log without its per-sample and per-frame lines, and once a second a line from zelvan-ctl)"
+
+live_summary "$(date +%s%N)" &
+live_pid=$!
+set +e
+"$bin/zelvan-host-sim" --seconds "$seconds" --rate 90 \
+	--hmd-frame 0 --hmd-prop "Prop_SerialNumber_String=$serial" --hmd-prop Prop_UserIpdMeters_Float=0.0635 \
+	--defaults "$defaults" --settings "$settings" \
+	--scenario "$runfiles/scenario.txt" --sim-sensor "$runfiles/sensor.conf" \
+	--log "$report/driver.log" --trace "$report/trace.json" --trace-quiet-polls \
+	"$driver" 2>&1 |
+	(trap '' INT; exec grep --line-buffered -v -E '^\[frame +[0-9]+\] (HID: raw_prox=|Prox: avg=)')
+sim_status=${PIPESTATUS[0]}
+set -e
+kill "$live_pid" 2>/dev/null || true
+wait "$live_pid" 2>/dev/null || true
+live_pid=""
+trap - INT
+
+# --- The report and the checks ----------------------------------------------
+
+failures=()
+check() { # CONDITION-STATUS MESSAGE
+	if [ "$1" -ne 0 ]; then failures+=("$2"); fi
+}
+[ "$interrupted" -eq 0 ] || failures+=("interrupted with Ctrl-C")
+check "$sim_status" "zelvan-host-sim exited with status $sim_status"
+
+cp "$settings" "$report/steamvr.vrsettings"
+mkdir -p "$report/inputs"
+cp "$runfiles/sensor.conf" "$runfiles/scenario.txt" "$report/inputs/"
+[ ! -f "$runfiles/replay.txt" ] || cp "$runfiles/replay.txt" "$report/inputs/"
+[ ! -f "$runfiles/sensor-events.log" ] || cp "$runfiles/sensor-events.log" "$report/"
+
+plot_line=""
+if [ -s "$report/trace.json" ] && [ -s "$report/driver.log" ]; then
+	if plot_line=$(python3 "$demo/plot_presence.py" "$report/trace.json" -o "$report/presence.svg" \
+		--title "Head presence: $which_driver in zelvan-host-sim"); then
+		if command -v rsvg-convert >/dev/null 2>&1; then
+			rsvg-convert -o "$report/presence.png" "$report/presence.svg" 2>/dev/null || rm -f "$report/presence.png"
+		fi
+	else
+		failures+=("presence.svg could not be drawn")
+	fi
+else
+	failures+=("no trace.json or driver.log: there is no report")
+fi
+
+# What the trace says: the commands' exit statuses, the presence published,
+# the settings in force.
+facts=$(python3 - "$report/trace.json" <<'EOF' 2>/dev/null || true
+import json, re, sys
+t = json.load(open(sys.argv[1]))
+bad = [c["command"] for c in t.get("commands", []) if c.get("exit_status") != 0]
+values = [c.get("value") for c in t.get("calls", []) if c.get("call") == "UpdateBooleanComponent"]
+config = next((m for e in t.get("log", []) for m in [re.search(r"Config: report_rate_ms=(\d+), log_verbosity=\d+, moving_avg_length=(\d+)", e["text"])] if m), None)
+print("commands=%d" % len(t.get("commands", [])))
+print("failed_commands=%s" % ";".join(bad))
+print("presence_on=%d" % sum(1 for v in values if v))
+print("presence_off=%d" % sum(1 for v in values if not v))
+print("rate=%s" % (config.group(1) if config else ""))
+print("window=%s" % (config.group(2) if config else ""))
+EOF
+)
+fact() { sed -n "s/^$1=//p" <<<"$facts"; }
+failed_commands=$(fact failed_commands)
+[ -z "$failed_commands" ] || failures+=("zelvan-ctl failed: $failed_commands")
+if [ -z "$replay" ] && [ -n "$facts" ]; then
+	[ "$(fact presence_on)" -gt 0 ] && [ "$(fact presence_off)" -gt 0 ] ||
+		failures+=("presence did not switch both ways (on $(fact presence_on), off $(fact presence_off) times)")
+fi
+
+after_mm=$(default_mm "$stored_config")
+persist_line=$(grep -o 'IPD Persist: .*' "$report/driver.log" 2>/dev/null | tail -n 1 || true)
+awk -v a="$after_mm" -v e="$expected_ipd_mm" 'BEGIN { exit !(a + 0 > 0 && (a - e) < 0.05 && (e - a) < 0.05) }' ||
+	failures+=("the headset's stored default_mm is $after_mm, not $expected_ipd_mm")
+
+# The tuning table for this calibration, and the row of this run's settings.
+rate_used=$(fact rate)
+window_used=$(fact window)
+table_line=""
+if "$bin/zelvan-presence-table" --thresh 1500 --hyst 100 --off 300 --on 2400 >"$report/presence-table.md" &&
+	[ -n "$rate_used" ] && [ -n "$window_used" ]; then
+	table_line=$("$bin/zelvan-presence-table" --thresh 1500 --hyst 100 --off 300 --on 2400 \
+		--windows "$window_used" --periods "$rate_used" | awk -F'|' '
+		/^\| [0-9]/ { gsub(/[*]/, "", $4); gsub(/^ +| +$/, "", $4); cell[++n] = $4 }
+		END { if (n == 3) printf "on within %s of the step, off within %s, %s when worn as the sensor opens", cell[1], cell[2], cell[3] }')
+fi
+
+{
+	echo "Zelvan Proximity demo, $(date -u '+%Y-%m-%d %H:%M UTC')"
+	echo "driver: ${driver#"$root"/}"
+	echo "run: $seconds s at 90 Hz, $wearer, report_rate_ms ${rate_used:-?}, moving_avg_length ${window_used:-?}"
+	echo "simulator exit status: $sim_status"
+	echo "presence published: on $(fact presence_on) times, off $(fact presence_off) times"
+	[ -z "$table_line" ] || echo "the detector at these settings (presence-table.md): $table_line"
+	echo "zelvan-ctl commands: $(fact commands), failed: ${failed_commands:-none}"
+	echo "headset's stored IPD (default_mm): before $before_mm, after $after_mm, expected $expected_ipd_mm"
+	echo "last persistence line: ${persist_line:-none}"
+	if [ ${#failures[@]} -eq 0 ]; then
+		echo "result: passed"
+	else
+		echo "result: FAILED"
+		printf '  - %s\n' "${failures[@]}"
+	fi
+} >"$report/summary.txt"
+
+echo
+say "Summary"
+sed 's/^/   /' "$report/summary.txt"
+echo
+say "Report: build/demo/report/"
+for f in driver.log trace.json presence.svg presence.png presence-table.md summary.txt; do
+	[ ! -f "$report/$f" ] || printf '   %s\n' "$f"
+done
+[ -z "$plot_line" ] || echo "   ($plot_line)" | sed "s#$report/##"
+
+if [ ${#failures[@]} -ne 0 ]; then
+	printf 'demo: FAILED: %s\n' "${failures[@]}" >&2
+	exit 1
+fi

@@ -26,6 +26,11 @@ case " $presets " in *" linux "*|*" linux-asan "*)
   echo "== soak (short form)"
   scripts/soak.sh "${ZELVAN_SOAK_FRAMES:-10000}" "$soak_build" || failed+=(soak) ;;
 esac
+# The demo's short form: install, run, report and plot.
+case " $presets " in *" linux "*)
+  echo "== demo (short form)"
+  scripts/demo.sh --quick >/dev/null || failed+=(demo) ;;
+esac
 # Each fuzz target for a bounded time, unless a subset of presets was asked for.
 if [ -z "${ZELVAN_TEST_PRESETS:-}" ]; then
   echo "== fuzz targets, ${ZELVAN_FUZZ_SECONDS:-20} s each"
