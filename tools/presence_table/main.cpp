@@ -78,7 +78,7 @@ int Bad(const char *option, const char *value)
 
 int main(int argc, char **argv)
 {
-	zelvan::tuning::TableSpec spec;
+	zelvan::tuning::TableLayout layout;
 	for (int i = 1; i < argc; ++i) {
 		const std::string arg = argv[i];
 		if (arg == "-h" || arg == "--help") {
@@ -102,7 +102,7 @@ int main(int argc, char **argv)
 			const auto list = windows ? IntegerList(value, 1, 64) : IntegerList(value, 50, 5000);
 			if (!list)
 				return Bad(argv[i - 1], value);
-			(windows ? spec.windows : spec.periods_ms) = *list;
+			(windows ? layout.windows : layout.periods_ms) = *list;
 			continue;
 		}
 		const bool trim = arg == "--trim";
@@ -110,16 +110,16 @@ int main(int argc, char **argv)
 		if (!number)
 			return Bad(argv[i - 1], value);
 		if (arg == "--on")
-			spec.on = static_cast<uint16_t>(*number);
+			layout.on = static_cast<uint16_t>(*number);
 		else if (arg == "--off")
-			spec.off = static_cast<uint16_t>(*number);
+			layout.off = static_cast<uint16_t>(*number);
 		else if (arg == "--thresh")
-			spec.calibration.proximity_threshold = static_cast<uint16_t>(*number);
+			layout.calibration.proximity_threshold = static_cast<uint16_t>(*number);
 		else if (arg == "--hyst")
-			spec.calibration.proximity_hysteresis = static_cast<uint16_t>(*number);
+			layout.calibration.proximity_hysteresis = static_cast<uint16_t>(*number);
 		else
-			spec.calibration.user_trim = static_cast<int16_t>(*number);
+			layout.calibration.user_trim = static_cast<int16_t>(*number);
 	}
-	std::fputs(zelvan::tuning::MarkdownTables(spec).c_str(), stdout);
+	std::fputs(zelvan::tuning::MarkdownTables(layout).c_str(), stdout);
 	return kExitOk;
 }

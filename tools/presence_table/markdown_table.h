@@ -11,7 +11,7 @@
 
 namespace zelvan::tuning {
 
-struct TableSpec {
+struct TableLayout {
 	UserSignature calibration; // thresh, hyst and trim are used
 	uint16_t off = 300;
 	uint16_t on = 2400;
@@ -26,6 +26,6 @@ struct TableSpec {
 // the step gives the wanted state already.
 std::string Cell(const SwitchResult &result, int period_ms, const char *already);
 
-std::string MarkdownTables(const TableSpec &spec);
+std::string MarkdownTables(const TableLayout &layout);
 
 } // namespace zelvan::tuning

@@ -59,7 +59,7 @@ TEST(PresenceTable, CountsTheReadingsTheDetectorNeeds)
 
 TEST(PresenceTable, PrintsReadingsTimesThePeriodWithTheDefaultInBold)
 {
-	const std::string table = MarkdownTables(TableSpec{});
+	const std::string table = MarkdownTables(TableLayout{});
 	const char *rows[] = {
 		"| 8 | 5 | 250 ms | 500 ms | **1000 ms** | 2500 ms |\n",
 		"| 8 | 4 | 200 ms | 400 ms | **800 ms** | 2000 ms |\n",
@@ -70,7 +70,7 @@ TEST(PresenceTable, PrintsReadingsTimesThePeriodWithTheDefaultInBold)
 	for (const char *row : rows)
 		EXPECT_NE(table.find(row), std::string::npos) << row << "in\n" << table;
 
-	TableSpec never;
+	TableLayout never;
 	never.calibration = Calibration(50, 100);
 	never.windows = {2};
 	never.periods_ms = {100};
