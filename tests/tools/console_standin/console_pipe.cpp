@@ -30,6 +30,12 @@ bool ConsolePipe::WaitForOutput(const std::string &text, std::chrono::millisecon
 	return output_.find(text) != std::string::npos;
 }
 
+void ConsolePipe::WaitForOutputEnd(std::chrono::milliseconds timeout)
+{
+	std::unique_lock<std::mutex> lock(mutex_);
+	arrived_.wait_for(lock, timeout, [&] { return output_ended_; });
+}
+
 std::string ConsolePipe::Output()
 {
 	std::lock_guard<std::mutex> lock(mutex_);

@@ -25,6 +25,9 @@ public:
 	void CloseInput();
 	// True once the output holds `text`; false when the time is up or the
 	// output ended without it.
+	// Blocks until the tool's output has closed, so that Output() holds all
+	// it printed; a child's exit can come before its last bytes are read.
+	void WaitForOutputEnd(std::chrono::milliseconds timeout);
 	bool WaitForOutput(const std::string &text, std::chrono::milliseconds timeout);
 	// The exit status (128 + signal on POSIX), or nothing if still running.
 	std::optional<int> Wait(std::chrono::milliseconds timeout);

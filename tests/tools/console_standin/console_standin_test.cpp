@@ -81,6 +81,7 @@ protected:
 		console.Write(input);
 		console.CloseInput();
 		const std::optional<int> status = console.Wait(60s);
+		console.WaitForOutputEnd(10s);
 		return {status, console.Output()};
 	}
 
@@ -204,6 +205,7 @@ TEST_P(FaultModeTest, BehavesAsChosenWhenDrivenLikeTheDriver)
 	const std::optional<int> status = console.Wait(c.ends == Ends::Never ? 3s : 60s);
 	const auto elapsed = Clock::now() - start;
 	console.Kill();
+	console.WaitForOutputEnd(10s);
 
 	if (c.ends == Ends::Never) {
 		EXPECT_FALSE(status) << "exit status " << status.value_or(0);
