@@ -135,44 +135,34 @@ TraceJson PropertyStore::WriteEntry(Container* container, vr::PropertyWrite_t& e
   return trace;
 }
 
-vr::ETrackedPropertyError PropertyStore::ReadPropertyBatch(vr::PropertyContainerHandle_t ulContainerHandle,
-                                                           vr::PropertyRead_t* pBatch, uint32_t unBatchEntryCount) {
+template <typename Entry>
+vr::ETrackedPropertyError PropertyStore::RunBatch(const char* call, vr::PropertyContainerHandle_t handle, Entry* batch,
+                                                  uint32_t count, TraceJson (PropertyStore::*one)(Container*, Entry&)) {
   TraceJson entries = TraceJson::array();
   vr::ETrackedPropertyError result = vr::TrackedProp_Success;
-  if (!pBatch && unBatchEntryCount > 0) {
+  if (!batch && count > 0) {
     result = vr::TrackedProp_InvalidOperation;
   } else {
     std::lock_guard lock(mutex_);
-    Container* container = FindLocked(ulContainerHandle);
+    Container* container = FindLocked(handle);
     if (!container) result = vr::TrackedProp_InvalidContainer;
-    for (uint32_t i = 0; i < unBatchEntryCount; ++i) {
-      entries.push_back(ReadEntry(container, pBatch[i]));
-      if (result == vr::TrackedProp_Success) result = pBatch[i].eError;
+    for (uint32_t i = 0; i < count; ++i) {
+      entries.push_back((this->*one)(container, batch[i]));
+      if (result == vr::TrackedProp_Success) result = batch[i].eError;
     }
   }
-  trace_.Record(kInterface, "ReadPropertyBatch",
-                {{"container", ulContainerHandle}, {"entries", std::move(entries)}, {"result", result}});
+  trace_.Record(kInterface, call, {{"container", handle}, {"entries", std::move(entries)}, {"result", result}});
   return result;
+}
+
+vr::ETrackedPropertyError PropertyStore::ReadPropertyBatch(vr::PropertyContainerHandle_t ulContainerHandle,
+                                                           vr::PropertyRead_t* pBatch, uint32_t unBatchEntryCount) {
+  return RunBatch("ReadPropertyBatch", ulContainerHandle, pBatch, unBatchEntryCount, &PropertyStore::ReadEntry);
 }
 
 vr::ETrackedPropertyError PropertyStore::WritePropertyBatch(vr::PropertyContainerHandle_t ulContainerHandle,
                                                             vr::PropertyWrite_t* pBatch, uint32_t unBatchEntryCount) {
-  TraceJson entries = TraceJson::array();
-  vr::ETrackedPropertyError result = vr::TrackedProp_Success;
-  if (!pBatch && unBatchEntryCount > 0) {
-    result = vr::TrackedProp_InvalidOperation;
-  } else {
-    std::lock_guard lock(mutex_);
-    Container* container = FindLocked(ulContainerHandle);
-    if (!container) result = vr::TrackedProp_InvalidContainer;
-    for (uint32_t i = 0; i < unBatchEntryCount; ++i) {
-      entries.push_back(WriteEntry(container, pBatch[i]));
-      if (result == vr::TrackedProp_Success) result = pBatch[i].eError;
-    }
-  }
-  trace_.Record(kInterface, "WritePropertyBatch",
-                {{"container", ulContainerHandle}, {"entries", std::move(entries)}, {"result", result}});
-  return result;
+  return RunBatch("WritePropertyBatch", ulContainerHandle, pBatch, unBatchEntryCount, &PropertyStore::WriteEntry);
 }
 
 const char* PropertyStore::GetPropErrorNameFromEnum(vr::ETrackedPropertyError error) {

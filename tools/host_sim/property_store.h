@@ -54,6 +54,11 @@ class PropertyStore final : public vr::IVRProperties {
   Container* FindLocked(vr::PropertyContainerHandle_t container);
   TraceJson ReadEntry(Container* container, vr::PropertyRead_t& entry);
   TraceJson WriteEntry(Container* container, vr::PropertyWrite_t& entry);
+  // The batch rules both directions share: one lock, the container looked up
+  // once, every entry handled, the first error as the batch's result.
+  template <typename Entry>
+  vr::ETrackedPropertyError RunBatch(const char* call, vr::PropertyContainerHandle_t handle, Entry* batch,
+                                     uint32_t count, TraceJson (PropertyStore::*one)(Container*, Entry&));
 
   CallTrace& trace_;
   std::atomic<bool> hmd_added_{false};
