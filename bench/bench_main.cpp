@@ -8,10 +8,11 @@
 
 int main(int argc, char **argv)
 {
-	// The control channel's socket and the runtime's registry stay inside a
-	// folder of this run: nothing of the user's is read or replaced.
+	// The control channel has a name of this run's own, and the runtime's
+	// registry stays inside a folder of this run: nothing of the user's is
+	// read or replaced.
 	const zelvan::test::ScratchDir scratch;
-	setenv("XDG_RUNTIME_DIR", scratch.path().c_str(), 1);
+	setenv("ZELVAN_TEST_CHANNEL", scratch.path().filename().c_str(), 1);
 	setenv("XDG_CONFIG_HOME", scratch.File("config").c_str(), 1);
 
 	zelvan::bench::RegisterParserBenchmarks();

@@ -81,7 +81,7 @@ private:
 	bool cleaned_ = false;
 };
 
-// The control channel's path for the rig's provider (XDG_RUNTIME_DIR is private to the run).
+// The control channel's name for the rig's provider (private to the run).
 std::string ChannelPath();
 
 // A realistic calibration text, both eyes yawed 5 degrees outwards.

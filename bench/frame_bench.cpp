@@ -3,7 +3,9 @@
 // change takes to reach the runtime.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <thread>
 
@@ -51,13 +53,16 @@ void BM_RunFrame_SteadyState(benchmark::State &state, bool quiet_settings)
 // A client that connects, sends one message and waits for the reply.
 class Client {
 public:
-	explicit Client(const std::string &path)
+	// `name` is the channel's "@name" form: an abstract socket name.
+	explicit Client(const std::string &name)
 	{
 		fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
 		sockaddr_un address{};
 		address.sun_family = AF_UNIX;
-		std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-		if (fd_ >= 0 && connect(fd_, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) != 0) {
+		const size_t size = std::min(name.size() - 1, sizeof(address.sun_path) - 1);
+		std::memcpy(address.sun_path + 1, name.data() + 1, size);
+		const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + size);
+		if (fd_ >= 0 && connect(fd_, reinterpret_cast<const sockaddr *>(&address), length) != 0) {
 			close(fd_);
 			fd_ = -1;
 		}
@@ -201,7 +206,8 @@ void BM_PresenceLatency(benchmark::State &state)
 // The channel's share of an idle frame: one accept that finds nobody.
 void BM_PollControlChannel_Idle(benchmark::State &state)
 {
-	PipeHandle pipe = CreateControlChannel();
+	unsigned long error = 0;
+	PipeHandle pipe = CreateControlChannel(error);
 	if (pipe == kInvalidPipe) {
 		state.SkipWithError("the control channel is not listening");
 		return;

@@ -1,14 +1,19 @@
-// The control channel on POSIX: a Unix-domain SOCK_SEQPACKET socket in the
-// user's runtime directory, mode 0600, polled without blocking.
+// The control channel on POSIX: an abstract-namespace Unix-domain
+// SOCK_SEQPACKET socket, polled without blocking. An abstract name has no file
+// to hijack or leave behind, and it is reachable from inside the Steam Linux
+// Runtime container, which shares the network namespace but not
+// XDG_RUNTIME_DIR. Abstract sockets carry no permissions, so every client's
+// uid is checked instead.
 #include "control/control_channel.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -25,71 +30,71 @@ void CloseClient(bool &connected, PipeClient &client)
 	connected = false;
 }
 
-bool MakeAddress(const std::string &path, sockaddr_un &address)
+int64_t NowMs()
 {
-	std::memset(&address, 0, sizeof(address));
-	address.sun_family = AF_UNIX;
-	if (path.size() >= sizeof(address.sun_path))
-		return false;
-	std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-	return true;
+	return std::chrono::duration_cast<std::chrono::milliseconds>(
+		std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Another live driver already serves the path when a connection succeeds.
-bool PathIsServed(const sockaddr_un &address)
+// The abstract name without its leading '@'.
+std::string AbstractName()
 {
-	const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-	if (probe < 0)
-		return false;
-	const bool served = connect(probe, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0;
-	close(probe);
-	return served;
+	const char *test_name = std::getenv("ZELVAN_TEST_CHANNEL");
+	if (test_name != nullptr && test_name[0] != '\0')
+		return test_name;
+	return "zelvan_proximity_ctl-" + std::to_string(geteuid());
 }
 
-int Fail(int fd, int error)
+// A client is served only when it runs as the same user as the runtime.
+bool AcceptFromOwner(int fd)
 {
-	if (fd >= 0)
-		close(fd);
-	DriverLog("Pipe: Failed to create named pipe (error %lu)\n", static_cast<unsigned long>(error));
-	return -1;
+	ucred peer{};
+	socklen_t size = sizeof(peer);
+	if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+		return false;
+	if (peer.uid == geteuid())
+		return true;
+	DriverLog("Pipe: Refused client of uid %u\n", static_cast<unsigned>(peer.uid));
+	return false;
 }
 
 } // namespace
 
 std::string ControlChannelName()
 {
-	const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-	if (runtime_dir != nullptr && runtime_dir[0] != '\0')
-		return std::string(runtime_dir) + "/zelvan_proximity_ctl";
-	return "/tmp/zelvan_proximity_ctl-" + std::to_string(getuid());
+	return "@" + AbstractName();
 }
 
-PipeHandle CreateControlChannel()
+bool ControlChannelNameInUse(unsigned long error)
 {
-	const std::string path = ControlChannelName();
-	sockaddr_un address;
-	if (!MakeAddress(path, address))
-		return Fail(-1, ENAMETOOLONG);
-	if (PathIsServed(address))
-		return Fail(-1, EADDRINUSE);
+	return error == EADDRINUSE;
+}
 
-	const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-	if (fd < 0)
-		return Fail(-1, errno);
-	// Nobody answered on the path: a file left by a process that died.
-	struct stat info;
-	if (lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
-		unlink(path.c_str());
-	if (bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) != 0)
-		return Fail(fd, errno);
-	// Nobody but the user may set the presence or the IPD.
-	if (chmod(path.c_str(), 0600) != 0 || listen(fd, 4) != 0) {
-		const int error = errno;
-		unlink(path.c_str());
-		return Fail(fd, error);
+PipeHandle CreateControlChannel(unsigned long &error)
+{
+	const std::string name = AbstractName();
+	sockaddr_un address{};
+	address.sun_family = AF_UNIX;
+	error = 0;
+	if (name.size() + 1 > sizeof(address.sun_path)) {
+		error = ENAMETOOLONG;
+	} else {
+		// sun_path[0] stays 0: the name lives in the abstract namespace, and its
+		// length, not a terminator, ends it.
+		std::memcpy(address.sun_path + 1, name.data(), name.size());
+		const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+		const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+		if (fd < 0) {
+			error = static_cast<unsigned long>(errno);
+		} else if (bind(fd, reinterpret_cast<const sockaddr *>(&address), length) != 0 || listen(fd, 4) != 0) {
+			error = static_cast<unsigned long>(errno);
+			close(fd);
+		} else {
+			DriverLog("Pipe: Created @%s\n", name.c_str());
+			return fd;
+		}
 	}
-	DriverLog("Pipe: Created %s\n", path.c_str());
-	return fd;
+	return kInvalidPipe;
 }
 
 ControlPoll PollControlChannel(PipeHandle pipe, bool &connected, PipeClient &client, char (&buffer)[512])
@@ -100,7 +105,12 @@ ControlPoll PollControlChannel(PipeHandle pipe, bool &connected, PipeClient &cli
 		const int fd = accept4(static_cast<int>(pipe), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
 		if (fd < 0)
 			return {};
+		if (!AcceptFromOwner(fd)) {
+			close(fd);
+			return {};
+		}
 		client.handle = fd;
+		client.idle_deadline_ms = NowMs() + kIdleClientMs;
 		connected = true;
 	}
 
@@ -113,16 +123,16 @@ ControlPoll PollControlChannel(PipeHandle pipe, bool &connected, PipeClient &cli
 		buffer[n] = '\0';
 		return {ControlPoll::Command, static_cast<size_t>(n)};
 	}
-	if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-		return {};
+	bool gone = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
 	if (n == 0) {
 		// A zero-length message and the end of the connection both read as 0;
 		// only a hang-up releases the instance.
 		pollfd p{static_cast<int>(client.handle), POLLIN | POLLRDHUP, 0};
-		if (poll(&p, 1, 0) <= 0 || (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) == 0)
-			return {};
+		gone = poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0;
 	}
-	CloseClient(connected, client);
+	// A client that sends no command would hold the only instance forever.
+	if (gone || NowMs() >= client.idle_deadline_ms)
+		CloseClient(connected, client);
 	return {};
 }
 
@@ -141,7 +151,6 @@ void DestroyControlChannel(PipeHandle &pipe, bool &connected, PipeClient &client
 		return;
 	CloseClient(connected, client);
 	close(static_cast<int>(pipe));
-	unlink(ControlChannelName().c_str());
 	pipe = kInvalidPipe;
 	DriverLog("Pipe: Destroyed\n");
 }

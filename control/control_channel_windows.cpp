@@ -2,6 +2,7 @@
 // named pipe that refuses remote clients.
 #include "control/control_channel.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include <windows.h>
@@ -11,7 +12,8 @@
 namespace zelvan {
 namespace {
 
-constexpr char kPipeName[] = "\\\\.\\pipe\\zelvan_proximity_ctl";
+constexpr char kPipePrefix[] = "\\\\.\\pipe\\";
+constexpr char kPipeName[] = "zelvan_proximity_ctl";
 // A client that never reads its reply keeps the instance at most this long.
 constexpr int64_t kReleaseDeadlineMs = 1000;
 
@@ -43,19 +45,28 @@ bool ClientGone(HANDLE pipe)
 
 std::string ControlChannelName()
 {
-	return kPipeName;
+	const char *test_name = std::getenv("ZELVAN_TEST_CHANNEL");
+	return std::string(kPipePrefix) + (test_name != nullptr && test_name[0] != '\0' ? test_name : kPipeName);
 }
 
-PipeHandle CreateControlChannel()
+bool ControlChannelNameInUse(unsigned long error)
 {
-	HANDLE pipe = CreateNamedPipeA(kPipeName, PIPE_ACCESS_DUPLEX,
+	// 231: the one instance exists; 5: it belongs to another user.
+	return error == ERROR_PIPE_BUSY || error == ERROR_ACCESS_DENIED;
+}
+
+PipeHandle CreateControlChannel(unsigned long &error)
+{
+	const std::string name = ControlChannelName();
+	HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX,
 	                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS,
 	                               1, 512, 512, 0, nullptr);
 	if (pipe == INVALID_HANDLE_VALUE) {
-		DriverLog("Pipe: Failed to create named pipe (error %lu)\n", static_cast<unsigned long>(GetLastError()));
+		error = GetLastError();
 		return kInvalidPipe;
 	}
-	DriverLog("Pipe: Created %s\n", kPipeName);
+	error = 0;
+	DriverLog("Pipe: Created %s\n", name.c_str());
 	return reinterpret_cast<PipeHandle>(pipe);
 }
 
@@ -74,10 +85,10 @@ ControlPoll PollControlChannel(PipeHandle handle, bool &connected, PipeClient &c
 		ConnectNamedPipe(pipe, nullptr);
 		const DWORD error = GetLastError();
 		// 232: the client attached and already closed; its message may still be there.
-		if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA)
-			connected = true;
-		else
+		if (error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA)
 			return {};
+		connected = true;
+		client.idle_deadline_ms = NowMs() + kIdleClientMs;
 	}
 
 	DWORD count = 0;
@@ -97,7 +108,8 @@ ControlPoll PollControlChannel(PipeHandle handle, bool &connected, PipeClient &c
 		buffer[count] = '\0';
 		return {ControlPoll::Command, count};
 	}
-	if (!ok && error == ERROR_BROKEN_PIPE)
+	// A client that sends no command would hold the only instance forever.
+	if ((!ok && error == ERROR_BROKEN_PIPE) || (!client.discarding && NowMs() >= client.idle_deadline_ms))
 		Release(pipe, connected, client);
 	return {};
 }

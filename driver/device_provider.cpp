@@ -1,6 +1,7 @@
 // DeviceProvider's lifecycle: Init, RunFrame and Cleanup, step by step.
 #include "driver/device_provider.h"
 
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -117,14 +118,45 @@ void DeviceProvider::StopReader()
 	reader.reset();
 }
 
+namespace {
+
+int64_t SteadyMs()
+{
+	return std::chrono::duration_cast<std::chrono::milliseconds>(
+		std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
 void DeviceProvider::CreateControlPipe()
 {
-	pipe = CreateControlChannel();
 	pipe_connected = false;
+	pipe_error = 0;
+	pipe_retry_at_ms = 0;
+	TryCreateControlPipe();
+}
+
+// A name still held by a SteamVR that is shutting down frees up within
+// seconds: try again every few seconds, logging only a changed outcome.
+void DeviceProvider::RetryControlPipe()
+{
+	if (pipe == kInvalidPipe && pipe_retry_at_ms != 0 && SteadyMs() >= pipe_retry_at_ms)
+		TryCreateControlPipe();
+}
+
+void DeviceProvider::TryCreateControlPipe()
+{
+	unsigned long error = 0;
+	pipe = CreateControlChannel(error);
+	if (pipe == kInvalidPipe && error != pipe_error)
+		DriverLog("Pipe: Failed to create named pipe (error %lu)\n", error);
+	pipe_error = error;
+	pipe_retry_at_ms = pipe == kInvalidPipe && ControlChannelNameInUse(error) ? SteadyMs() + kChannelRetryMs : 0;
 }
 
 void DeviceProvider::PollControlPipe()
 {
+	RetryControlPipe();
 	char buffer[512];
 	const ControlPoll poll = PollControlChannel(pipe, pipe_connected, pipe_client, buffer);
 	if (poll.kind == ControlPoll::Command)

@@ -62,6 +62,8 @@ public:
 	PipeHandle pipe = kInvalidPipe;
 	bool pipe_connected = false;
 	PipeClient pipe_client;
+	unsigned long pipe_error = 0;   // last creation error, 0 once created
+	int64_t pipe_retry_at_ms = 0;   // next creation attempt; 0: none due
 
 private:
 	// Init steps.
@@ -75,6 +77,8 @@ private:
 	void SetupProximityComponent();
 	void DecideModel();
 	void SetupIpdSlider();
+	void RetryControlPipe();
+	void TryCreateControlPipe();
 	void PollControlPipe();
 	void DrainEvents();
 	void PollIpdSlider();

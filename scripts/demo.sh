@@ -212,13 +212,9 @@ before_mm=$(default_mm "$stored_config")
 
 # --- The run -----------------------------------------------------------------
 
-# A private folder for the control channel's socket, short enough for a
-# socket path wherever the repository lives.
-channel_dir=$(mktemp -d "${TMPDIR:-/tmp}/zelvan-demo.XXXXXX")
 live_pid=""
 cleanup() {
 	[ -z "$live_pid" ] || kill "$live_pid" 2>/dev/null || true
-	rm -rf "$channel_dir"
 }
 trap cleanup EXIT
 # Ctrl-C reaches the simulator, which still runs Cleanup and writes its
@@ -226,7 +222,9 @@ trap cleanup EXIT
 interrupted=0
 trap 'interrupted=1' INT
 
-export XDG_RUNTIME_DIR=$channel_dir
+# A control channel of the demo's own: a SteamVR running the real driver
+# keeps its channel, and zelvan-ctl here talks to the demo.
+export ZELVAN_TEST_CHANNEL=zelvan_demo-$$
 export XDG_CONFIG_HOME=$runtime/user
 export ZELVAN_LH_STORE=$store
 export TMPDIR=$runtime/tmp

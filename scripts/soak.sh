@@ -42,15 +42,15 @@ with open(work + "/scenario.txt", "w") as f:
             f.write("%d setting driver_ZelvanProximity ipd_mm %.1f\n" % (frame, rng.uniform(46, 77)))
 PY
 
-export XDG_RUNTIME_DIR=$work
+export ZELVAN_TEST_CHANNEL=zelvan_soak-$$
 export ASAN_OPTIONS=${ASAN_OPTIONS:-verify_asan_link_order=0:detect_leaks=1}
 "$bin/zelvan-host-sim" --rate "$rate" --frames "$frames" --quiet --trace-quiet-polls \
   --setting driver_ZelvanProximity.report_rate_ms=50 \
   --sim-sensor "$work/sensor.cfg" --scenario "$work/scenario.txt" \
   --trace "$work/trace.json" --log "$work/driver.log" "$bin/driver_ZelvanProximity.so" &
 sim=$!
-for _ in $(seq 200); do [ -S "$work/zelvan_proximity_ctl" ] && break; sleep 0.05; done
-python3 tests/soak/hammer.py "$work/zelvan_proximity_ctl" "$work/stop" "$work/stats.json" "$seed" &
+for _ in $(seq 200); do grep -q "Pipe: Created" "$work/driver.log" 2>/dev/null && break; sleep 0.05; done
+python3 tests/soak/hammer.py "@$ZELVAN_TEST_CHANNEL" "$work/stop" "$work/stats.json" "$seed" &
 hammer=$!
 status=0
 wait "$sim" || status=$?

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """A control-channel client written with Python's socket module, so that the
-driver's Unix-domain socket is checked by a peer that shares no code with it.
+driver's abstract Unix-domain socket is checked by a peer that shares no code
+with it. NAME is the channel's "@name".
 
-usage: channel_client.py PATH send TEXT          reply, then whether the socket closed
-       channel_client.py PATH sendclose TEXT     write and close at once
-       channel_client.py PATH silent MS          connect, never write, hold MS
-       channel_client.py PATH noread TEXT MS     write, never read, hold MS
-       channel_client.py PATH zero-then TEXT     a zero-length message, then TEXT
+usage: channel_client.py NAME send TEXT          reply, then whether the socket closed
+       channel_client.py NAME sendclose TEXT     write and close at once
+       channel_client.py NAME silent MS          connect, never write, hold MS or
+                                                 until the driver drops it
+       channel_client.py NAME noread TEXT MS     write, never read, hold MS
+       channel_client.py NAME zero-then TEXT     a zero-length message, then TEXT
 TEXT may use \\n, \\r and \\xNN escapes; "@N" repeats 'x' N times.
 """
 import socket
@@ -23,7 +25,8 @@ def text_arg(s):
 def connect(path):
     sock = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
     sock.settimeout(5)
-    sock.connect(path)
+    # "@name" is the driver's abstract socket name.
+    sock.connect("\0" + path[1:] if path.startswith("@") else path)
     return sock
 
 
@@ -55,7 +58,9 @@ def main():
         print("sent")
     elif mode == "silent":
         print("connected", flush=True)
-        time.sleep(int(sys.argv[3]) / 1000)
+        start = time.monotonic()
+        if recv_reply(sock, int(sys.argv[3]) / 1000) == b"":
+            print("dropped after %d ms" % ((time.monotonic() - start) * 1000))
     elif mode == "noread":
         sock.send(text_arg(sys.argv[3]))
         print("sent", flush=True)

@@ -94,7 +94,12 @@ int main(int argc, char **argv)
 	} else if (mode == "silent") {
 		std::printf("connected\n");
 		std::fflush(stdout);
-		Sleep(static_cast<DWORD>(std::atoi(argv[3])));
+		const ULONGLONG start = GetTickCount64();
+		std::string none;
+		bool closed = false;
+		Read(h, static_cast<DWORD>(std::atoi(argv[3])), none, closed);
+		if (closed)
+			std::printf("dropped after %llu ms\n", GetTickCount64() - start);
 	} else if (mode == "noread" && argc >= 5) {
 		Write(h, TextArg(argv[3]));
 		std::printf("sent\n");

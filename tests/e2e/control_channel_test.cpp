@@ -9,15 +9,39 @@
 #include "tests/support/child_process.h"
 #include "tests/support/sim_run.h"
 
-#if !defined(_WIN32)
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <csignal>
+#include <cstddef>
+#include <cstring>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 namespace zelvan::test {
 namespace {
+
+#if !defined(_WIN32)
+sockaddr_un AbstractAddress(const std::string &name)
+{
+	sockaddr_un address{};
+	address.sun_family = AF_UNIX;
+	std::memcpy(address.sun_path + 1, name.data(), std::min(name.size(), sizeof(address.sun_path) - 1));
+	return address;
+}
+
+socklen_t AddressLength(const std::string &name)
+{
+	return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+}
+#endif
 
 std::vector<std::string> ClientCommand(const RunningSim &sim, const std::string &mode)
 {
@@ -124,19 +148,21 @@ TEST_F(ControlChannel, AClientThatWritesAndClosesAtOnceIsStillServed)
 	EXPECT_NE(status.find("source=manual"), std::string::npos) << status;
 }
 
-TEST_F(ControlChannel, AClientThatNeverWritesHoldsTheInstanceUntilItCloses)
+TEST_F(ControlChannel, AClientThatSendsNothingIsDroppedAfterTwoSeconds)
 {
 	ChildProcess silent;
 	std::vector<std::string> argv = ClientCommand(sim, "silent");
-	argv.push_back("3000");
+	argv.push_back("20000");
 	ASSERT_TRUE(silent.Start(argv, sim.ClientEnv()));
 	while (silent.Output().find("connected") == std::string::npos && !silent.Wait(std::chrono::milliseconds(10))) {
 	}
-	std::this_thread::sleep_for(std::chrono::milliseconds(200));
+	// While it is connected, nobody else is served...
 	EXPECT_EQ(Ctl(sim, {"--timeout", "0.5", "status"}).exit_code, 3);
-	ASSERT_TRUE(silent.Wait(std::chrono::seconds(30)));
-	const RunResult after = Ctl(sim, {"--timeout", "5", "status"});
+	// ...but not for long: the next client waits at most the idle bound.
+	const RunResult after = Ctl(sim, {"--timeout", "10", "status"});
 	EXPECT_EQ(after.exit_code, 0) << after.output;
+	ASSERT_TRUE(silent.Wait(std::chrono::seconds(30)));
+	EXPECT_NE(silent.Output().find("dropped after"), std::string::npos) << silent.Output();
 }
 
 TEST_F(ControlChannel, AClientThatNeverReadsDoesNotStallFrames)
@@ -207,33 +233,139 @@ TEST_F(ControlChannel, ZelvanCtlExitStatusesAndJson)
 	EXPECT_EQ(status["lh_config"], "not_loaded");
 }
 
-#if !defined(_WIN32)
-TEST_F(ControlChannel, TheSocketIsTheUsersOnlyAndGoesAwayAtCleanup)
+// Holds a channel name the way another process would: an instance that never
+// serves anyone.
+class NameHolder {
+public:
+	explicit NameHolder(const std::string &name)
+	{
+#if defined(_WIN32)
+		handle_ = CreateNamedPipeA(("\\\\.\\pipe\\" + name).c_str(), PIPE_ACCESS_DUPLEX,
+		                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT, 1, 512, 512, 0, nullptr);
+#else
+		fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+		const sockaddr_un address = AbstractAddress(name);
+		bind(fd_, reinterpret_cast<const sockaddr *>(&address), AddressLength(name));
+		listen(fd_, 1);
+#endif
+	}
+	~NameHolder()
+	{
+#if defined(_WIN32)
+		CloseHandle(handle_);
+#else
+		close(fd_);
+#endif
+	}
+
+private:
+#if defined(_WIN32)
+	HANDLE handle_;
+#else
+	int fd_;
+#endif
+};
+
+// Milliseconds since midnight of a --log line ("YYYY-MM-DD HH:MM:SS.mmm - ...").
+long LogTimeMs(const std::string &line)
 {
-	struct stat info;
-	ASSERT_EQ(stat(sim.ChannelPath().c_str(), &info), 0);
-	EXPECT_TRUE(S_ISSOCK(info.st_mode));
-	EXPECT_EQ(info.st_mode & 0777, 0600u);
-	const RunResult socat = RunProgram({"sh", "-c", "printf status | socat -t 2 - UNIX-CONNECT:" + sim.ChannelPath() + ",type=5"});
-	EXPECT_EQ(socat.output.rfind("proximity=false hid=", 0), 0u) << socat.output;
-	const SimResult result = sim.Stop();
-	EXPECT_EQ(result.Log().back(), "Pipe: Destroyed\n");
-	EXPECT_NE(stat(sim.ChannelPath().c_str(), &info), 0);
+	int h = 0, m = 0, sec = 0, ms = 0;
+	std::sscanf(line.c_str(), "%*d-%*d-%*d %d:%d:%d.%d", &h, &m, &sec, &ms);
+	return ((h * 60L + m) * 60L + sec) * 1000L + ms;
 }
 
-TEST(ControlChannelStart, ASocketFileLeftByADeadProcessIsReplaced)
+TEST(ControlChannelStart, ANameInUseNeitherHoldsInitNorStaysLost)
 {
-	ScratchDir dir;
-	const std::string path = (dir.path() / "zelvan_proximity_ctl").string();
-	const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-	sockaddr_un address{};
-	address.sun_family = AF_UNIX;
-	std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path.c_str());
-	ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
-	close(fd); // never listened on, and nobody serves it any more
-	const SimResult run = RunSim({.args = {"--frames", "3"}, .env = {{"XDG_RUNTIME_DIR", dir.path().string()}}});
-	const auto log = run.Log();
-	EXPECT_NE(std::find(log.begin(), log.end(), "Pipe: Created " + path + "\n"), log.end()) << run.output;
+	const ScratchDir scratch;
+	const std::string name = scratch.path().filename().string();
+	auto holder = std::make_unique<NameHolder>(name);
+	RunningSim sim({.args = {"--log", scratch.File("driver.log")}, .env = {{"ZELVAN_TEST_CHANNEL", name}}});
+	ASSERT_TRUE(sim.WaitForLine("Zelvan Proximity driver initialized successfully")) << sim.Output();
+	holder.reset();
+	ASSERT_TRUE(sim.WaitForLine("Pipe: Created " + sim.ChannelPath())) << sim.Output();
+	const RunResult status = Ctl(sim, {"--timeout", "5", "status"});
+	EXPECT_EQ(status.exit_code, 0) << status.output;
+	const SimResult result = sim.Stop();
+	const auto log = result.Log();
+#if defined(_WIN32)
+	const std::string failed = "Pipe: Failed to create named pipe (error 231)\n";
+#else
+	const std::string failed = "Pipe: Failed to create named pipe (error 98)\n";
+#endif
+	// One line for the outcome, not one per try.
+	EXPECT_EQ(std::count(log.begin(), log.end(), failed), 1) << result.output;
+
+	std::ifstream file(scratch.File("driver.log"));
+	long init_start = -1, init_end = -1;
+	for (std::string line; std::getline(file, line);) {
+		if (line.find("driver initializing") != std::string::npos)
+			init_start = LogTimeMs(line);
+		if (line.find("driver initialized successfully") != std::string::npos)
+			init_end = LogTimeMs(line);
+	}
+	ASSERT_GE(init_start, 0);
+	EXPECT_LT(init_end - init_start, 1000);
+}
+
+#if !defined(_WIN32)
+// A stand-in server in a child process, optionally of another user, that
+// answers one message with `reply`.
+pid_t StartServer(const std::string &name, const std::string &reply, uid_t uid)
+{
+	int ready[2];
+	if (pipe(ready) != 0)
+		return -1;
+	const pid_t pid = fork();
+	if (pid == 0) {
+		if (uid != geteuid() && (setresgid(uid, uid, uid) != 0 || setresuid(uid, uid, uid) != 0))
+			_exit(3);
+		const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+		const sockaddr_un address = AbstractAddress(name);
+		if (bind(fd, reinterpret_cast<const sockaddr *>(&address), AddressLength(name)) != 0 || listen(fd, 1) != 0)
+			_exit(4);
+		(void)!write(ready[1], "r", 1);
+		const int client = accept(fd, nullptr, nullptr);
+		char buffer[600];
+		if (client >= 0 && recv(client, buffer, sizeof(buffer), 0) > 0)
+			send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+		_exit(0);
+	}
+	close(ready[1]);
+	char byte = 0;
+	(void)!read(ready[0], &byte, 1);
+	close(ready[0]);
+	return byte == 'r' ? pid : -1;
+}
+
+TEST(ZelvanCtl, ShowsControlBytesEscapedAndTalksOnlyToItsOwnUser)
+{
+	struct Case {
+		const char *what;
+		uid_t uid;
+		std::string reply;
+		int exit_code;
+		std::string output;
+	};
+	const Case cases[] = {
+		{"control bytes", geteuid(), "OK \x1b[2J\x07" "bell\xc2\x9b", 0, "OK \\x1B[2J\\x07bell\\xC2\\x9B\n"},
+		{"another user's server", 65534, "OK ipd=64.0mm", 2, "held by uid 65534"},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.what);
+		if (c.uid != geteuid() && geteuid() != 0) {
+			std::printf("skipped \"%s\": needs root to start a server of another uid\n", c.what);
+			continue;
+		}
+		const std::string name = ScratchDir().path().filename().string();
+		const pid_t server = StartServer(name, c.reply, c.uid);
+		ASSERT_GT(server, 0);
+		const RunResult run = RunProgram({BinPath("zelvan-ctl"), "--channel", "@" + name, "ipd?"}, {}, std::chrono::seconds(30));
+		kill(server, SIGKILL);
+		waitpid(server, nullptr, 0);
+		EXPECT_EQ(run.exit_code, c.exit_code) << run.output;
+		EXPECT_NE(run.output.find(c.output), std::string::npos) << run.output;
+		EXPECT_EQ(run.output.find("OK ipd="), std::string::npos) << run.output;
+	}
 }
 #endif
 

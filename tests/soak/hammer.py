@@ -29,7 +29,8 @@ GARBAGE = [b"x", b"status ", b"\x00\x01\x02", b"ipd", b"load_lh_config /nonexist
 def connect(path):
     s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
     s.settimeout(5)
-    s.connect(path)
+    # "@name" is the driver's abstract socket name.
+    s.connect("\0" + path[1:] if path.startswith("@") else path)
     return s
 
 

@@ -94,8 +94,8 @@ void AddInputFiles(const ScratchDir &scratch, const SimOptions &options, std::ve
 
 RunningSim::RunningSim(const SimOptions &options) : env_(options.env), child_(std::make_unique<ChildProcess>())
 {
-	// A private runtime directory: the channel's socket lives there.
-	env_["XDG_RUNTIME_DIR"] = scratch_.path().string();
+	// A channel of the run's own, named after its scratch folder.
+	env_.try_emplace("ZELVAN_TEST_CHANNEL", scratch_.path().filename().string());
 	std::vector<std::string> argv = {HostSimPath(), "--rate", "250", "--seconds", "120", "--trace",
 	                                 scratch_.File("trace.json"), "--stop-file", scratch_.File("stop")};
 	AddInputFiles(scratch_, options, argv);
@@ -162,9 +162,9 @@ std::string RunningSim::Output()
 std::string RunningSim::ChannelPath() const
 {
 #if defined(_WIN32)
-	return "\\\\.\\pipe\\zelvan_proximity_ctl";
+	return "\\\\.\\pipe\\" + env_.at("ZELVAN_TEST_CHANNEL");
 #else
-	return (scratch_.path() / "zelvan_proximity_ctl").string();
+	return "@" + env_.at("ZELVAN_TEST_CHANNEL");
 #endif
 }
 
@@ -177,7 +177,7 @@ SimResult RunSim(const SimOptions &options)
 	argv.push_back(DriverLibraryPath());
 
 	std::map<std::string, std::string> env = options.env;
-	env.emplace("XDG_RUNTIME_DIR", scratch.path().string());
+	env.emplace("ZELVAN_TEST_CHANNEL", scratch.path().filename().string());
 	const RunResult run = RunProgram(argv, env);
 	SimResult result;
 	result.exit_code = run.exit_code;

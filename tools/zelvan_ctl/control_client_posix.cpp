@@ -1,8 +1,9 @@
 // The control client on POSIX: a SOCK_SEQPACKET connection to the driver's
-// Unix-domain socket.
+// abstract-namespace Unix-domain socket.
 #include "tools/zelvan_ctl/control_client.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <thread>
 
@@ -13,21 +14,38 @@
 
 namespace zelvan::ctl {
 
+// The server must run as this user: anyone can take an abstract name, and a
+// stranger's server could answer with forged replies.
+std::string ServerOwnerProblem(int fd)
+{
+	ucred peer{};
+	socklen_t size = sizeof(peer);
+	if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+		return std::string("cannot tell who serves the channel: ") + std::strerror(errno);
+	if (peer.uid == geteuid())
+		return {};
+	return "the channel is held by uid " + std::to_string(peer.uid) + ", not by you (uid " +
+	       std::to_string(geteuid()) + "); not talking to it";
+}
+
 Exchange SendCommand(const std::string &channel, const std::string &command, std::chrono::milliseconds timeout)
 {
 	const auto deadline = std::chrono::steady_clock::now() + timeout;
+	// "@name" and "name" both mean the abstract name.
+	const std::string name = channel.rfind('@', 0) == 0 ? channel.substr(1) : channel;
 	sockaddr_un address{};
 	address.sun_family = AF_UNIX;
-	if (channel.size() >= sizeof(address.sun_path))
-		return {Outcome::Failed, "socket path too long: " + channel};
-	std::memcpy(address.sun_path, channel.c_str(), channel.size() + 1);
+	if (name.empty() || name.size() + 1 > sizeof(address.sun_path))
+		return {Outcome::Failed, "not a channel name: " + channel};
+	std::memcpy(address.sun_path + 1, name.data(), name.size());
+	const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 
 	int fd = -1;
 	for (;;) {
 		fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 		if (fd < 0)
 			return {Outcome::Failed, std::strerror(errno)};
-		if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0)
+		if (connect(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0)
 			break;
 		const int error = errno;
 		close(fd);
@@ -39,6 +57,10 @@ Exchange SendCommand(const std::string &channel, const std::string &command, std
 		if (std::chrono::steady_clock::now() >= deadline)
 			return {Outcome::TimedOut, {}};
 		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+	}
+	if (const std::string problem = ServerOwnerProblem(fd); !problem.empty()) {
+		close(fd);
+		return {Outcome::Failed, problem};
 	}
 
 	Exchange result{Outcome::TimedOut, {}};

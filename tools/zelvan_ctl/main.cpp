@@ -46,7 +46,8 @@ void Usage(std::FILE *out)
 		"  -h, --help                this text\n"
 		"\n"
 		"Exit status: 0 an OK reply or a status line, 1 an ERR reply, 2 no driver\n"
-		"answers, 3 time-out, 64 usage error.\n"
+		"answers (or the channel belongs to another user), 3 time-out, 64 usage\n"
+		"error. Control characters in replies are shown as \\xNN.\n"
 		"\n"
 		"Examples:\n"
 		"  zelvan-ctl status\n"
@@ -68,7 +69,7 @@ int ExitFor(const zelvan::ctl::Exchange &exchange, const std::string &channel)
 		std::fprintf(stderr, "zelvan-ctl: no reply on %s in time (the driver is busy or stalled)\n", channel.c_str());
 		return kExitTimeout;
 	case Outcome::Failed:
-		std::fprintf(stderr, "zelvan-ctl: %s: %s\n", channel.c_str(), exchange.reply.c_str());
+		std::fprintf(stderr, "zelvan-ctl: %s: %s\n", channel.c_str(), zelvan::ctl::EscapeControlBytes(exchange.reply).c_str());
 		return kExitNoDriver;
 	case Outcome::Replied:
 		break;
@@ -85,7 +86,8 @@ int Watch(const std::string &channel, double seconds, std::chrono::milliseconds 
 			std::printf("\n");
 			return ExitFor(exchange, channel);
 		}
-		std::printf("\r\033[K%s", zelvan::ctl::WatchLine(zelvan::ctl::ReplyToJson(exchange.reply)).c_str());
+		const std::string line = zelvan::ctl::WatchLine(zelvan::ctl::ReplyToJson(exchange.reply));
+		std::printf("\r\033[K%s", zelvan::ctl::EscapeControlBytes(line).c_str());
 		std::fflush(stdout);
 		std::this_thread::sleep_for(period);
 	}
@@ -143,10 +145,12 @@ int main(int argc, char **argv)
 
 	const auto exchange = zelvan::ctl::SendCommand(channel, command, timeout);
 	if (exchange.outcome == zelvan::ctl::Outcome::Replied) {
+		// JSON escapes control bytes itself; bytes that are not UTF-8 become U+FFFD
+		// instead of ending the program with an exception.
 		if (json)
-			std::cout << zelvan::ctl::ReplyToJson(exchange.reply).dump() << "\n";
+			std::cout << zelvan::ctl::ReplyToJson(exchange.reply).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 		else
-			std::cout << exchange.reply << "\n";
+			std::cout << zelvan::ctl::EscapeControlBytes(exchange.reply) << "\n";
 	}
 	return ExitFor(exchange, channel);
 }
