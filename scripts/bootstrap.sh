@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the project builds and tests with, from Debian 12's own
-# archive. Safe to run again: it only installs what is missing.
+# archive, and unpacks hidapi's source package for the Windows hidapi.dll.
+# Safe to run again: it only installs what is missing.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64
   socat python3 locales
+  dpkg-dev
 )
 
 if [ "$(id -u)" -eq 0 ]; then
@@ -35,7 +37,15 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   need_locale=1
 fi
 
-if [ "${#missing[@]}" -eq 0 ] && [ "$need_locale" -eq 0 ]; then
+# hidapi's source package, from which the Windows build makes hidapi.dll;
+# the build finds it by the same glob, so a point release still works.
+hidapi_src_root=/usr/local/src/hidapi
+need_hidapi_src=1
+if compgen -G "$hidapi_src_root/hidapi-*/windows/hid.c" >/dev/null; then
+  need_hidapi_src=0
+fi
+
+if [ "${#missing[@]}" -eq 0 ] && [ "$need_locale" -eq 0 ] && [ "$need_hidapi_src" -eq 0 ]; then
   echo "bootstrap: everything is installed"
   exit 0
 fi
@@ -62,5 +72,34 @@ if [ "$need_locale" -eq 1 ]; then
     echo 'de_DE.UTF-8 UTF-8' | "${SUDO[@]}" tee -a /etc/locale.gen >/dev/null
   fi
   "${SUDO[@]}" locale-gen >/dev/null
+fi
+if [ "$need_hidapi_src" -eq 1 ]; then
+  # apt-get source needs deb-src entries for bookworm main; the machine's own
+  # mirror and keyring are reused.
+  src=/etc/apt/sources.list.d/debian.sources
+  srcdeb=/etc/apt/sources.list.d/zelvan-deb-src.sources
+  if [ -f "$src" ]; then
+    if [ ! -f "$srcdeb" ]; then
+      stanza=$(awk -v RS= '/(^|\n)Types:([^\n]*[ \t])?deb([ \t\n]|$)/ && /(^|\n)Suites:([^\n]*[ \t])?bookworm([ \t\n]|$)/ {print; exit}' "$src")
+      uris=$(echo "$stanza" | grep -m1 '^URIs:' || true)
+      signed=$(echo "$stanza" | grep -m1 '^Signed-By:' || true)
+      [ -n "$uris" ] || { echo "bootstrap: no bookworm entry in $src" >&2; exit 1; }
+      printf 'Types: deb-src\n%s\nSuites: bookworm\nComponents: main\n%s\n' "$uris" "$signed" |
+        "${SUDO[@]}" tee "$srcdeb" >/dev/null
+    fi
+  elif [ -f /etc/apt/sources.list ]; then
+    if ! grep -qE '^deb-src .* bookworm .*main' /etc/apt/sources.list; then
+      line=$(grep -m1 -E '^deb .* bookworm .*main' /etc/apt/sources.list || true)
+      [ -n "$line" ] || { echo "bootstrap: no bookworm entry in /etc/apt/sources.list" >&2; exit 1; }
+      echo "$line" | sed -E 's/^deb /deb-src /; s/ bookworm .*$/ bookworm main/' |
+        "${SUDO[@]}" tee -a /etc/apt/sources.list >/dev/null
+    fi
+  fi
+  echo "bootstrap: unpacking hidapi's source package into $hidapi_src_root"
+  "${SUDO[@]}" apt-get update -q
+  "${SUDO[@]}" mkdir -p "$hidapi_src_root"
+  (cd "$hidapi_src_root" && "${SUDO[@]}" apt-get source -q hidapi)
+  compgen -G "$hidapi_src_root/hidapi-*/windows/hid.c" >/dev/null ||
+    { echo "bootstrap: hidapi's source did not unpack into $hidapi_src_root" >&2; exit 1; }
 fi
 echo "bootstrap: done"

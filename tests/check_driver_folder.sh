@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 if [ "$platform" = posix ]; then
   expected=(bin/linux64/driver_ZelvanProximity.so bin/linux64/zelvan-ctl)
 else
-  expected=(bin/win64/driver_ZelvanProximity.dll bin/win64/zelvan-ctl.exe)
+  expected=(bin/win64/driver_ZelvanProximity.dll bin/win64/zelvan-ctl.exe bin/win64/hidapi.dll)
 fi
 expected+=(driver.vrdrivermanifest resources/settings/default.vrsettings udev/70-zelvan-proximity.rules README.txt)
 for f in "${expected[@]}"; do
@@ -38,4 +38,7 @@ echo "$rules" | grep -q 'TAG+="uaccess"' || fail "udev rule without uaccess"
 if echo "$rules" | grep -q 'MODE="0666"'; then fail "udev rule makes the node world-writable"; fi
 # What users install is what must export only the factory.
 "$(dirname "$0")/check_exports.sh" "$root/${expected[0]}" "$platform" >/dev/null
+if [ "$platform" = windows ]; then
+  "$(dirname "$0")/check_exports.sh" "$root/bin/win64/hidapi.dll" windows-hidapi "$root/${expected[0]}" >/dev/null
+fi
 echo "driver folder OK: ${expected[*]}"

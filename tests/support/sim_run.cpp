@@ -100,7 +100,7 @@ RunningSim::RunningSim(const SimOptions &options) : env_(options.env), child_(st
 	                                 scratch_.File("trace.json"), "--stop-file", scratch_.File("stop")};
 	AddInputFiles(scratch_, options, argv);
 	argv.insert(argv.end(), options.args.begin(), options.args.end());
-	argv.push_back(DriverLibraryPath());
+	argv.push_back(options.library.empty() ? DriverLibraryPath() : options.library);
 	child_->Start(argv, env_);
 }
 
@@ -174,7 +174,7 @@ SimResult RunSim(const SimOptions &options)
 	std::vector<std::string> argv = {HostSimPath(), "--rate", "0", "--quiet", "--trace", scratch.File("trace.json")};
 	AddInputFiles(scratch, options, argv);
 	argv.insert(argv.end(), options.args.begin(), options.args.end());
-	argv.push_back(DriverLibraryPath());
+	argv.push_back(options.library.empty() ? DriverLibraryPath() : options.library);
 
 	std::map<std::string, std::string> env = options.env;
 	env.emplace("ZELVAN_TEST_CHANNEL", scratch.path().filename().string());

@@ -44,6 +44,7 @@ struct SimOptions {
 	std::map<std::string, std::string> env;
 	std::string settings_json;     // written to a settings file when not empty
 	std::string sensor;            // simulated sensor configuration, when not empty
+	std::string library;           // the driver library to load; this build's when empty
 };
 
 // A simulator running in the background at 250 Hz until Stop, for tests that
