@@ -11,7 +11,7 @@ root=$prefix/zelvanproximity
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 if [ "$platform" = posix ]; then
-  expected=(bin/linux64/driver_ZelvanProximity.so bin/linux64/zelvan-ctl)
+  expected=(bin/linux64/driver_ZelvanProximity.so bin/linux64/zelvan-ctl bin/linux64/libhidapi-hidraw.so.0)
 else
   expected=(bin/win64/driver_ZelvanProximity.dll bin/win64/zelvan-ctl.exe bin/win64/hidapi.dll)
 fi
@@ -19,6 +19,12 @@ expected+=(driver.vrdrivermanifest resources/settings/default.vrsettings udev/70
 for f in "${expected[@]}"; do
   [ -f "$root/$f" ] || fail "missing $f"
 done
+if [ "$platform" = posix ]; then
+  # The real file under its soname: an archive or a copy may drop a link.
+  [ ! -L "$root/bin/linux64/libhidapi-hidraw.so.0" ] || fail "the bundled hidapi is a symbolic link"
+  soname=$(objdump -p "$root/bin/linux64/libhidapi-hidraw.so.0" | awk '$1 == "SONAME" {print $2}')
+  [ "$soname" = libhidapi-hidraw.so.0 ] || fail "the bundled hidapi is '$soname', not libhidapi-hidraw.so.0"
+fi
 
 python3 - "$root" <<'PY'
 import json, sys
