@@ -231,6 +231,9 @@ void RegisterShutdownBenchmarks()
 	slow(benchmark::RegisterBenchmark("BM_HidReaderStop/reconnecting", BM_HidReaderStop,
 	                                  ReaderState{"present no\n", "open failed", 0}),
 	     3);
+	slow(benchmark::RegisterBenchmark("BM_HidReaderStop/pausing_after_failure", BM_HidReaderStop,
+	                                  ReaderState{"fail_reads yes\nfail_features yes\n", "close", 0}),
+	     3);
 	slow(benchmark::RegisterBenchmark("BM_HidReaderStop/streaming", BM_HidReaderStop,
 	                                  ReaderState{"level 0 300\n", "reply $", 2}),
 	     3);

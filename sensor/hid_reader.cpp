@@ -2,6 +2,7 @@
 // rate, then feed samples until the sensor goes away or a stop is asked for.
 #include "sensor/hid_reader.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
@@ -13,9 +14,13 @@
 namespace zelvan {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr int kSampleReadTimeoutMs = 500;
-constexpr int kReopenWaitSlices = 100;
-constexpr auto kReopenWaitSlice = std::chrono::milliseconds(50);
+constexpr auto kReopenWait = 5000ms;
+constexpr auto kReopenWaitSlice = 50ms;
+constexpr auto kShortSession = 1000ms;
+constexpr auto kFirstShortSessionPause = 1000ms;
 
 } // namespace
 
@@ -29,7 +34,7 @@ const char *ConnectionStateWord(ConnectionState state)
 }
 
 HidReader::HidReader(int32_t window_length, bool log_raw_samples)
-	: log_raw_samples_(log_raw_samples), detector_(window_length)
+	: short_session_pause_(kFirstShortSessionPause), log_raw_samples_(log_raw_samples), detector_(window_length)
 {
 }
 
@@ -78,7 +83,8 @@ void HidReader::ThreadMain(uint16_t vendor_id, uint16_t product_id, uint16_t rep
 	while (!stop_requested_.load()) {
 		if (device_ == nullptr && !OpenDevice(vendor_id, product_id, report_period_ms))
 			continue;
-		ReadOneReport();
+		if (!ReadOneReport())
+			PauseAfterShortSession();
 	}
 }
 
@@ -88,9 +94,10 @@ bool HidReader::OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t rep
 	connection_state_.exchange(ConnectionState::Reconnecting);
 	device_ = hid_open(vendor_id, product_id, nullptr);
 	if (device_ == nullptr) {
-		WaitBeforeReopen();
+		WaitBeforeReopen(kReopenWait);
 		return false;
 	}
+	session_start_ = std::chrono::steady_clock::now();
 	connection_state_.exchange(ConnectionState::Open);
 	DriverLog("HID: Device opened/reconnected\n");
 
@@ -111,13 +118,15 @@ bool HidReader::OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t rep
 	return true;
 }
 
-void HidReader::WaitBeforeReopen()
+// Sleeps in slices so that Stop ends the wait within one slice.
+void HidReader::WaitBeforeReopen(std::chrono::milliseconds wait)
 {
-	for (int slice = 0; slice < kReopenWaitSlices && !stop_requested_.load(); ++slice)
+	for (auto waited = 0ms; waited < wait && !stop_requested_.load(); waited += kReopenWaitSlice)
 		std::this_thread::sleep_for(kReopenWaitSlice);
 }
 
-void HidReader::ReadOneReport()
+// Returns false when the device went away and has been closed.
+bool HidReader::ReadOneReport()
 {
 	uint8_t report[65];
 	const int n = hid_read_timeout(device_, report, sizeof(report), kSampleReadTimeoutMs);
@@ -125,15 +134,31 @@ void HidReader::ReadOneReport()
 		DriverLog("HID: Device disconnected\n");
 		CloseDevice();
 		connection_state_.exchange(ConnectionState::Reconnecting);
-		return;
+		return false;
 	}
 	const std::optional<uint16_t> raw = DecodeSample(report, n);
 	if (!raw)
-		return;
+		return true;
 	raw_prox_.store(*raw, std::memory_order_relaxed);
 	detector_.AddSample(*raw);
 	if (log_raw_samples_)
 		DriverLog("HID: raw_prox=%u\n", static_cast<unsigned>(*raw));
+	return true;
+}
+
+// After a disconnection. An unplugged sensor is worth reopening at once, but
+// one that opens and then fails every call would be reopened in a busy loop
+// that floods the log; so a session that ended within its first second waits
+// before the next open, twice as long each time up to the usual reopen wait.
+// A session that lasted longer starts the pauses over.
+void HidReader::PauseAfterShortSession()
+{
+	if (std::chrono::steady_clock::now() - session_start_ >= kShortSession) {
+		short_session_pause_ = kFirstShortSessionPause;
+		return;
+	}
+	WaitBeforeReopen(short_session_pause_);
+	short_session_pause_ = std::min<std::chrono::milliseconds>(short_session_pause_ * 2, kReopenWait);
 }
 
 void HidReader::CloseDevice()

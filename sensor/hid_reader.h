@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -50,8 +51,9 @@ public:
 private:
 	void ThreadMain(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms);
 	bool OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms);
-	void WaitBeforeReopen();
-	void ReadOneReport();
+	void WaitBeforeReopen(std::chrono::milliseconds wait);
+	bool ReadOneReport();
+	void PauseAfterShortSession();
 	void CloseDevice();
 
 	hid_device *device_ = nullptr;
@@ -59,6 +61,10 @@ private:
 	std::atomic<bool> stop_requested_{false};
 	std::atomic<uint16_t> raw_prox_{0};
 	std::atomic<ConnectionState> connection_state_{ConnectionState::NotConnected};
+	// The reader thread's alone: when the device was last opened, and the
+	// pause before reopening one that failed again at once.
+	std::chrono::steady_clock::time_point session_start_;
+	std::chrono::milliseconds short_session_pause_;
 	UserSignature calibration_;
 	mutable std::mutex lock_; // guards calibration_ only
 	const bool log_raw_samples_;

@@ -159,7 +159,9 @@ TEST_F(HidReaderTest, ReconnectsAfterAnUnplugAndKeepsTheLastDecisionMeanwhile)
 {
 	Configure("thresh 1500\nlevel 0 2400\n");
 	Start(1, false, 50);
-	ASSERT_TRUE(WaitUntil([&] { return reader->IsPersonDetected(); }));
+	// Only a session that ends within its first second makes the reader pause.
+	ASSERT_TRUE(WaitUntil([&] { return reader->GetSnapshot().samples >= 24; })) << "1.2 s of samples";
+	ASSERT_TRUE(reader->IsPersonDetected());
 	zelvan_sim_sensor_clear_events();
 	zelvan_sim_sensor_plug(0);
 	ASSERT_TRUE(WaitFor("HID: Device disconnected\n"));
@@ -173,6 +175,18 @@ TEST_F(HidReaderTest, ReconnectsAfterAnUnplugAndKeepsTheLastDecisionMeanwhile)
 	EXPECT_EQ(Count("HID: Device disconnected\n"), 1u);
 	EXPECT_EQ(Count("Proximity: Algorithm reset (cal=0, thresh=1500, hyst=100, trim=0, eff_thresh=1500)\n"), 2u);
 	EXPECT_EQ(zelvan_sim_sensor_period_ms(), 50u) << "the rate is sent again after the reconnection";
+}
+
+TEST_F(HidReaderTest, ASensorThatFailsAtOnceIsReopenedAfterGrowingPauses)
+{
+	Configure("fail_reads yes\nfail_features yes\n");
+	Start();
+	// Pauses of 1 s, then 2 s: the third open is due 2 s after the second.
+	ASSERT_TRUE(WaitFor("HID: Device opened/reconnected\n", 2));
+	std::this_thread::sleep_for(1500ms);
+	EXPECT_EQ(Count("HID: Device opened/reconnected\n"), 2u);
+	EXPECT_EQ(Count("HID: Device disconnected\n"), 2u);
+	EXPECT_EQ(reader->GetConnectionState(), ConnectionState::Reconnecting);
 }
 
 TEST_F(HidReaderTest, AFailedSignatureReadAfterAReconnectionKeepsTheEarlierCalibration)
@@ -226,12 +240,14 @@ TEST_F(HidReaderTest, StopEndsTheThreadPromptlyFromEveryState)
 		const char *name;
 		const char *config;
 		const char *wait_for_event; // in the sensor's log
+		bool device_open;
 	};
 	const Case cases[] = {
-		{"waiting to reconnect", "present no\n", "open failed"},
-		{"streaming", "level 0 300\n", "reply $"},
-		{"inside the signature read", "block_reply all none\n", "noreply U 0"},
-		{"sensor silent", "silent 0 100000\n", "reply $"},
+		{"waiting to reconnect", "present no\n", "open failed", false},
+		{"pausing after a failed session", "fail_reads yes\nfail_features yes\n", "close", false},
+		{"streaming", "level 0 300\n", "reply $", true},
+		{"inside the signature read", "block_reply all none\n", "noreply U 0", true},
+		{"sensor silent", "silent 0 100000\n", "reply $", true},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -243,7 +259,7 @@ TEST_F(HidReaderTest, StopEndsTheThreadPromptlyFromEveryState)
 		EXPECT_LT(TimeStop(), 2000ms);
 		EXPECT_EQ(reader->GetConnectionState(), ConnectionState::NotConnected);
 		const size_t closed = Count("HID: Device closed\n");
-		EXPECT_EQ(closed, std::string(c.name) == "waiting to reconnect" ? 0u : 1u);
+		EXPECT_EQ(closed, c.device_open ? 1u : 0u);
 		reader->Stop();
 		EXPECT_EQ(Count("HID: Device closed\n"), closed) << "a second Stop logs nothing";
 	}

@@ -149,6 +149,8 @@ private:
 
 	void OnPresent(const Line &line);
 	void OnFailInit(const Line &line);
+	void OnFailReads(const Line &line);
+	void OnFailFeatures(const Line &line);
 	void OnUsbId(const Line &line);
 	void OnAbsentUntil(const Line &line);
 	void OnCal(const Line &line);
@@ -214,6 +216,8 @@ const Parser::Rule Parser::kRules[] = {
 	{"fail_init", 1, 1, &Parser::OnFailInit},
 	{"usb_id", 1, 1, &Parser::OnUsbId},
 	{"absent_until", 1, 1, &Parser::OnAbsentUntil},
+	{"fail_reads", 1, 1, &Parser::OnFailReads},
+	{"fail_features", 1, 1, &Parser::OnFailFeatures},
 	{"cal", 1, 1, &Parser::OnCal},
 	{"thresh", 1, 1, &Parser::OnThresh},
 	{"hyst", 1, 1, &Parser::OnHyst},
@@ -340,6 +344,18 @@ void Parser::OnFailInit(const Line &line)
 {
 	if (const auto v = Flag(line, 1))
 		config_.fail_init = *v;
+}
+
+void Parser::OnFailReads(const Line &line)
+{
+	if (const auto v = Flag(line, 1))
+		config_.fail_reads = *v;
+}
+
+void Parser::OnFailFeatures(const Line &line)
+{
+	if (const auto v = Flag(line, 1))
+		config_.fail_features = *v;
 }
 
 void Parser::OnUsbId(const Line &line)

@@ -2,6 +2,7 @@
 // (the format is described in README.md beside this file).
 //
 //   present yes|no                  usb_id 35BD:0101          absent_until MS
+//   fail_reads yes|no               fail_features yes|no
 //   cal N   thresh N   hyst N   trim N   tracking_serial TEXT   hmd_serial TEXT
 //   record TAG HEX..   record_bad_crc TAG HEX..   raw HEX..
 //   image_hex HEX..   image_fill BYTE   end_marker yes|no
@@ -49,6 +50,9 @@ struct SensorConfig {
 	uint16_t vendor_id = kDefaultVendorId;
 	uint16_t product_id = kDefaultProductId;
 	int64_t absent_until_ms = 0; // on the clock started by the configuration
+	// A device in a bad state: it opens, but these calls fail at once.
+	bool fail_reads = false;
+	bool fail_features = false;
 
 	Image image{};
 	ReplyRule rate_reply;

@@ -473,6 +473,10 @@ int SimSensor::Read(hid_device *device, unsigned char *data, size_t length, int 
 			SetError(device, L"hid_read: the device has been disconnected");
 			return -1;
 		}
+		if (config_->fail_reads) {
+			SetError(device, L"hid_read: input/output error");
+			return -1;
+		}
 		if (!device->replies.empty() && device->replies.front().ready <= now) {
 			const std::vector<uint8_t> report = std::move(device->replies.front().bytes);
 			device->replies.pop_front();
@@ -507,6 +511,10 @@ int SimSensor::SendFeature(hid_device *device, const unsigned char *data, size_t
 	}
 	if (Stale(device)) {
 		SetError(device, L"hid_send_feature_report: the device has been disconnected");
+		return -1;
+	}
+	if (config_->fail_features) {
+		SetError(device, L"hid_send_feature_report: input/output error");
 		return -1;
 	}
 	if (length < 2 || data[0] != 0) {
