@@ -249,7 +249,7 @@ void RegisterShutdownBenchmarks()
 	                                  ConsoleCase{"slow", "IPD Persist: Successfully wrote 64.0mm to headset config\n"}),
 	     1);
 	slow(benchmark::RegisterBenchmark("BM_PersistIpd/console=ignore_exit", BM_PersistIpd,
-	                                  ConsoleCase{"ignore_exit", "IPD Persist: downloadconfig did not finish, not uploading\n"}),
+	                                  ConsoleCase{"ignore_exit", "IPD Persist: Successfully wrote 64.0mm to headset config\n"}),
 	     1);
 #endif
 	slow(benchmark::RegisterBenchmark(
@@ -265,7 +265,7 @@ void RegisterShutdownBenchmarks()
 	                                  ConsoleCase{"slow", "IPD Persist: Successfully wrote 64.0mm to headset config\n"}),
 	     1);
 	slow(benchmark::RegisterBenchmark("BM_Cleanup/console=late", BM_Cleanup,
-	                                  ConsoleCase{"late", "IPD Persist: Successfully wrote 64.0mm to headset config\n"}),
+	                                  ConsoleCase{"late", "IPD Persist: Out of time, not uploading\n"}),
 	     1);
 #endif
 }
