@@ -24,8 +24,8 @@ const char *const kConsoleToolName = "lighthouse_console";
 
 namespace {
 
-constexpr int kReadBoundMs = 10000;
-constexpr int kExitPolls = 10000;
+constexpr long long kReadBoundMs = 10000;
+constexpr long long kExitWaitMs = 10000;
 
 // Writing into a pipe whose reader is gone must not raise SIGPIPE in the
 // runtime's process: the signal is held for this thread and discarded.
@@ -48,13 +48,14 @@ bool WriteAll(int fd, const std::string &text)
 
 // The single read that decides the run, bounded so that a tool that prints
 // nothing cannot hold the runtime's shutdown. Returns false on time-out too.
-bool ReadOnce(int fd, bool &timed_out)
+bool ReadOnce(int fd, long long bound_ms, bool &timed_out)
 {
 	timed_out = false;
 	pollfd p{fd, POLLIN, 0};
+	const auto until = ConsoleClock::now() + std::chrono::milliseconds(bound_ms);
 	int ready = 0;
 	do {
-		ready = poll(&p, 1, kReadBoundMs);
+		ready = poll(&p, 1, static_cast<int>(WaitMs(bound_ms, until)));
 	} while (ready < 0 && errno == EINTR);
 	if (ready == 0) {
 		timed_out = true;
@@ -87,9 +88,11 @@ bool Reaped(pid_t pid)
 	return r == pid || (r < 0 && errno == ECHILD);
 }
 
+// The tool leads its own process group (it was started in a new session),
+// so whatever it started goes with it.
 void Kill(pid_t pid)
 {
-	kill(pid, SIGKILL);
+	kill(-pid, SIGKILL);
 	int status = 0;
 	while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
 	}
@@ -98,7 +101,7 @@ void Kill(pid_t pid)
 } // namespace
 
 ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &first_command,
-                                const std::string &second_command)
+                                const std::string &second_command, ConsoleClock::time_point deadline)
 {
 	ConsoleRun run;
 	int in[2], out[2];
@@ -135,10 +138,12 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 	}
 
 	bool read_timed_out = false;
+	const long long read_bound = WaitMs(kReadBoundMs, deadline);
 	if (WriteAll(in[1], first_command) && WriteAll(in[1], second_command))
-		run.ok = ReadOnce(out[0], read_timed_out);
+		run.ok = ReadOnce(out[0], read_bound, read_timed_out);
 	if (read_timed_out) {
-		DriverLog("IPD Persist: WARNING -- lighthouse_console printed nothing in 10 s, terminating\n");
+		DriverLog(read_bound < kReadBoundMs ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
+		                                    : "IPD Persist: WARNING -- lighthouse_console printed nothing in 10 s, terminating\n");
 		close(in[1]);
 		close(out[0]);
 		Kill(pid);
@@ -149,18 +154,22 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 	WriteAll(in[1], "exit\r\n");
 	close(in[1]);
 	fcntl(out[0], F_SETFL, fcntl(out[0], F_GETFL) | O_NONBLOCK);
+	const long long exit_bound = WaitMs(kExitWaitMs, deadline);
+	const auto until = ConsoleClock::now() + std::chrono::milliseconds(exit_bound);
 	bool exited = false;
-	for (int i = 0; i <= kExitPolls; ++i) {
+	for (;;) {
 		Drain(out[0]);
 		if (Reaped(pid)) {
 			exited = true;
 			break;
 		}
-		if (i < kExitPolls)
-			usleep(1000);
+		if (ConsoleClock::now() >= until)
+			break;
+		usleep(1000);
 	}
 	if (!exited) {
-		DriverLog("IPD Persist: WARNING -- lighthouse_console did not exit, terminating\n");
+		DriverLog(exit_bound < kExitWaitMs ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
+		                                   : "IPD Persist: WARNING -- lighthouse_console did not exit, terminating\n");
 		Kill(pid);
 		run.terminated = true;
 	}

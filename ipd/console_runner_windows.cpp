@@ -12,8 +12,8 @@ const char *const kConsoleToolName = "lighthouse_console.exe";
 
 namespace {
 
-constexpr DWORD kReadBoundMs = 10000;
-constexpr int kExitPolls = 10000;
+constexpr long long kReadBoundMs = 10000;
+constexpr long long kExitWaitMs = 10000;
 
 bool WriteAll(HANDLE pipe, const std::string &text)
 {
@@ -24,10 +24,10 @@ bool WriteAll(HANDLE pipe, const std::string &text)
 // The single read that decides the run. An anonymous pipe has no time-out
 // of its own, so it is peeked until data arrives, the tool closes its end,
 // or the bound passes.
-bool ReadOnce(HANDLE pipe, bool &timed_out)
+bool ReadOnce(HANDLE pipe, long long bound_ms, bool &timed_out)
 {
 	timed_out = false;
-	const ULONGLONG deadline = GetTickCount64() + kReadBoundMs;
+	const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(bound_ms);
 	for (;;) {
 		DWORD available = 0;
 		if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
@@ -66,6 +66,30 @@ bool MakePipe(HANDLE &read_end, HANDLE &write_end, HANDLE &driver_end)
 	return SetHandleInformation(driver_end, HANDLE_FLAG_INHERIT, 0) != FALSE;
 }
 
+// A job that kills every process in it when its last handle closes, so that
+// whatever the tool starts ends with it. Null when the system refuses one:
+// the tool then runs as it would without.
+HANDLE MakeKillOnCloseJob()
+{
+	HANDLE job = CreateJobObjectA(nullptr, nullptr);
+	if (job == nullptr)
+		return nullptr;
+	JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+	limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+	if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+		CloseHandle(job);
+		return nullptr;
+	}
+	return job;
+}
+
+void Terminate(HANDLE job, HANDLE process)
+{
+	if (job != nullptr)
+		TerminateJobObject(job, 1);
+	TerminateProcess(process, 1);
+}
+
 void CloseAll(std::initializer_list<HANDLE *> handles)
 {
 	for (HANDLE *h : handles) {
@@ -78,7 +102,7 @@ void CloseAll(std::initializer_list<HANDLE *> handles)
 } // namespace
 
 ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &first_command,
-                                const std::string &second_command)
+                                const std::string &second_command, ConsoleClock::time_point deadline)
 {
 	ConsoleRun run;
 	HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr;
@@ -94,45 +118,56 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 	startup.hStdOutput = out_write;
 	startup.hStdError = out_write;
 	PROCESS_INFORMATION process{};
-	if (!CreateProcessA(exe_path.c_str(), nullptr, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-	                    &startup, &process)) {
+	HANDLE job = MakeKillOnCloseJob();
+	// Suspended until it is in the job, so that nothing it starts escapes.
+	if (!CreateProcessA(exe_path.c_str(), nullptr, nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
+	                    nullptr, nullptr, &startup, &process)) {
 		DriverLog("IPD Persist: Failed to start lighthouse_console (err=%lu)\n", GetLastError());
-		CloseAll({&in_read, &in_write, &out_read, &out_write});
+		CloseAll({&in_read, &in_write, &out_read, &out_write, &job});
 		return run;
 	}
+	if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess))
+		CloseAll({&job});
+	ResumeThread(process.hThread);
 	// The child's ends: once it is gone, our reads see the end of the pipe.
 	CloseAll({&in_read, &out_write});
 
 	bool read_timed_out = false;
+	const long long read_bound = WaitMs(kReadBoundMs, deadline);
 	if (WriteAll(in_write, first_command) && WriteAll(in_write, second_command))
-		run.ok = ReadOnce(out_read, read_timed_out);
+		run.ok = ReadOnce(out_read, read_bound, read_timed_out);
 	if (read_timed_out) {
-		DriverLog("IPD Persist: WARNING -- lighthouse_console printed nothing in 10 s, terminating\n");
-		TerminateProcess(process.hProcess, 1);
+		DriverLog(read_bound < kReadBoundMs ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
+		                                    : "IPD Persist: WARNING -- lighthouse_console printed nothing in 10 s, terminating\n");
+		Terminate(job, process.hProcess);
 		WaitForSingleObject(process.hProcess, 5000);
 		run.terminated = true;
 	} else {
 		WriteAll(in_write, "exit\r\n");
 		CloseAll({&in_write});
+		const long long exit_bound = WaitMs(kExitWaitMs, deadline);
+		const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(exit_bound);
 		DWORD code = STILL_ACTIVE;
 		bool exited = false;
-		for (int i = 0; GetExitCodeProcess(process.hProcess, &code); ++i) {
+		while (GetExitCodeProcess(process.hProcess, &code)) {
 			Drain(out_read);
 			if (code != STILL_ACTIVE) {
 				exited = true;
 				break;
 			}
-			if (i == kExitPolls)
+			if (GetTickCount64() >= until)
 				break;
 			Sleep(1);
 		}
 		if (!exited && code == STILL_ACTIVE) {
-			DriverLog("IPD Persist: WARNING -- lighthouse_console did not exit, terminating\n");
-			TerminateProcess(process.hProcess, 1);
+			DriverLog(exit_bound < kExitWaitMs ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
+			                                   : "IPD Persist: WARNING -- lighthouse_console did not exit, terminating\n");
+			Terminate(job, process.hProcess);
 			run.terminated = true;
 		}
 	}
-	CloseAll({&in_write, &out_read, &process.hProcess, &process.hThread});
+	// Closing the job ends whatever the tool left running.
+	CloseAll({&in_write, &out_read, &process.hProcess, &process.hThread, &job});
 	return run;
 }
 

@@ -12,6 +12,7 @@
 #include "ipd/json_scan.h"
 #include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
+#include "ipd/temp_folder.h"
 
 namespace zelvan {
 namespace {
@@ -28,43 +29,36 @@ std::string ToolRelativePath()
 	       s + kConsoleToolName;
 }
 
-// Writes the whole text; a failed write or close leaves nothing to upload.
-// Binary, like the read: text mode would rewrite every line end of the
-// headset's configuration on Windows.
-bool WriteConfigFile(const std::string &path, const std::string &text, bool &created)
-{
-	std::FILE *file = std::fopen(path.c_str(), "wb");
-	created = file != nullptr;
-	if (file == nullptr)
-		return false;
-	const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-	const bool closed = std::fclose(file) == 0;
-	return written && closed;
-}
+const char *const kDownloadName = "zelvan_ipd_dl.json";
+const char *const kUploadName = "zelvan_ipd_ul.json";
 
-// Download, edit and upload, between the two deletions of the temporary files.
-void DownloadEditUpload(const std::string &tool, const std::string &serial, const std::string &download,
-                        const std::string &upload, const char *ipd_text)
+// Download, edit and upload, between the two deletions of the temporary
+// files. Past the deadline the tool is killed and no upload is begun.
+void DownloadEditUpload(const std::string &tool, const std::string &serial, const TempFolder &folder,
+                        const char *ipd_text, ConsoleClock::time_point deadline)
 {
 	const std::string serial_command = "serial " + serial + "\r\n";
 	DriverLog("IPD Persist: Downloading config for %s\n", serial.c_str());
-	const ConsoleRun fetched = RunLighthouseConsole(tool, serial_command, "downloadconfig " + download + "\r\n");
+	const ConsoleRun fetched =
+		RunLighthouseConsole(tool, serial_command, "downloadconfig " + folder.PathOf(kDownloadName) + "\r\n", deadline);
 	if (!fetched.ok) {
 		DriverLog("IPD Persist: downloadconfig failed\n");
 		return;
 	}
-	// A tool that had to be killed may have left half a file.
-	if (fetched.terminated) {
-		DriverLog("IPD Persist: downloadconfig did not finish, not uploading\n");
-		return;
-	}
-	if (!FileExists(download)) {
+	if (!folder.Exists(kDownloadName)) {
 		DriverLog("IPD Persist: downloadconfig completed but file not created\n");
 		return;
 	}
 	std::string config;
-	if (!ReadBinaryFile(download, config)) {
+	if (folder.Read(kDownloadName, config) != TempRead::Ok) {
 		DriverLog("IPD Persist: Failed to open downloaded config\n");
+		return;
+	}
+	// A tool that died, or was killed, while writing leaves the file cut
+	// short; one that was killed only for being slow to exit leaves it whole,
+	// and the wearer's IPD is still worth writing.
+	if (!IsCompleteJsonObject(config)) {
+		DriverLog("IPD Persist: Downloaded config is incomplete, not uploading\n");
 		return;
 	}
 	std::string edited;
@@ -81,17 +75,49 @@ void DownloadEditUpload(const std::string &tool, const std::string &serial, cons
 	case DefaultMmEdit::Edited:
 		break;
 	}
-	bool created = false;
-	if (!WriteConfigFile(upload, edited, created)) {
-		DriverLog(created ? "IPD Persist: Failed to write upload config file\n"
-		                  : "IPD Persist: Failed to create upload config file\n");
+	if (ConsoleClock::now() >= deadline) {
+		DriverLog("IPD Persist: Out of time, not uploading\n");
+		return;
+	}
+	// Binary, like the read: text mode would rewrite every line end of the
+	// headset's configuration on Windows.
+	switch (folder.Create(kUploadName, edited)) {
+	case TempWrite::NotCreated:
+		DriverLog("IPD Persist: Failed to create upload config file\n");
+		return;
+	case TempWrite::NotWritten:
+		DriverLog("IPD Persist: Failed to write upload config file\n");
+		return;
+	case TempWrite::Ok:
+		break;
+	}
+	// The tool opens the file by its path: that path must still lead to it.
+	if (!folder.StillInPlace()) {
+		DriverLog("IPD Persist: Temp directory was replaced, not uploading\n");
 		return;
 	}
 	DriverLog("IPD Persist: Uploading modified config (%smm)\n", ipd_text);
-	if (RunLighthouseConsole(tool, serial_command, "uploadconfig " + upload + "\r\n").ok)
+	if (RunLighthouseConsole(tool, serial_command, "uploadconfig " + folder.PathOf(kUploadName) + "\r\n", deadline).ok)
 		DriverLog("IPD Persist: Successfully wrote %smm to headset config\n", ipd_text);
 	else
 		DriverLog("IPD Persist: uploadconfig failed\n");
+}
+
+// The tool runs with the temporary files, which are deleted before (no
+// earlier run's file may pass for new output) and after.
+void PersistWithTool(const std::string &tool, const std::string &serial, const char *ipd_text,
+                     ConsoleClock::time_point deadline)
+{
+	TempFolder folder;
+	if (!folder.Make()) {
+		DriverLog("IPD Persist: Failed to get temp directory\n");
+		return;
+	}
+	folder.Delete(kDownloadName);
+	folder.Delete(kUploadName);
+	DownloadEditUpload(tool, serial, folder, ipd_text, deadline);
+	folder.Delete(kDownloadName);
+	folder.Delete(kUploadName);
 }
 
 } // namespace
@@ -145,8 +171,9 @@ std::string FindLighthouseConsole()
 	return tool;
 }
 
-void PersistIpdToHeadset(DeviceProvider &p)
+void PersistIpdToHeadset(DeviceProvider &p, std::chrono::milliseconds budget)
 {
+	const auto start = ConsoleClock::now();
 	if (p.current_ipd_m <= 0.0f || p.initial_ipd_m <= 0.0f || std::fabs(p.current_ipd_m - p.initial_ipd_m) < 1e-4f) {
 		DriverLog("IPD Persist: No change during session (startup=%s current=%s), skipping\n",
 		          FormatFixed(p.initial_ipd_m, 4).text, FormatFixed(p.current_ipd_m, 4).text);
@@ -167,20 +194,9 @@ void PersistIpdToHeadset(DeviceProvider &p)
 		return;
 	}
 	const FixedText ipd_mm = FormatFixed(p.current_ipd_m * 1000.0f, 1);
-	const std::string folder = MakeTempFolder();
-	if (folder.empty()) {
-		DriverLog("IPD Persist: Failed to get temp directory\n");
-		return;
-	}
-	const std::string download = folder + "zelvan_ipd_dl.json";
-	const std::string upload = folder + "zelvan_ipd_ul.json";
-	// No earlier run's file may pass for new output.
-	DeleteFileQuietly(download);
-	DeleteFileQuietly(upload);
-	DownloadEditUpload(tool, p.config_serial, download, upload, ipd_mm.text);
-	DeleteFileQuietly(download);
-	DeleteFileQuietly(upload);
-	RemoveTempFolder(folder);
+	PersistWithTool(tool, p.config_serial, ipd_mm.text, start + budget);
+	const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(ConsoleClock::now() - start);
+	DriverLog("IPD Persist: Finished in %lu ms\n", static_cast<unsigned long>(elapsed.count()));
 }
 
 } // namespace zelvan

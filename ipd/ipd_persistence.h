@@ -2,6 +2,7 @@
 // the headset, at Cleanup, through the runtime's console tool.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace zelvan {
@@ -24,7 +25,11 @@ DefaultMmEdit EditDefaultMm(const std::string &text, const std::string &new_valu
 // the reason logged) when it cannot be found.
 std::string FindLighthouseConsole();
 
-// Cleanup's first step.
-void PersistIpdToHeadset(DeviceProvider &provider);
+// How long persistence may hold the runtime's shutdown, both runs of the
+// tool together.
+constexpr std::chrono::milliseconds kPersistBudget{15000};
+
+// Cleanup's first step. Both runs of the tool share the budget.
+void PersistIpdToHeadset(DeviceProvider &provider, std::chrono::milliseconds budget = kPersistBudget);
 
 } // namespace zelvan

@@ -45,4 +45,41 @@ std::string FindJsonStringValue(std::string_view text, const char *key)
 	return FindJsonStringValue(text, key, kNativePathStyle);
 }
 
+bool IsCompleteJsonObject(std::string_view text)
+{
+	const auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+	size_t i = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+	while (i < text.size() && is_space(text[i]))
+		++i;
+	if (i == text.size() || text[i] != '{')
+		return false;
+	std::string open; // the brackets and braces not yet closed, innermost last
+	bool in_string = false;
+	for (; i < text.size(); ++i) {
+		const char c = text[i];
+		if (in_string) {
+			if (c == '\\')
+				++i;
+			else if (c == '"')
+				in_string = false;
+		} else if (c == '"') {
+			in_string = true;
+		} else if (c == '{' || c == '[') {
+			open += c;
+		} else if (c == '}' || c == ']') {
+			if (open.empty() || open.back() != (c == '}' ? '{' : '['))
+				return false;
+			open.pop_back();
+			if (open.empty())
+				break;
+		}
+	}
+	if (!open.empty() || i == text.size())
+		return false;
+	for (++i; i < text.size(); ++i)
+		if (!is_space(text[i]))
+			return false;
+	return true;
+}
+
 } // namespace zelvan

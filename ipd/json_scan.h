@@ -1,5 +1,6 @@
 // Reading the runtime's path registry (openvrpaths.vrpath) as plain text:
-// the first string of the array that follows a key, as a usable path.
+// the first string of the array that follows a key, as a usable path; and
+// telling a whole JSON text from one that was cut short.
 #pragma once
 
 #include <string>
@@ -16,5 +17,10 @@ enum class PathStyle {
 // backslashes made single; empty on any failure and for an empty string.
 std::string FindJsonStringValue(std::string_view text, const char *key, PathStyle style);
 std::string FindJsonStringValue(std::string_view text, const char *key);
+
+// One JSON object and nothing after it but white space: the top-level
+// object closes, brackets and braces pair up outside strings. A file that a
+// dying tool left cut short fails this; its values are not checked.
+bool IsCompleteJsonObject(std::string_view text);
 
 } // namespace zelvan

@@ -1,6 +1,5 @@
 // Where the runtime keeps its files on this platform, and the file-system
-// calls the IPD code needs: the path registry, the temporary directory and
-// file tests.
+// calls the IPD code needs: the path registry and file tests.
 #pragma once
 
 #include <string>
@@ -29,16 +28,5 @@ bool ReadTextFile(const std::string &path, std::string &content);
 bool ReadBinaryFile(const std::string &path, std::string &content);
 
 bool FileExists(const std::string &path);
-
-// The folder for the persistence run's two temporary files, ending in the
-// separator: GetTempPathA's folder on Windows; on POSIX a private 0700
-// folder made under $TMPDIR (else /tmp), so that no other local user can
-// plant or read the files. Empty when none can be had.
-std::string MakeTempFolder();
-// Removes what MakeTempFolder made (nothing to remove on Windows).
-void RemoveTempFolder(const std::string &folder);
-
-// Deletes a file; a missing file is no error.
-void DeleteFileQuietly(const std::string &path);
 
 } // namespace zelvan

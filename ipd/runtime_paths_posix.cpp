@@ -35,24 +35,4 @@ bool FileExists(const std::string &path)
 	return stat(path.c_str(), &info) == 0;
 }
 
-std::string MakeTempFolder()
-{
-	const char *tmp = std::getenv("TMPDIR");
-	std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/zelvan-ipd-XXXXXX";
-	if (mkdtemp(pattern.data()) == nullptr)
-		return {};
-	return pattern + "/";
-}
-
-void RemoveTempFolder(const std::string &folder)
-{
-	if (!folder.empty())
-		rmdir(folder.c_str());
-}
-
-void DeleteFileQuietly(const std::string &path)
-{
-	unlink(path.c_str());
-}
-
 } // namespace zelvan

@@ -30,20 +30,4 @@ bool FileExists(const std::string &path)
 	return attributes != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string MakeTempFolder()
-{
-	char buffer[260] = {};
-	const DWORD length = GetTempPathA(sizeof(buffer), buffer);
-	if (length == 0 || length > 259)
-		return {};
-	return buffer;
-}
-
-void RemoveTempFolder(const std::string &) {}
-
-void DeleteFileQuietly(const std::string &path)
-{
-	DeleteFileA(path.c_str());
-}
-
 } // namespace zelvan

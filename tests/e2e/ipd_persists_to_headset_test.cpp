@@ -98,7 +98,6 @@ TEST(IpdPersistsToHeadset, AToolThatMisbehavesNeverGetsAnUpload)
 		const char *line;
 	};
 	const Case cases[] = {
-		{"ignore_exit", "IPD Persist: downloadconfig did not finish, not uploading\n"},
 		{"no_file", "IPD Persist: downloadconfig completed but file not created\n"},
 		{"no_default_mm", "IPD Persist: default_mm not found in config, skipping\n"},
 		{"bad_default_mm", "IPD Persist: malformed config -- no numeric value for default_mm\n"},

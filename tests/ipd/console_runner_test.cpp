@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "driver/driver_log.h"
 #include "ipd/console_runner.h"
@@ -118,6 +119,26 @@ TEST_F(ConsoleRunner, TypesTheCommandsAsGivenThenExit)
 	std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 	EXPECT_EQ(text.find("serial LHR-1A2B3C4D\\r\\n"), 0u) << text;
 	EXPECT_NE(text.find("exit\\r\\n"), std::string::npos) << text;
+}
+
+// The tool's child keeps rewriting its heartbeat file while it runs; once
+// the tool is killed at the deadline, the heartbeat must stop too.
+TEST_F(ConsoleRunner, KillingTheToolEndsWhatItStarted)
+{
+	test::SetEnvironment("ZELVAN_LH_FAULT", "orphan");
+	const std::string beat = scratch.File("orphan.beat");
+	const ConsoleRun run = RunLighthouseConsole(Tool(), "serial LHR-1A2B3C4D\r\n", "help\r\n",
+	                                            Clock::now() + std::chrono::seconds(5));
+	EXPECT_TRUE(run.terminated);
+	ASSERT_TRUE(std::filesystem::exists(beat)) << "the child never started";
+	const auto read_beat = [&] {
+		std::ifstream in(beat);
+		return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+	};
+	std::this_thread::sleep_for(std::chrono::milliseconds(300));
+	const std::string after_kill = read_beat();
+	std::this_thread::sleep_for(std::chrono::seconds(1));
+	EXPECT_EQ(read_beat(), after_kill) << "the child outlived the tool";
 }
 
 } // namespace

@@ -1,8 +1,13 @@
-// The persistence's decisions that need no console tool: the no-change
+// The persistence's decisions that need no console tool (the no-change
 // rule, the serial checks, the tool look-up's failures and the default_mm
-// edit.
+// edit), and what reaches the headset when the tool misbehaves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "driver/device_provider.h"
@@ -12,6 +17,7 @@
 #include "ipd/serial_check.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_runtime.h"
+#include "tests/support/runtime_files.h"
 #include "tests/support/sim_run.h"
 
 namespace zelvan {
@@ -136,6 +142,151 @@ TEST_F(Persistence, EachToolLookupFailureHasItsLine)
 	lines = Persist(0.0635f, 0.064f, "LHR-1");
 	EXPECT_EQ(lines.front().rfind(std::string("IPD Persist: ") + kConsoleToolName + " not found at ", 0), 0u) << lines.front();
 }
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The stand-in console tool installed where the runtime's registry leads,
+// serving one headset whose stored default_mm is 63.5.
+class PersistenceWithTool : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		AttachDriverLog(&log);
+		for (const auto &[name, value] : files.env)
+			test::SetEnvironment(name, value);
+		const std::string tool_name = std::string("lighthouse_console") + test::kExeSuffix;
+		const fs::path bin = fs::path(files.runtime_dir) / "tools" / "lighthouse" / "bin" /
+		                     (test::kExeSuffix[0] != '\0' ? "win64" : "linux64");
+		fs::create_directories(bin);
+		fs::copy_file(test::BinPath(tool_name), bin / tool_name);
+		test::RunProgram({test::BinPath(tool_name), "--init-store", store.string(), test::kSerial, "63.5"});
+		original = Stored();
+		test::SetEnvironment("ZELVAN_LH_STORE", store.string());
+	}
+	void TearDown() override
+	{
+		test::SetEnvironment("ZELVAN_LH_FAULT", "");
+		DetachDriverLog();
+	}
+
+	// The log of a run from 63.5 to 64.0 mm, and how long it took.
+	std::vector<std::string> Persist(const std::string &fault, double &seconds)
+	{
+		log.Clear();
+		test::SetEnvironment("ZELVAN_LH_FAULT", fault);
+		DeviceProvider p;
+		p.initial_ipd_m = 0.0635f;
+		p.current_ipd_m = 0.064f;
+		p.config_serial = test::kSerial;
+		const auto start = std::chrono::steady_clock::now();
+		PersistIpdToHeadset(p);
+		seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+		return log.Lines();
+	}
+	std::string Stored() const { return ReadAll(store / (std::string(test::kSerial) + ".json")); }
+	std::string Written() const
+	{
+		std::string text = original;
+		text.replace(text.find("\"default_mm\" : 63.5"), 19, "\"default_mm\" : 64.0");
+		return text;
+	}
+	static bool Has(const std::vector<std::string> &lines, const std::string &line)
+	{
+		return std::find(lines.begin(), lines.end(), line) != lines.end();
+	}
+
+	test::FakeDriverLog log;
+	test::ScratchDir scratch;
+	test::RuntimeFiles files = test::LayOutRuntime(scratch);
+	fs::path store = scratch.path() / "store";
+	std::string original;
+};
+
+TEST_F(PersistenceWithTool, OnlyAWholeDownloadIsUploaded)
+{
+	const size_t size = original.size();
+	const size_t value = original.find("63.5");
+	struct Case {
+		std::string fault;
+		const char *line;
+	};
+	const std::vector<Case> cases = {
+		{"cut:0", "IPD Persist: Downloaded config is incomplete, not uploading\n"},
+		{"cut:" + std::to_string(value + 2), "IPD Persist: Downloaded config is incomplete, not uploading\n"},
+		{"cut:1500", "IPD Persist: Downloaded config is incomplete, not uploading\n"},
+		{"cut:" + std::to_string(size - 2), "IPD Persist: Downloaded config is incomplete, not uploading\n"},
+		{"", "IPD Persist: Successfully wrote 64.0mm to headset config\n"},
+	};
+	ASSERT_GT(size, 1500u);
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.fault);
+		double seconds = 0;
+		const auto lines = Persist(c.fault, seconds);
+		EXPECT_TRUE(Has(lines, c.line)) << ::testing::PrintToString(lines);
+		const bool whole = c.fault.empty();
+		EXPECT_EQ(Has(lines, "IPD Persist: Uploading modified config (64.0mm)\n"), whole);
+		EXPECT_EQ(Stored(), whole ? Written() : original);
+		EXPECT_EQ(lines.back().rfind("IPD Persist: Finished in ", 0), 0u) << lines.back();
+	}
+}
+
+// Killed only for being slow to exit, after the whole file was written: the
+// IPD still reaches the headset, within the deadline.
+TEST_F(PersistenceWithTool, AToolSlowToExitStillGetsTheIpd)
+{
+	double seconds = 0;
+	const auto lines = Persist("ignore_exit", seconds);
+	EXPECT_TRUE(Has(lines, "IPD Persist: Successfully wrote 64.0mm to headset config\n")) << ::testing::PrintToString(lines);
+	EXPECT_EQ(Stored(), Written());
+	EXPECT_LT(seconds, 20.0);
+}
+
+// Each answer just inside the runner's 10 s bounds: the two runs would take
+// about 40 s; the shared deadline ends it all at 15 s, before any upload.
+TEST_F(PersistenceWithTool, ATotalDeadlineBoundsBothRuns)
+{
+	double seconds = 0;
+	const auto lines = Persist("late", seconds);
+	EXPECT_TRUE(Has(lines, "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"))
+		<< ::testing::PrintToString(lines);
+	EXPECT_TRUE(Has(lines, "IPD Persist: Out of time, not uploading\n"));
+	EXPECT_EQ(Stored(), original);
+	EXPECT_LT(seconds, 20.0);
+}
+
+#if !defined(_WIN32)
+// Another user swaps the private folder for a symlink to a folder of theirs
+// whose upload file is a link to one of the wearer's files.
+TEST_F(PersistenceWithTool, ASwappedTemporaryFolderRedirectsNothing)
+{
+	const fs::path attacker = store / "attacker";
+	fs::create_directories(attacker);
+	scratch.Write("bashrc", "# the wearer's\n");
+	fs::create_symlink(scratch.path() / "bashrc", attacker / "zelvan_ipd_ul.json");
+	// The moved folder and the link are left in a temporary folder of the test's.
+	const char *tmpdir = std::getenv("TMPDIR");
+	const std::string saved = tmpdir != nullptr ? tmpdir : "";
+	fs::create_directories(scratch.path() / "tmp");
+	setenv("TMPDIR", (scratch.path() / "tmp").c_str(), 1);
+	double seconds = 0;
+	const auto lines = Persist("swap_folder", seconds);
+	if (tmpdir != nullptr)
+		setenv("TMPDIR", saved.c_str(), 1);
+	else
+		unsetenv("TMPDIR");
+	EXPECT_TRUE(Has(lines, "IPD Persist: Temp directory was replaced, not uploading\n")) << ::testing::PrintToString(lines);
+	EXPECT_EQ(ReadAll(scratch.path() / "bashrc"), "# the wearer's\n");
+	EXPECT_EQ(Stored(), original);
+	for (const auto &entry : fs::directory_iterator(attacker))
+		EXPECT_EQ(entry.path().filename(), "zelvan_ipd_ul.json");
+}
+#endif
 
 } // namespace
 } // namespace zelvan

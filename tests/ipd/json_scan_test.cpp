@@ -1,5 +1,5 @@
 // FindJsonStringValue over hand-made edge cases and real registry files, with
-// both platforms' path rules.
+// both platforms' path rules; IsCompleteJsonObject on whole and cut texts.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -71,6 +71,28 @@ TEST(FindJsonStringValue, RealRegistryFiles)
 		EXPECT_EQ(FindJsonStringValue(text, c.key, PathStyle::Windows), c.windows);
 		EXPECT_EQ(FindJsonStringValue(text, c.key, PathStyle::Posix), c.posix);
 	}
+}
+
+TEST(IsCompleteJsonObject, TellsAWholeObjectFromACutOne)
+{
+	struct Case {
+		const char *text;
+		bool whole;
+	};
+	const Case cases[] = {
+		{"{ \"a\" : [ 1, { \"b\" : 2 } ] }\n", true},
+		{"\xEF\xBB\xBF\r\n{}\r\n", true},
+		{"{ \"brace in a string }\" : \"[\\\"\" }", true},
+		{"{ \"a\" : [ 1, 2 }", false},
+		{"{ \"a\" : 1 } }", false},
+		{"{ \"a\" : \"}\"", false},
+		{"{ \"a\" : 1 }x", false},
+		{"[ 1 ]", false},
+		{"", false},
+		{"{ \"a\" : \"\\", false},
+	};
+	for (const Case &c : cases)
+		EXPECT_EQ(IsCompleteJsonObject(c.text), c.whole) << c.text;
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 #include "tools/console_standin/console_session.h"
 
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -14,6 +16,8 @@ namespace {
 
 constexpr std::string_view kPrompt = "lh> ";
 constexpr auto kSlowReply = std::chrono::seconds(2);
+// Just inside the driver's 10 s bounds for the first output and for the exit.
+constexpr auto kLateReply = std::chrono::seconds(9);
 // Far more than any pipe buffers (64 KiB on Linux, a few KiB on Windows).
 constexpr size_t kFloodBytes = 512 * 1024;
 
@@ -38,7 +42,7 @@ std::string_view WithoutLineEnd(std::string_view raw)
 } // namespace
 
 ConsoleSession::ConsoleSession(const SessionSettings &settings, std::FILE *in, std::FILE *out)
-	: fault_(settings.fault), log_path_(settings.log_path), log_(settings.log_path), in_(in), out_(out)
+	: fault_(settings.fault), cut_bytes_(settings.cut_bytes), log_path_(settings.log_path), log_(settings.log_path), in_(in), out_(out)
 {
 	if (settings.store_folder)
 		store_.emplace(*settings.store_folder);
@@ -48,6 +52,10 @@ int ConsoleSession::Run()
 {
 	if (fault_ == FaultMode::Hang)
 		HangForever();
+	if (fault_ == FaultMode::Late)
+		std::this_thread::sleep_for(kLateReply);
+	if (fault_ == FaultMode::Orphan)
+		LeaveAnOrphan();
 	Print("Lighthouse console stand-in (Zelvan Proximity test tool). Type 'help' for commands.\n");
 	if (!store_)
 		Error("ZELVAN_LH_STORE is not set: no headset is known, every download will fail");
@@ -68,14 +76,18 @@ int ConsoleSession::Run()
 		const After after = Execute(line);
 		if (fault_ == FaultMode::Flood && !line.empty())
 			Flood();
-		if (after == After::Exit && fault_ != FaultMode::IgnoreExit)
+		if (after == After::Exit && fault_ != FaultMode::IgnoreExit && fault_ != FaultMode::Orphan)
 			break;
 		Prompt();
 	}
 	if (std::feof(in_))
 		log_.EndOfInput();
-	if (fault_ == FaultMode::IgnoreExit)
+	if (fault_ == FaultMode::IgnoreExit || fault_ == FaultMode::Orphan)
 		HangForever();
+	if (fault_ == FaultMode::Late) {
+		std::fflush(out_);
+		std::this_thread::sleep_for(kLateReply);
+	}
 	std::fflush(out_);
 	return 0;
 }
@@ -155,10 +167,17 @@ void ConsoleSession::Download(const std::string &path)
 		text = WithoutDefaultMm(std::move(*text));
 	else if (fault_ == FaultMode::BadDefaultMm)
 		text = WithQuotedDefaultMm(std::move(*text));
+	if (fault_ == FaultMode::Cut) {
+		// Like a tool that dies half-way through writing: the file is left cut.
+		WriteWholeFile(path, std::string_view(*text).substr(0, cut_bytes_));
+		CrashNow();
+	}
 	if (fault_ != FaultMode::NoFile && !WriteWholeFile(path, *text)) {
 		Error("cannot write " + path);
 		return;
 	}
+	if (fault_ == FaultMode::SwapFolder)
+		SwapFolderOf(path);
 	Print("Downloaded configuration of " + selected_ + " (" + std::to_string(text->size()) + " bytes) to " + path +
 	      "\n");
 }
@@ -210,6 +229,40 @@ void ConsoleSession::Flood()
 		Print(std::string_view(line, static_cast<size_t>(n)));
 		total += static_cast<size_t>(n);
 	}
+}
+
+// The child starts first and the banner follows once it is seen beating, so
+// that whoever reads the banner knows the child is alive.
+void ConsoleSession::LeaveAnOrphan()
+{
+	if (!store_) {
+		Error("orphan needs ZELVAN_LH_STORE for its heartbeat file");
+		return;
+	}
+	const std::filesystem::path beat = std::filesystem::path(store_->PathFor("orphan")).replace_extension(".beat");
+	if (!StartBeatingChild(beat.string())) {
+		Error("cannot start the child");
+		return;
+	}
+	std::error_code error;
+	for (int i = 0; i < 1000 && !std::filesystem::exists(beat, error); ++i)
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// What another local user could do to a temporary folder that is not theirs,
+// in a parent folder they can write: move it aside and leave a symlink to a
+// folder of their own in its place.
+void ConsoleSession::SwapFolderOf(const std::string &path)
+{
+	namespace fs = std::filesystem;
+	std::error_code error;
+	const fs::path folder = fs::path(path).parent_path();
+	const fs::path attacker = fs::path(store_->PathFor("attacker")).replace_extension();
+	fs::rename(folder, fs::path(folder.string() + ".moved"), error);
+	if (!error)
+		fs::create_directory_symlink(attacker, folder, error);
+	if (error)
+		Error("cannot swap " + folder.string() + ": " + error.message());
 }
 
 void ConsoleSession::Print(std::string_view text)

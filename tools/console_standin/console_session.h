@@ -16,6 +16,7 @@ namespace zelvan::console_standin {
 struct SessionSettings {
 	std::optional<std::string> store_folder; // none: no headset is known
 	FaultMode fault = FaultMode::None;
+	size_t cut_bytes = 0;  // FaultMode::Cut
 	std::string log_path; // empty: no command log
 };
 
@@ -38,6 +39,8 @@ private:
 	bool HaveSelection();
 	void Help();
 	void Flood();
+	void LeaveAnOrphan();
+	void SwapFolderOf(const std::string &path);
 
 	void Print(std::string_view text);
 	void Error(std::string_view text);
@@ -46,6 +49,7 @@ private:
 
 	std::optional<ConfigStore> store_;
 	FaultMode fault_;
+	size_t cut_bytes_;
 	std::string log_path_;
 	CommandLog log_;
 	std::FILE *in_;

@@ -2,6 +2,7 @@
 #include "tools/console_standin/fault_mode.h"
 
 #include <array>
+#include <string>
 
 namespace zelvan::console_standin {
 namespace {
@@ -22,17 +23,30 @@ constexpr std::array kModes{
 	Entry{"no_default_mm", FaultMode::NoDefaultMm, "download the config without its \"default_mm\" entry"},
 	Entry{"bad_default_mm", FaultMode::BadDefaultMm, "download the config with \"default_mm\" : \"63.5\" (a string)"},
 	Entry{"slow", FaultMode::Slow, "wait 2 s before each reply, then work"},
+	Entry{"late", FaultMode::Late, "print nothing for 9 s, then work; take 9 s to leave"},
+	Entry{"cut:N", FaultMode::Cut, "write the first N bytes of a download, then abort"},
+	Entry{"orphan", FaultMode::Orphan, "start a child that rewrites STORE/orphan.beat every\n"
+	                                  "                    100 ms for 30 s, then ignore exit"},
+	Entry{"swap_folder", FaultMode::SwapFolder, "after a download, move its folder aside and put a\n"
+	                                            "                    symlink to STORE/attacker in its place"},
 };
 
 } // namespace
 
-std::optional<FaultMode> ParseFaultMode(std::string_view name)
+std::optional<Fault> ParseFault(std::string_view text)
 {
-	if (name.empty())
-		return FaultMode::None;
+	if (text.empty())
+		return Fault{};
+	constexpr std::string_view kCut = "cut:";
+	if (text.substr(0, kCut.size()) == kCut) {
+		const std::string_view digits = text.substr(kCut.size());
+		if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+			return std::nullopt;
+		return Fault{FaultMode::Cut, static_cast<size_t>(std::stoul(std::string(digits)))};
+	}
 	for (const Entry &e : kModes)
-		if (e.name == name)
-			return e.mode;
+		if (e.name == text && e.mode != FaultMode::Cut)
+			return Fault{e.mode, 0};
 	return std::nullopt;
 }
 

@@ -18,10 +18,20 @@ enum class FaultMode {
 	NoDefaultMm,  // downloaded config lacks the "default_mm" entry
 	BadDefaultMm, // downloaded config has "default_mm" as a string
 	Slow,         // waits about 2 s before each reply
+	Late,         // answers and leaves just inside the driver's 10 s bounds
+	Cut,          // writes part of a download, then dies
+	Orphan,       // leaves a child behind that outlives it, and ignores exit
+	SwapFolder,   // replaces the download's folder by a symlink
 };
 
-// Empty text means no fault; an unknown name gives nothing.
-std::optional<FaultMode> ParseFaultMode(std::string_view name);
+struct Fault {
+	FaultMode mode = FaultMode::None;
+	size_t cut_bytes = 0; // Cut: how much of the download is written
+};
+
+// Empty text means no fault; an unknown name gives nothing. "cut:N" takes
+// the number of bytes.
+std::optional<Fault> ParseFault(std::string_view text);
 
 // The accepted names with one line each, for --help and the error message.
 std::string FaultModeList();

@@ -1,8 +1,10 @@
 // lighthouse_console stand-in: plays the runtime's console tool for the
 // driver's tests and demo, with headsets kept as files and chosen faults.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -28,6 +30,7 @@ void Usage(std::FILE *out)
 	std::fprintf(out,
 		"Usage: lighthouse_console                         the interactive console\n"
 		"       lighthouse_console --init-store DIR SERIAL [MM]\n"
+		"       lighthouse_console --beat FILE\n"
 		"       lighthouse_console --help\n"
 		"\n"
 		"Stands in for SteamVR's lighthouse_console in the Zelvan Proximity tests and\n"
@@ -44,6 +47,10 @@ void Usage(std::FILE *out)
 		"  writes DIR/SERIAL.json, the configuration of a new second-model headset,\n"
 		"  with \"default_mm\" : MM (a JSON number written as given, default %s),\n"
 		"  creating DIR when needed, and exits.\n"
+		"\n"
+		"--beat FILE\n"
+		"  rewrites FILE with a counter every 100 ms for 30 s: the child that the\n"
+		"  orphan fault leaves behind, whose heartbeat shows whether it still runs.\n"
 		"\n"
 		"Environment:\n"
 		"  ZELVAN_LH_STORE  folder of the headsets: one SERIAL.json per serial, kept as\n"
@@ -97,16 +104,32 @@ int InitStore(const std::vector<std::string> &args)
 	return kExitOk;
 }
 
+// Bounded, so that a child that was not killed does not run forever.
+int Beat(const std::vector<std::string> &args)
+{
+	if (args.size() != 2) {
+		std::fprintf(stderr, "lighthouse_console: --beat takes FILE\n");
+		return kExitUsage;
+	}
+	const std::string file = NativePath(args[1]);
+	for (int beat = 0; beat < 300; ++beat) {
+		WriteWholeFile(file, std::to_string(beat));
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
+	}
+	return kExitOk;
+}
+
 int RunConsole()
 {
 	SessionSettings settings;
-	const std::optional<FaultMode> fault = ParseFaultMode(Environment("ZELVAN_LH_FAULT"));
+	const std::optional<Fault> fault = ParseFault(Environment("ZELVAN_LH_FAULT"));
 	if (!fault) {
 		std::fprintf(stderr, "lighthouse_console: unknown ZELVAN_LH_FAULT '%s'; it is one of:\n%s",
 		             Environment("ZELVAN_LH_FAULT").c_str(), FaultModeList().c_str());
 		return kExitBadEnvironment;
 	}
-	settings.fault = *fault;
+	settings.fault = fault->mode;
+	settings.cut_bytes = fault->cut_bytes;
 	if (const std::string store = Environment("ZELVAN_LH_STORE"); !store.empty())
 		settings.store_folder = NativePath(store);
 	if (const std::string log = Environment("ZELVAN_LH_LOG"); !log.empty())
@@ -129,6 +152,8 @@ int main(int argc, char **argv)
 	}
 	if (args[0] == "--init-store")
 		return InitStore(args);
+	if (args[0] == "--beat")
+		return Beat(args);
 	std::fprintf(stderr, "lighthouse_console: unknown argument '%s' (see --help)\n", args[0].c_str());
 	return kExitUsage;
 }

@@ -13,6 +13,10 @@ void PrepareStandardStreams();
 // without a crash dialog or a core file.
 [[noreturn]] void CrashNow();
 
+// Starts this program again as "--beat FILE", keeping our standard streams,
+// as a tool's helper process would.
+bool StartBeatingChild(const std::string &beat_file);
+
 // Under Wine an absolute Unix path ("/tmp/store") becomes "Z:\tmp\store", so
 // that Linux scripts can hand the same paths to both builds. Otherwise as given.
 std::string NativePath(const std::string &path);

@@ -4,7 +4,10 @@
 #include <csignal>
 #include <cstdlib>
 
+#include <spawn.h>
 #include <sys/resource.h>
+
+extern char **environ;
 
 namespace zelvan::console_standin {
 
@@ -19,6 +22,15 @@ void CrashNow()
 	const rlimit no_core{0, 0};
 	setrlimit(RLIMIT_CORE, &no_core);
 	std::abort();
+}
+
+bool StartBeatingChild(const std::string &beat_file)
+{
+	const std::string self = "/proc/self/exe";
+	char *argv[] = {const_cast<char *>(self.c_str()), const_cast<char *>("--beat"),
+	                const_cast<char *>(beat_file.c_str()), nullptr};
+	pid_t pid = -1;
+	return posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, environ) == 0;
 }
 
 std::string NativePath(const std::string &path)

@@ -33,6 +33,24 @@ void CrashNow()
 	std::abort();
 }
 
+bool StartBeatingChild(const std::string &beat_file)
+{
+	char self[MAX_PATH] = {};
+	const DWORD length = GetModuleFileNameA(nullptr, self, sizeof(self));
+	if (length == 0 || length >= sizeof(self))
+		return false;
+	std::string command_line = "\"" + std::string(self) + "\" --beat \"" + beat_file + "\"";
+	STARTUPINFOA startup{};
+	startup.cb = sizeof(startup);
+	PROCESS_INFORMATION process{};
+	if (!CreateProcessA(self, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+	                    &startup, &process))
+		return false;
+	CloseHandle(process.hThread);
+	CloseHandle(process.hProcess);
+	return true;
+}
+
 std::string NativePath(const std::string &path)
 {
 	static const bool under_wine = RunningUnderWine();
