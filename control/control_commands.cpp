@@ -1,8 +1,11 @@
 // The control commands: status, manual presence, IPD and the input test.
 #include "control/control_commands.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 #include "control/control_channel.h"
 #include "driver/c_numbers.h"
@@ -69,17 +72,18 @@ void SetIpd(DeviceProvider &p, const char *argument, Reply reply)
 		return;
 	}
 	// Text after the number ("63.5mm") is ignored.
-	const std::optional<float> parsed = ParseFloat(argument, argument + std::strlen(argument));
-	if (!parsed) {
+	bool unusable = false;
+	const std::optional<float> parsed = ParseFloat(argument, argument + std::strlen(argument), nullptr, &unusable);
+	if (!parsed && !unusable) {
 		std::snprintf(reply, kReplySize, "ERR ipd requires numeric argument (e.g. ipd 63.5)");
 		return;
 	}
-	const float value = *parsed;
-	// Written so that NaN fails the test too.
-	if (!(value >= 48.0f && value <= 75.0f)) {
+	// nan, inf and 1e39 are numbers too, just not IPDs.
+	if (!parsed || !(*parsed >= 48.0f && *parsed <= 75.0f)) {
 		std::snprintf(reply, kReplySize, "ERR ipd out of range (48-75mm)");
 		return;
 	}
+	const float value = *parsed;
 	if (p.ApplyIpd(value))
 		std::snprintf(reply, kReplySize, "OK ipd=%smm", FormatFixed(value, 1).text);
 	else
@@ -105,11 +109,49 @@ void LoadConfig(DeviceProvider &p, const char *path, Reply reply)
 		std::snprintf(reply, kReplySize, "ERR failed to read config: file not found or parse error");
 }
 
+bool IsSpace(char c)
+{
+	return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// One base-10 integer after optional white space, as sscanf's %llu or %d
+// reads it, but refused where sscanf would wrap or saturate: "-1" or a
+// twenty-digit handle would reach the runtime as 18446744073709551615.
+template <typename Integer>
+bool ReadInteger(const char *&cursor, const char *end, Integer &out)
+{
+	while (cursor < end && IsSpace(*cursor))
+		++cursor;
+	bool negative = false;
+	if (cursor < end && (*cursor == '+' || *cursor == '-')) {
+		negative = *cursor == '-';
+		++cursor;
+	}
+	unsigned long long magnitude = 0;
+	const auto [next, error] = std::from_chars(cursor, end, magnitude);
+	if (error != std::errc())
+		return false;
+	cursor = next;
+	const unsigned long long max = std::numeric_limits<Integer>::max();
+	if (!negative) {
+		if (magnitude > max)
+			return false;
+		out = static_cast<Integer>(magnitude);
+		return true;
+	}
+	if (std::is_unsigned_v<Integer> || magnitude > max + 1)
+		return false;
+	out = static_cast<Integer>(-static_cast<long long>(magnitude));
+	return true;
+}
+
 void TestHandle(const char *argument, Reply reply)
 {
 	unsigned long long handle = 0;
 	int value = 0;
-	if (std::sscanf(argument, "%llu %d", &handle, &value) != 2) {
+	const char *cursor = argument;
+	const char *end = argument + std::strlen(argument);
+	if (!ReadInteger(cursor, end, handle) || !ReadInteger(cursor, end, value)) {
 		std::snprintf(reply, kReplySize, "ERR usage: test_handle <handle> <0|1>");
 		return;
 	}

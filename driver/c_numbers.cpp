@@ -2,6 +2,7 @@
 #include "driver/c_numbers.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 namespace zelvan {
@@ -17,8 +18,10 @@ FixedText FormatFixed(double value, int decimals)
 	return out;
 }
 
-std::optional<float> ParseFloat(const char *begin, const char *end, size_t *consumed)
+std::optional<float> ParseFloat(const char *begin, const char *end, size_t *consumed, bool *unusable)
 {
+	if (unusable != nullptr)
+		*unusable = false;
 	const char *p = begin;
 	while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v'))
 		++p;
@@ -34,6 +37,13 @@ std::optional<float> ParseFloat(const char *begin, const char *end, size_t *cons
 	const auto result = std::from_chars(p, end, value, std::chars_format::general);
 	if (result.ec == std::errc::invalid_argument)
 		return std::nullopt;
+	// Out of range covers underflow too: a number below 1e-45 is refused
+	// rather than read as 0, like one above 3.4e38.
+	if (result.ec != std::errc() || !std::isfinite(value)) {
+		if (unusable != nullptr)
+			*unusable = true;
+		return std::nullopt;
+	}
 	if (consumed != nullptr)
 		*consumed = static_cast<size_t>(result.ptr - begin);
 	return negative ? -value : value;

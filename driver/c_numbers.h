@@ -14,8 +14,13 @@ struct FixedText {
 FixedText FormatFixed(double value, int decimals);
 
 // Reads a float as strtof does in the C locale: leading white space, an
-// optional sign, digits with an optional point and exponent, or inf / nan.
-// `consumed` (when given) receives the characters used; nothing on failure.
-std::optional<float> ParseFloat(const char *begin, const char *end, size_t *consumed = nullptr);
+// optional sign, digits with an optional point and exponent. inf, nan and a
+// number beyond a float's range are refused: strtof would hand back a value
+// (infinity, NaN, or 0 from from_chars) that no caller can use. `consumed`
+// (when given) receives the characters used; nothing on failure.
+// `unusable` (when given) tells such a refused number from text that holds
+// no number at all.
+std::optional<float> ParseFloat(const char *begin, const char *end, size_t *consumed = nullptr,
+                                bool *unusable = nullptr);
 
 } // namespace zelvan

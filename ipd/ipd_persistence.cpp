@@ -141,6 +141,11 @@ DefaultMmEdit EditDefaultMm(const std::string &text, const std::string &new_valu
 	// 6.35e1 or 6.35E+1: the scan would replace only the mantissa.
 	if (end < text.size() && (text[end] == 'e' || text[end] == 'E' || text[end] == '+'))
 		return DefaultMmEdit::NoNumber;
+	// The run must be one finite number: "-" of "-inf", "1.2.3" or 400 digits
+	// is no value to replace.
+	size_t used = 0;
+	if (!ParseFloat(text.data() + start, text.data() + end, &used) || used != end - start)
+		return DefaultMmEdit::NoNumber;
 	edited = text.substr(0, start) + new_value + text.substr(end);
 	return DefaultMmEdit::Edited;
 }

@@ -90,6 +90,22 @@ bool ParseMatrixRows(std::string_view text, size_t start, float (&out)[9])
 	return count == 9;
 }
 
+bool IsRotation(const float (&m)[9])
+{
+	constexpr float kTolerance = 1e-3f;
+	const auto dot = [&m](int a, int b) {
+		return m[3 * a] * m[3 * b] + m[3 * a + 1] * m[3 * b + 1] + m[3 * a + 2] * m[3 * b + 2];
+	};
+	for (int a = 0; a < 3; ++a)
+		for (int b = a; b < 3; ++b)
+			if (!(std::fabs(dot(a, b) - (a == b ? 1.0f : 0.0f)) <= kTolerance))
+				return false;
+	// Orthonormal rows with a determinant of -1 would mirror the eye's view.
+	const float det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
+	                  m[2] * (m[3] * m[7] - m[4] * m[6]);
+	return std::fabs(det - 1.0f) <= kTolerance;
+}
+
 EyeToHeadText ParseEyeToHeadText(std::string_view text)
 {
 	EyeToHeadText result;
@@ -103,7 +119,7 @@ EyeToHeadText ParseEyeToHeadText(std::string_view text)
 		result.failure = "IPD: No eye_to_head[0] in config file\n";
 		return result;
 	}
-	if (!ParseMatrixRows(text, e0, result.first)) {
+	if (!ParseMatrixRows(text, e0, result.first) || !IsRotation(result.first)) {
 		result.failure = "IPD: Failed to parse eye_to_head[0] matrix\n";
 		return result;
 	}
@@ -112,7 +128,7 @@ EyeToHeadText ParseEyeToHeadText(std::string_view text)
 		result.failure = "IPD: No eye_to_head[1] in config file\n";
 		return result;
 	}
-	if (!ParseMatrixRows(text, e1, result.second)) {
+	if (!ParseMatrixRows(text, e1, result.second) || !IsRotation(result.second)) {
 		result.failure = "IPD: Failed to parse eye_to_head[1] matrix\n";
 		return result;
 	}

@@ -12,9 +12,14 @@ namespace zelvan {
 // exactly nine numbers were read.
 bool ParseMatrixRows(std::string_view text, size_t start, float (&out)[9]);
 
+// True for a proper rotation: orthonormal rows and a determinant of +1,
+// each within 1e-3, which the file's printed digits keep well inside.
+bool IsRotation(const float (&m)[9]);
+
 // The text part of the calibration parse: the two matrices after the
-// tracking_to_eye_transform anchor, in file order. On failure, `failure`
-// holds the log line that says what was missing.
+// tracking_to_eye_transform anchor, in file order; a matrix that is not a
+// rotation fails like one that does not parse. On failure, `failure` holds
+// the log line that says what was missing.
 struct EyeToHeadText {
 	bool ok = false;
 	const char *failure = nullptr;

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,24 @@ RegistryLocation FindPathRegistry()
 	}
 	location.found = true;
 	return location;
+}
+
+std::FILE *OpenRegularFile(const std::string &path, bool)
+{
+	// O_NONBLOCK: opening a FIFO would otherwise wait for a writer.
+	const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	if (fd < 0)
+		return nullptr;
+	struct stat info;
+	if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+		close(fd);
+		return nullptr;
+	}
+	fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+	std::FILE *file = fdopen(fd, "r");
+	if (file == nullptr)
+		close(fd);
+	return file;
 }
 
 bool FileExists(const std::string &path)

@@ -70,6 +70,8 @@ TEST_F(ControlCommands, IpdArgumentsAreCheckedBeforeAnythingIsApplied)
 		{"ipd 75.1", "ERR ipd out of range (48-75mm)"},
 		{"ipd nan", "ERR ipd out of range (48-75mm)"},
 		{"ipd -inf", "ERR ipd out of range (48-75mm)"},
+		{"ipd 1e39", "ERR ipd out of range (48-75mm)"},
+		{"ipd 1e-50", "ERR ipd out of range (48-75mm)"},
 		{"ipd?", "OK ipd=unknown"},
 	};
 	for (const Case &c : cases)
@@ -86,10 +88,14 @@ TEST_F(ControlCommands, TestHandleGoesStraightToTheRuntime)
 {
 	EXPECT_EQ(Run("test_handle 5 2"), "OK handle=5 value=true err=0");
 	EXPECT_EQ(Run("test_handle 18446744073709551615 0"), "OK handle=18446744073709551615 value=false err=0");
-	EXPECT_EQ(Run("test_handle 5"), "ERR usage: test_handle <handle> <0|1>");
-	EXPECT_EQ(Run("test_handle x 1"), "ERR usage: test_handle <handle> <0|1>");
+	// What would wrap or saturate is refused rather than sent as another handle or value.
+	for (const char *text : {"test_handle 5", "test_handle x 1", "test_handle 18446744073709551616 1",
+	                         "test_handle 99999999999999999999999 1", "test_handle -1 1", "test_handle 5 2147483648",
+	                         "test_handle 5 4294967296", "test_handle 5 -2147483649"})
+		EXPECT_EQ(Run(text), "ERR usage: test_handle <handle> <0|1>") << text;
+	EXPECT_EQ(Run("test_handle  +7\t-2147483648 trailing"), "OK handle=7 value=true err=0");
 	EXPECT_EQ(runtime.input.boolean_updates,
-	          (std::vector<std::pair<vr::VRInputComponentHandle_t, bool>>{{5, true}, {18446744073709551615ULL, false}}));
+	          (std::vector<std::pair<vr::VRInputComponentHandle_t, bool>>{{5, true}, {18446744073709551615ULL, false}, {7, true}}));
 	EXPECT_FALSE(provider.last_presence) << "the driver's own presence state is not touched";
 	EXPECT_EQ(runtime.log.Lines().front(), "TestHandle: handle=5 value=true err=0\n");
 }

@@ -43,6 +43,8 @@ TEST(EditDefaultMm, ReplacesOnlyTheNumber)
 		{"exponent", "\"default_mm\" : 6.35e1", DefaultMmEdit::NoNumber, ""},
 		{"upper-case exponent", "\"default_mm\" : 6.35E+1", DefaultMmEdit::NoNumber, ""},
 		{"plus sign", "\"default_mm\" : +63.5", DefaultMmEdit::NoNumber, ""},
+		{"minus infinity", "\"default_mm\" : -inf", DefaultMmEdit::NoNumber, ""},
+		{"beyond a float", "\"default_mm\" : " + std::string(400, '9'), DefaultMmEdit::NoNumber, ""},
 		{"nothing after the colon", "\"default_mm\" :   ", DefaultMmEdit::NoNumber, ""},
 		{"no colon", "\"default_mm\" 63.5", DefaultMmEdit::NoColon, ""},
 		{"key without quotes", "{ default_mm : 63.5 }", DefaultMmEdit::KeyMissing, ""},

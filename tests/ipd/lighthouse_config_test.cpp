@@ -33,6 +33,12 @@ TEST(ParseMatrixRows, ReadsThreeNumbersPerRowWhateverTheLayout)
 		{"only two rows", "[[1, 0, 0], [0, 1, 0]]", false, 0, 0, 0},
 		{"no bracket", "1, 0, 0", false, 0, 0, 0},
 		{"words instead of numbers", "[[a, b, c], [0, 1, 0], [0, 0, 1]]", false, 0, 0, 0},
+		{"nan", "[[nan, 0, 0], [0, 1, 0], [0, 0, 1]]", false, 0, 0, 0},
+		{"infinity", "[[1, 0, 0], [0, 1, 0], [0, 0, -inf]]", false, 0, 0, 0},
+		{"beyond a float", "[[1, 0, 1e39], [0, 1, 0], [0, 0, 1]]", false, 0, 0, 0},
+		{"beyond a double", "[[1, 0, 0], [0, 1e309, 0], [0, 0, 1]]", false, 0, 0, 0},
+		{"400 digits", "[[1, 0, 0], [0, 1, 0], [0, 0, " + std::string(400, '7') + "]]", false, 0, 0, 0},
+		{"below a float's least", "[[1, 0, 1e-50], [0, 1, 0], [0, 0, 1]]", false, 0, 0, 0},
 		{"start past the end", "", false, 0, 0, 0},
 	};
 	for (const Case &c : cases) {
@@ -49,7 +55,7 @@ TEST(ParseMatrixRows, ReadsThreeNumbersPerRowWhateverTheLayout)
 
 TEST(ParseEyeToHeadText, NeedsTheAnchorAndTwoMatricesAfterIt)
 {
-	const std::string good = "tracking_to_eye_transform eye_to_head [[1,0,0],[0,1,0],[0,0,1]] eye_to_head [[2,0,0],[0,2,0],[0,0,2]]";
+	const std::string good = "tracking_to_eye_transform eye_to_head [[1,0,0],[0,1,0],[0,0,1]] eye_to_head [[0,0,-1],[0,1,0],[1,0,0]]";
 	struct Case {
 		const char *name;
 		std::string text;
@@ -63,6 +69,12 @@ TEST(ParseEyeToHeadText, NeedsTheAnchorAndTwoMatricesAfterIt)
 		{"bad first", "tracking_to_eye_transform eye_to_head [[1,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[0] matrix\n"},
 		{"bad second", "tracking_to_eye_transform eye_to_head [[1,0,0],[0,1,0],[0,0,1]] eye_to_head [[x]]", "IPD: Failed to parse eye_to_head[1] matrix\n"},
 		{"shorter than the anchor", "tracking", "IPD: No tracking_to_eye_transform in config file\n"},
+		// Numbers that parse but are no rotation.
+		{"scaled first", "tracking_to_eye_transform eye_to_head [[2,0,0],[0,2,0],[0,0,2]] eye_to_head [[1,0,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[0] matrix\n"},
+		{"all zero first", "tracking_to_eye_transform eye_to_head [[0,0,0],[0,0,0],[0,0,0]] eye_to_head [[1,0,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[0] matrix\n"},
+		{"sheared second", "tracking_to_eye_transform eye_to_head [[1,0,0],[0,1,0],[0,0,1]] eye_to_head [[1,0.1,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[1] matrix\n"},
+		{"mirrored second", "tracking_to_eye_transform eye_to_head [[1,0,0],[0,1,0],[0,0,1]] eye_to_head [[-1,0,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[1] matrix\n"},
+		{"rounded to four places", "tracking_to_eye_transform eye_to_head [[0.9962,0,0.0872],[0,1,0],[-0.0872,0,0.9962]] eye_to_head [[1,0,0],[0,1,0],[0,0,1]]", nullptr},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -73,7 +85,7 @@ TEST(ParseEyeToHeadText, NeedsTheAnchorAndTwoMatricesAfterIt)
 	}
 	const EyeToHeadText parsed = ParseEyeToHeadText(good);
 	EXPECT_EQ(parsed.first[0], 1.0f);
-	EXPECT_EQ(parsed.second[0], 2.0f);
+	EXPECT_EQ(parsed.second[2], -1.0f);
 }
 
 class CalibrationFile : public ::testing::Test {
