@@ -7,10 +7,6 @@ namespace zelvan {
 
 namespace {
 
-// The runtime's files are kilobytes, and they are read inside a frame: a
-// megabyte already costs a millisecond or two of the frame's 11.
-constexpr size_t kMaxFileBytes = 1u << 20;
-
 bool ReadFile(const std::string &path, bool text, std::string &content)
 {
 	std::FILE *file = OpenRegularFile(path, text);
@@ -21,7 +17,7 @@ bool ReadFile(const std::string &path, bool text, std::string &content)
 	size_t n = 0;
 	while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) {
 		content.append(buffer, n);
-		if (content.size() > kMaxFileBytes) {
+		if (content.size() > kMaxRuntimeFileBytes) {
 			std::fclose(file);
 			content.clear();
 			return false;
@@ -36,11 +32,6 @@ bool ReadFile(const std::string &path, bool text, std::string &content)
 bool ReadTextFile(const std::string &path, std::string &content)
 {
 	return ReadFile(path, true, content);
-}
-
-bool ReadBinaryFile(const std::string &path, std::string &content)
-{
-	return ReadFile(path, false, content);
 }
 
 } // namespace zelvan

@@ -2,6 +2,7 @@
 // calls the IPD code needs: the path registry and file tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -23,16 +24,19 @@ struct RegistryLocation {
 // or $HOME/.config/openvr/openvrpaths.vrpath on POSIX.
 RegistryLocation FindPathRegistry();
 
+// The largest runtime file the driver reads. The runtime's files are
+// kilobytes, and they are read inside a frame: a megabyte already costs a
+// millisecond or two of the frame's 11.
+inline constexpr size_t kMaxRuntimeFileBytes = size_t{1} << 20;
+
 // The whole content of a file read in text mode; false when it cannot be
-// opened, is not a regular file or is larger than 1 MiB.
+// opened, is not a regular file or is larger than kMaxRuntimeFileBytes.
 bool ReadTextFile(const std::string &path, std::string &content);
-// The same, byte for byte: for files that are written back after an edit.
-bool ReadBinaryFile(const std::string &path, std::string &content);
 
 // Opens a regular file for reading (text mode or binary) without waiting on
 // it: a FIFO, pipe, device or directory gives nullptr, as a missing file
 // does, because reading one could hold the runtime's frame for as long as
-// it has no writer. Used by the two reads above.
+// it has no writer. Used by ReadTextFile.
 std::FILE *OpenRegularFile(const std::string &path, bool text);
 
 bool FileExists(const std::string &path);

@@ -9,11 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ipd/runtime_paths.h"
+
 namespace zelvan {
 namespace {
-
-// The headset's configuration is a few kilobytes.
-constexpr size_t kMaxFileBytes = 1u << 20;
 
 bool WriteAll(int fd, const std::string &text)
 {
@@ -101,7 +100,7 @@ TempRead TempFolder::Read(const std::string &name, std::string &content) const
 			break;
 		}
 		content.append(buffer, static_cast<size_t>(n));
-		ok = content.size() <= kMaxFileBytes;
+		ok = content.size() <= kMaxRuntimeFileBytes;
 	}
 	close(fd);
 	if (!ok)

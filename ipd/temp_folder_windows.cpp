@@ -5,13 +5,9 @@
 
 #include <windows.h>
 
+#include "ipd/runtime_paths.h"
+
 namespace zelvan {
-namespace {
-
-// The headset's configuration is a few kilobytes.
-constexpr DWORD kMaxFileBytes = 1u << 20;
-
-} // namespace
 
 TempFolder::~TempFolder() {}
 
@@ -49,7 +45,7 @@ TempRead TempFolder::Read(const std::string &name, std::string &content) const
 	BY_HANDLE_FILE_INFORMATION info{};
 	bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
 	          (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
-	          info.nFileSizeHigh == 0 && info.nFileSizeLow <= kMaxFileBytes;
+	          info.nFileSizeHigh == 0 && info.nFileSizeLow <= kMaxRuntimeFileBytes;
 	content.clear();
 	char buffer[4096];
 	while (ok) {
@@ -61,7 +57,7 @@ TempRead TempFolder::Read(const std::string &name, std::string &content) const
 		if (n == 0)
 			break;
 		content.append(buffer, n);
-		ok = content.size() <= kMaxFileBytes;
+		ok = content.size() <= kMaxRuntimeFileBytes;
 	}
 	CloseHandle(file);
 	if (!ok)
