@@ -1,5 +1,6 @@
 // Fuzz target: FindJsonStringValue on any registry text, for both keys the
-// driver looks up and both path styles.
+// driver looks up and both path styles; IsCompleteJsonObject on the same
+// text, as if a console tool had written it.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,6 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			if (style == zelvan::PathStyle::Windows && value.find('/') != std::string::npos)
 				__builtin_trap();
 		}
+	}
+	// A whole object starts with '{' (after an optional BOM and white space)
+	// and ends with '}' (before white space).
+	if (zelvan::IsCompleteJsonObject(text)) {
+		const size_t last = text.find_last_not_of(" \t\r\n");
+		if (last == std::string_view::npos || text[last] != '}')
+			__builtin_trap();
 	}
 	return 0;
 }
