@@ -11,7 +11,7 @@ root=$prefix/zelvanproximity
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 if [ "$platform" = posix ]; then
-  expected=(bin/linux64/driver_ZelvanProximity.so bin/linux64/zelvan-ctl)
+  expected=(bin/linux64/driver_ZelvanProximity.so bin/linux64/zelvan-ctl install.sh)
 else
   expected=(bin/win64/driver_ZelvanProximity.dll bin/win64/zelvan-ctl.exe)
 fi
@@ -19,6 +19,7 @@ expected+=(driver.vrdrivermanifest resources/settings/default.vrsettings udev/70
 for f in "${expected[@]}"; do
   [ -f "$root/$f" ] || fail "missing $f"
 done
+[ "$platform" != posix ] || [ -x "$root/install.sh" ] || fail "install.sh is not executable"
 
 python3 - "$root" <<'PY'
 import json, sys
