@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 if [ "$platform" = posix ]; then
   expected=(bin/linux64/driver_ZelvanProximity.so bin/linux64/zelvan-ctl install.sh)
 else
-  expected=(bin/win64/driver_ZelvanProximity.dll bin/win64/zelvan-ctl.exe)
+  expected=(bin/win64/driver_ZelvanProximity.dll bin/win64/zelvan-ctl.exe install.cmd)
 fi
 expected+=(driver.vrdrivermanifest resources/settings/default.vrsettings udev/70-zelvan-proximity.rules README.txt)
 for f in "${expected[@]}"; do

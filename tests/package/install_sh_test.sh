@@ -26,7 +26,7 @@ export PATH=$scratch/stand-ins:$PATH
 # The driver folder as unpacked from the package, with stand-in binaries.
 src=$scratch/unpacked/zelvanproximity
 mkdir -p "$src/bin/linux64" "$src/bin/win64" "$src/resources/settings" "$src/udev"
-cp "$source_tree/package/"{driver.vrdrivermanifest,README.txt,install.sh} "$src/"
+cp "$source_tree/package/"{driver.vrdrivermanifest,README.txt,install.sh,install.cmd} "$src/"
 cp "$source_tree/package/resources/settings/default.vrsettings" "$src/resources/settings/"
 cp "$source_tree/package/udev/70-zelvan-proximity.rules" "$src/udev/"
 for f in linux64/driver_ZelvanProximity.so linux64/zelvan-ctl win64/driver_ZelvanProximity.dll; do
@@ -77,7 +77,7 @@ steps=(
   "install (a Linux registry)|registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||ran "
   "second install||$I|$T|0||same|no||already registered"
   "register in place from the installed folder||\"\$T/install.sh\"|$T|0||same|no||in place"
-  "uninstall||$I --uninstall|$T|0|removedriver $T|none|no||deleted $T"
+  "uninstall from the installed folder||\"\$T/install.sh\" --uninstall|$T|0|removedriver $T|none|no||deleted $T"
   "install --udev (SteamVR's own layout)|registry_from openvrpaths_windows.vrpath|$I --udev|$T|0|adddriver $T|same|yes|control --reload;trigger|installed $scratch/rules.d"
   "a plain second install keeps the rule||$I|$T|0||same|yes||already registered"
   "uninstall removes the rule||$I --uninstall|$T|0|removedriver $T|none|no|control --reload;trigger|removed $scratch/rules.d"
