@@ -53,7 +53,11 @@ case $prefix in /*) ;; *) prefix=$PWD/$prefix ;; esac
 # An empty or root prefix is a typo, never a place to install to.
 [ -n "${prefix//\//}" ] || die "refusing to install into '/'"
 prefix=${prefix%/}
+# Resolved like the script's own folder, so that a symlink cannot hide that
+# the two are the same.
+if [ -d "$prefix" ]; then prefix=$(cd "$prefix" && pwd -P); fi
 target=$prefix/$name
+if [ -d "$target" ]; then target=$(cd "$target" && pwd -P); fi
 
 # Prints the strings of the array named $1 in the JSON file $2, unescaped,
 # one a line. Enough for the path registry, which vrpathreg writes.
@@ -182,7 +186,6 @@ do_install() {
       fi
     fi
     mkdir -p "$target" || die "could not create $target"
-    target=$(cd "$target" && pwd -P)
     write_marker
     cp -R "$source_dir/." "$target/" || die "could not copy $source_dir to $target"
     write_marker
@@ -198,7 +201,6 @@ do_install() {
 }
 
 do_uninstall() {
-  [ -d "$target" ] && target=$(cd "$target" && pwd -P)
   if registered || [ -z "$vrpathreg" ]; then
     vrpathreg removedriver
   else

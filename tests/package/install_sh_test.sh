@@ -77,6 +77,7 @@ steps=(
   "install (a Linux registry)|registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||ran "
   "second install||$I|$T|0||same|no||already registered"
   "register in place from the installed folder||\"\$T/install.sh\"|$T|0||same|no||in place"
+  "in place through a symlinked prefix|ln -sfn \"\$HOME/.local/share\" \"\$scratch/link\"|\"\$T/install.sh\" --prefix \"\$scratch/link\"|$T|0||same|no||in place"
   "uninstall from the installed folder||\"\$T/install.sh\" --uninstall|$T|0|removedriver $T|none|no||deleted $T"
   "install --udev (SteamVR's own layout)|registry_from openvrpaths_windows.vrpath|$I --udev|$T|0|adddriver $T|same|yes|control --reload;trigger|installed $scratch/rules.d"
   "a plain second install keeps the rule||$I|$T|0||same|yes||already registered"
