@@ -11,9 +11,9 @@ root=$prefix/zelvanproximity
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 if [ "$platform" = posix ]; then
-  expected=(bin/linux64/driver_ZelvanProximity.so bin/linux64/zelvan-ctl bin/linux64/libhidapi-hidraw.so.0)
+  expected=(bin/linux64/driver_ZelvanProximity.so bin/linux64/zelvan-ctl bin/linux64/libhidapi-hidraw.so.0 install.sh)
 else
-  expected=(bin/win64/driver_ZelvanProximity.dll bin/win64/zelvan-ctl.exe bin/win64/hidapi.dll)
+  expected=(bin/win64/driver_ZelvanProximity.dll bin/win64/zelvan-ctl.exe bin/win64/hidapi.dll install.cmd)
 fi
 expected+=(driver.vrdrivermanifest resources/settings/default.vrsettings udev/70-zelvan-proximity.rules README.txt)
 for f in "${expected[@]}"; do
@@ -24,6 +24,7 @@ if [ "$platform" = posix ]; then
   [ ! -L "$root/bin/linux64/libhidapi-hidraw.so.0" ] || fail "the bundled hidapi is a symbolic link"
   soname=$(objdump -p "$root/bin/linux64/libhidapi-hidraw.so.0" | awk '$1 == "SONAME" {print $2}')
   [ "$soname" = libhidapi-hidraw.so.0 ] || fail "the bundled hidapi is '$soname', not libhidapi-hidraw.so.0"
+  [ -x "$root/install.sh" ] || fail "install.sh is not executable"
 fi
 
 python3 - "$root" <<'PY'

@@ -1,0 +1,268 @@
+@echo off
+rem Installs the SteamVR driver folder this script sits in: copies it to a
+rem permanent place and registers it with SteamVR; --uninstall undoes it.
+rem Paths may hold parentheses ("Program Files (x86)", "zelvanproximity (1)"),
+rem so they are expanded only outside parenthesised blocks or inside quotes.
+setlocal EnableExtensions DisableDelayedExpansion
+
+set "name=zelvanproximity"
+set "marker=.zelvan-install"
+set "self=%~f0"
+set "source=%~dp0"
+set "source=%source:~0,-1%"
+set "prefix=%LOCALAPPDATA%\Programs"
+set "uninstall=0"
+
+:args
+if "%~1"=="" goto args_done
+if /i "%~1"=="--uninstall" (set "uninstall=1" & shift & goto args)
+if /i "%~1"=="--help" goto usage
+if /i "%~1"=="-h" goto usage
+if "%~1"=="/?" goto usage
+if /i not "%~1"=="--prefix" (set "msg=unknown argument '%~1' (see --help)" & goto fail)
+if "%~2"=="" (set "msg=--prefix needs a folder" & goto fail)
+set "prefix=%~2"
+shift
+shift
+goto args
+
+:usage
+echo Usage: install.cmd [--prefix DIR] [--uninstall]
+echo.
+echo Copies this driver folder to DIR\%name% and registers it with SteamVR
+echo (vrpathreg.exe adddriver). Running it again replaces the copy; running it
+echo from the installed folder registers that folder in place.
+echo.
+echo   --prefix DIR   where the folder goes (default: %%LOCALAPPDATA%%\Programs)
+echo   --uninstall    unregister and delete the copied folder
+echo   --help         this text
+echo.
+echo When SteamVR is not found, the script prints the vrpathreg command to run.
+exit /b 0
+
+:args_done
+for %%P in ("%prefix%") do set "prefix=%%~fP"
+if "%prefix:~-1%"=="\" set "prefix=%prefix:~0,-1%"
+rem A drive root is a typo, never a place to install to.
+if "%prefix:~2%"=="" (set "msg=refusing to install into the root of %prefix%\" & goto fail)
+set "target=%prefix%\%name%"
+
+set "registry=%LOCALAPPDATA%\openvr\openvrpaths.vrpath"
+set "vrpathreg="
+set "hint=C:\Program Files (x86)\Steam\steamapps\common\SteamVR\bin\win64\vrpathreg.exe"
+set "found_runtime="
+set "registered=0"
+if exist "%registry%" call :scan_array runtime on_runtime
+if exist "%registry%" call :scan_array external_drivers on_driver
+if "%uninstall%"=="1" goto uninstall
+
+rem ---- install ----
+if not exist "%source%\driver.vrdrivermanifest" (set "msg=%source% is not a driver folder (no driver.vrdrivermanifest)" & goto fail)
+if /i "%source%"=="%target%" goto install_in_place
+call :starts_with target source
+if not errorlevel 1 (set "msg=%target% is inside %source%" & goto fail)
+call :starts_with source target
+if not errorlevel 1 (set "msg=%source% is inside %target%" & goto fail)
+if exist "%target%\%marker%" goto install_replace
+set "occupied="
+for /f "delims=" %%X in ('dir /b /a "%target%" 2^>nul') do set "occupied=1"
+if defined occupied (set "msg=%target% was not installed by install.cmd; not touching it" & goto fail)
+goto install_copy
+:install_replace
+call :check_marker
+if errorlevel 1 goto fail
+call :remove_installed
+echo install.cmd: removed the previous install in %target%
+:install_copy
+if not exist "%target%\" mkdir "%target%" 2>nul
+if not exist "%target%\" (set "msg=could not create %target%" & goto fail)
+call :write_marker
+if errorlevel 1 goto fail
+xcopy "%source%" "%target%\" /e /i /q /y /h >nul
+if errorlevel 1 (set "msg=could not copy %source% to %target%" & goto fail)
+call :write_marker
+if errorlevel 1 goto fail
+echo install.cmd: copied %source% to %target%
+goto install_register
+:install_in_place
+echo install.cmd: registering %target% in place
+:install_register
+if "%registered%"=="1" goto install_registered
+call :vrpathreg adddriver
+if errorlevel 1 goto fail
+goto install_done
+:install_registered
+echo install.cmd: %target% is already registered with SteamVR
+:install_done
+echo install.cmd: done; restart SteamVR to load the driver
+exit /b 0
+
+rem ---- uninstall ----
+:uninstall
+rem Run from the installed folder, this script is among the files to delete:
+rem hand over to a copy outside it (running a batch file without "call" does
+rem not come back).
+if /i not "%source%"=="%target%" goto uninstall_registration
+set "copy=%TEMP%\zelvanproximity-uninstall.cmd"
+copy /y "%self%" "%copy%" >nul
+if errorlevel 1 (set "msg=could not copy this script to %TEMP%" & goto fail)
+"%copy%" --prefix "%prefix%" --uninstall
+:uninstall_registration
+if "%registered%"=="1" goto uninstall_unregister
+if not defined vrpathreg goto uninstall_unregister
+echo install.cmd: %target% is not registered with SteamVR
+goto uninstall_files
+:uninstall_unregister
+call :vrpathreg removedriver
+if errorlevel 1 goto fail
+:uninstall_files
+if not exist "%target%\" (echo install.cmd: nothing installed there & exit /b 0)
+call :check_marker
+if errorlevel 1 goto fail
+call :remove_installed
+rem install.cmd is one of ours; when this is the handed-over copy, Wine keeps
+rem the original open (so present) until cmd exits.
+set "leftover="
+for /f "delims=" %%X in ('dir /b /a "%target%" 2^>nul') do if /i not "%%X"=="install.cmd" set "leftover=1"
+if defined leftover goto uninstall_left
+rd "%target%" 2>nul
+if exist "%target%\" goto uninstall_emptied
+echo install.cmd: deleted %target%
+exit /b 0
+:uninstall_emptied
+echo install.cmd: emptied %target%; delete the empty folder once this window is closed
+exit /b 0
+:uninstall_left
+echo install.cmd: left %target%: it holds files the install did not put there
+exit /b 0
+
+:fail
+echo install.cmd: error: %msg% 1>&2
+exit /b 1
+
+rem ---- helpers: each returns 1 with msg set when it fails (callers test
+rem errorlevel: Wine's cmd runs "call :x && y" whatever :x returns) ----
+
+rem Runs vrpathreg with %1 (adddriver or removedriver) for the target, or
+rem prints the command when SteamVR is not found.
+:vrpathreg
+if defined vrpathreg goto vrpathreg_run
+echo install.cmd: SteamVR not found (no runtime with bin\win64\vrpathreg.exe in %registry%); run:
+echo   "%hint%" %1 "%target%"
+exit /b 0
+:vrpathreg_run
+"%vrpathreg%" %1 "%target%"
+if errorlevel 1 (set "msg=%vrpathreg% %1 %target% failed" & exit /b 1)
+echo install.cmd: ran "%vrpathreg%" %1 "%target%"
+exit /b 0
+
+rem Calls :%2 with "entry" set to each string of the JSON array named %1 in
+rem the registry. FOR's own splitting keeps quoted strings whole, so once
+rem the key's colon and the bracket stand apart (SteamVR writes them so;
+rem other writers glue them), each token is a key, colon, bracket or value.
+:scan_array
+set "state=0"
+for /f "usebackq delims=" %%L in ("%registry%") do (set "line=%%L" & call :scan_line %1 %2)
+exit /b 0
+:scan_line
+set "line=%line:":=" :%"
+set "line=%line::[=: [%"
+for %%T in (%line%) do (set "token=%%~T" & call :scan_token %1 %2)
+exit /b 0
+:scan_token
+if "%state%"=="1" goto scan_open
+if "%state%"=="2" goto scan_value
+if "%state%"=="0" if "%token%"=="%1" set "state=1"
+exit /b 0
+:scan_open
+set "state=0"
+if "%token%"=="[" set "state=2"
+if "%token%"==":" set "state=1"
+exit /b 0
+:scan_value
+if "%token%"=="]" (set "state=3" & exit /b 0)
+set "entry=%token:\\=\%"
+set "entry=%entry:\/=/%"
+if "%entry:~-1%"=="\" set "entry=%entry:~0,-1%"
+call :%2
+exit /b 0
+
+rem SteamVR uses the first runtime folder that exists.
+:on_runtime
+if defined found_runtime exit /b 0
+if not exist "%entry%\" exit /b 0
+set "found_runtime=1"
+set "hint=%entry%\bin\win64\vrpathreg.exe"
+if exist "%hint%" set "vrpathreg=%hint%"
+exit /b 0
+
+:on_driver
+if /i "%entry%"=="%target%" set "registered=1"
+exit /b 0
+
+rem Succeeds when the path in variable %1 is inside the folder in variable %2.
+:starts_with
+call set "path_=%%%1%%\"
+call set "folder=%%%2%%\"
+call :length folder
+call set "head=%%path_:~0,%n%%%"
+if /i "%head%"=="%folder%" exit /b 0
+exit /b 1
+
+rem Sets n to the length of the variable %1.
+:length
+set "n=0"
+:length_next
+call set "c=%%%1:~%n%,1%%"
+if "%c%"=="" exit /b 0
+set /a n+=1
+goto length_next
+
+rem The marker lists what an install copied (first line: the folder it was
+rem copied to), so that only those files are ever deleted.
+:check_marker
+set "msg=%target% was not installed by install.cmd; not touching it"
+if not exist "%target%\%marker%" exit /b 1
+set "first="
+for /f "usebackq delims=" %%A in ("%target%\%marker%") do if not defined first set "first=%%A"
+set "msg=%target%\%marker% names another folder (was the folder moved?); not touching it"
+if /i not "%first%"=="%target%" exit /b 1
+exit /b 0
+
+:write_marker
+set "p=%source%\"
+call :length p
+set "skip=%n%"
+> "%target%\%marker%" echo %target%
+if errorlevel 1 (set "msg=could not write %target%\%marker%" & exit /b 1)
+for /f "delims=" %%D in ('dir /s /b /ad "%source%" 2^>nul') do (set "p=%%D" & call :marker_line D)
+for /f "delims=" %%F in ('dir /s /b /a-d "%source%" 2^>nul') do (set "p=%%F" & call :marker_line F)
+exit /b 0
+:marker_line
+call set "p=%%p:~%skip%%%"
+if /i "%p%"=="%marker%" exit /b 0
+>> "%target%\%marker%" echo %1 %p%
+exit /b 0
+
+rem Deletes the listed files, then the listed folders deepest first: rd
+rem leaves any folder the user added files to.
+:remove_installed
+set "dirs=0"
+for /f "usebackq skip=1 tokens=1,*" %%A in ("%target%\%marker%") do (set "kind=%%A" & set "p=%%B" & call :remove_entry)
+:remove_dirs
+if "%dirs%"=="0" goto remove_marker
+call set "p=%%dir%dirs%%%"
+rd "%target%\%p%" 2>nul
+set /a dirs-=1
+goto remove_dirs
+:remove_marker
+del /f /q "%target%\%marker%" 2>nul
+exit /b 0
+:remove_entry
+if "%kind%"=="F" goto remove_file
+set /a dirs+=1
+set "dir%dirs%=%p%"
+exit /b 0
+:remove_file
+del /f /q "%target%\%p%" 2>nul
+exit /b 0

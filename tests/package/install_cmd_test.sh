@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# install.cmd under Wine against a fake SteamVR in a scratch home: a
+# vrpathreg.exe stand-in that records its calls and the real Windows
+# registries pointed at it. Each row is a step run on the state the previous
+# steps left; each runs in a Wine prefix of its own, with %LOCALAPPDATA% in
+# the scratch home.
+# Usage: install_cmd_test.sh SOURCE_DIR VRPATHREG_STANDIN_EXE
+set -euo pipefail
+source_tree=$1
+standin=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+
+local_app_data=$scratch/home/AppData/Local
+runtime="$scratch/Steam (x86)/steamapps/common/SteamVR"
+mkdir -p "$runtime/bin/win64" "$local_app_data/openvr"
+cp "$standin" "$runtime/bin/win64/vrpathreg.exe"
+registry=$local_app_data/openvr/openvrpaths.vrpath
+export ZELVAN_VRPATHREG_LOG=$(winpath "$scratch/vrpathreg.log")
+export ZELVAN_VRPATHREG_REGISTRY=$(winpath "$registry")
+
+# The driver folder as unpacked from a second download of the zip.
+src="$scratch/Downloads/zelvanproximity (1)/zelvanproximity"
+mkdir -p "$src/bin/win64" "$src/resources/settings" "$src/udev"
+cp "$source_tree/package/"{driver.vrdrivermanifest,README.txt,install.cmd} "$src/"
+cp "$source_tree/package/resources/settings/default.vrsettings" "$src/resources/settings/"
+cp "$source_tree/package/udev/70-zelvan-proximity.rules" "$src/udev/"
+for f in driver_ZelvanProximity.dll zelvan-ctl.exe hidapi.dll; do echo "$f" >"$src/bin/win64/$f"; done
+target=$local_app_data/Programs/zelvanproximity
+T=$(winpath "$target")
+
+# Runs the install.cmd named by STEP_SCRIPT (a path with spaces would not
+# survive Wine's command line) with the step's arguments.
+printf '@set "LOCALAPPDATA=%s"\r\n@call "%%STEP_SCRIPT%%" %%*\r\n@exit /b %%errorlevel%%\r\n' "$(winpath "$local_app_data")" >"$scratch/step.cmd"
+
+# Setups a row can name.
+registry_from() {
+  local json_runtime
+  json_runtime=$(winpath "$runtime" | sed 's/\\/\\\\\\\\/g')
+  sed -e "s/C:..Program Files (x86)..Steam..steamapps..common..SteamVR/$json_runtime/" \
+    -e "s/C:..steamcmd..steamapps..common..SteamVR/$json_runtime/" \
+    "$source_tree/tests/fixtures/real/$1" >"$registry"
+}
+no_steamvr() { rm -f "$registry"; }
+user_file() { mkdir -p "$1" && echo mine >"$1/notes.txt"; }
+
+fail() {
+  echo "FAIL [$name]: $*" >&2
+  echo "--- output:" >&2; cat "$scratch/out" >&2
+  echo "--- $target:" >&2; ls -AR "$target" >&2 2>/dev/null || true
+  exit 1
+}
+
+# Checks one step: exit status, the vrpathreg calls, what the folder holds
+# (same: a copy of the source; none; emptied; user: the user's file only) and a line
+# the user must see.
+check() {
+  local got
+  [ "$got_status" = "$status" ] || fail "exit status $got_status, expected $status"
+  got=$({ tr -d '\r' <"$scratch/vrpathreg.log"; } 2>/dev/null | paste -sd ';' || true)
+  [ "$got" = "$calls" ] || fail "vrpathreg calls '$got', expected '$calls'"
+  case $folder in
+    same) diff -r -x .zelvan-install "$src" "$target" >/dev/null || fail "$target differs from the source" ;;
+    none) [ ! -e "$target" ] || fail "$target is still there" ;;
+    # Wine keeps a batch file open until cmd exits, even once another one
+    # has taken over; Windows does not. Either way nothing may be left in it.
+    emptied) [ -z "$(ls -A "$target" 2>/dev/null)" ] || fail "$target is not empty" ;;
+    user) [ "$(ls -A "$target")" = notes.txt ] || fail "$target holds '$(ls -A "$target")', not only the user's file" ;;
+  esac
+  tr -d '\r' <"$scratch/out" | grep -qF -- "$text" || fail "output lacks '$text'"
+}
+
+# name | setup | environment | script (src: unpacked, installed) | arguments | status | vrpathreg calls | folder | output
+steps=(
+  "install (SteamVR's own registry)|registry_from openvrpaths_windows.vrpath||src||0|adddriver $T|same|ran "
+  "second install|||src||0||same|already registered"
+  "register in place from the installed folder|||installed||0||same|in place"
+  "uninstall from the installed folder|||installed|--uninstall|0|removedriver $T|emptied|$T"
+  "SteamVR not found|no_steamvr||src||0||same|vrpathreg.exe\" adddriver \"$T\""
+  "uninstall, SteamVR not found|||src|--uninstall|0||none|vrpathreg.exe\" removedriver \"$T\""
+  "vrpathreg fails (a registry with two runtimes)|registry_from openvrpaths_windows_openvr_issue548.vrpath|ZELVAN_VRPATHREG_FAIL=1|src||1|adddriver $T|same|failed"
+  "uninstall keeps a file the user added|user_file \"\$target\"||src|--uninstall|0||user|left $T"
+  "a folder install.cmd did not make|||src||1||user|not installed by install.cmd"
+  "drive root prefix|||src|--prefix Z:\\|1||user|refusing"
+)
+
+for row in "${steps[@]}"; do
+  IFS='|' read -r name setup environment script args status calls folder text <<<"$row"
+  rm -f "$scratch/vrpathreg.log"
+  [ -z "$setup" ] || eval "$setup"
+  if [ "$script" = src ]; then script=$src/install.cmd; else script=$target/install.cmd; fi
+  read -r -a words <<<"$args"
+  got_status=0
+  (cd "$scratch" && env $environment STEP_SCRIPT="$(winpath "$script")" \
+    "$source_tree/scripts/wine-run.sh" cmd /c "$(winpath "$scratch/step.cmd")" "${words[@]}") \
+    >"$scratch/out" 2>&1 || got_status=$?
+  check
+done
+echo "install.cmd: ${#steps[@]} steps OK"
