@@ -11,6 +11,7 @@
 #include "driver/c_numbers.h"
 #include "driver/device_provider.h"
 #include "driver/driver_log.h"
+#include "driver/driver_settings.h"
 #include "driver/host_interfaces.h"
 #include "ipd/serial_check.h"
 
@@ -63,6 +64,22 @@ void Status(DeviceProvider &p, Reply reply)
 	              int{sig.user_trim}, snap.averaged_prox, TrueFalse(snap.person_detected), unsigned{snap.eff_thresh},
 	              snap.samples, static_cast<int>(p.report_rate_ms), verbosity, static_cast<int>(p.moving_avg_length),
 	              ipd, lh_config);
+}
+
+// Stores the mode for the next runs and applies it now; nothing changes when
+// the runtime does not store it.
+void PersistPresence(DeviceProvider &p, const char *argument, Reply reply)
+{
+	const std::optional<PresenceMode> mode = ParsePresenceMode(argument);
+	if (!mode) {
+		std::snprintf(reply, kReplySize, "ERR usage: proximity persist on|off|auto");
+		return;
+	}
+	const int error = p.PersistPresenceMode(*mode);
+	if (error != 0)
+		std::snprintf(reply, kReplySize, "ERR presence_mode not stored (settings error %d)", error);
+	else
+		std::snprintf(reply, kReplySize, "OK presence_mode=%s", PresenceModeName(*mode));
 }
 
 void SetIpd(DeviceProvider &p, const char *argument, Reply reply)
@@ -176,6 +193,8 @@ void ExecuteControlCommand(DeviceProvider &p, const char *text, char (&reply)[kR
 	} else if (Is(text, "proximity auto")) {
 		p.ClearManualOverride();
 		std::snprintf(reply, kReplySize, "OK source=algorithm");
+	} else if (Starts(text, "proximity persist ")) {
+		PersistPresence(p, text + 18, reply);
 	} else if (Is(text, "status")) {
 		Status(p, reply);
 	} else if (Starts(text, "ipd ")) {

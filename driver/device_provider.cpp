@@ -42,6 +42,7 @@ void DeviceProvider::RunFrame()
 	SetupProximityComponent();
 	DecideModel();
 	SetupIpdSlider();
+	ApplyStoredPresenceMode();
 	PollControlPipe();
 	DrainEvents();
 	PollIpdSlider();
@@ -80,8 +81,11 @@ void DeviceProvider::ReadSettings()
 	log_verbose = verbosity > 0;
 	report_rate_ms = static_cast<uint32_t>(rate);
 	moving_avg_length = static_cast<uint32_t>(window);
+	presence_mode = ReadPresenceMode(settings);
+	presence_mode_pending = presence_mode != PresenceMode::Auto;
 	DriverLog("Config: report_rate_ms=%d, log_verbosity=%d, moving_avg_length=%d\n", rate,
 	          verbosity, window);
+	DriverLog("Config: presence_mode=%s\n", PresenceModeName(presence_mode));
 }
 
 void DeviceProvider::StartReader()

@@ -9,6 +9,7 @@
 #include <openvr_driver.h>
 
 #include "control/control_channel.h"
+#include "driver/driver_settings.h"
 #include "ipd/eye_rotations.h"
 #include "sensor/hid_reader.h"
 
@@ -36,6 +37,9 @@ public:
 	void PublishProximity(bool present);
 	void SetManualPresence(bool present);
 	void ClearManualOverride();
+	// The persist command: stores the mode and applies it at once; returns
+	// the runtime's error code, 0 once stored.
+	int PersistPresenceMode(PresenceMode mode);
 
 	// IPD management (ipd/), also driven by the control commands.
 	bool ApplyIpd(float ipd_mm);
@@ -48,6 +52,8 @@ public:
 	bool log_verbose = false;
 	bool last_presence = false;
 	bool manual_override = false;
+	PresenceMode presence_mode = PresenceMode::Auto; // read at Init, changed by the persist command
+	bool presence_mode_pending = false;             // the stored mode is still to take hold
 	vr::VRInputComponentHandle_t proximity_handle = 0;
 	bool proximity_setup_done = false;
 	float current_ipd_m = 0.0f;
@@ -75,6 +81,7 @@ private:
 
 	// RunFrame steps.
 	void SetupProximityComponent();
+	void ApplyStoredPresenceMode();
 	void DecideModel();
 	void SetupIpdSlider();
 	void RetryControlPipe();

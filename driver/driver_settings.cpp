@@ -1,9 +1,13 @@
-// Reading and clamping the driver's integer settings.
+// Reading and clamping the driver's integer settings, and the presence mode.
 #include "driver/driver_settings.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <openvr_driver.h>
+
+#include "driver/driver_log.h"
+#include "ipd/serial_check.h"
 
 namespace zelvan {
 
@@ -14,6 +18,51 @@ int32_t ReadClampedSetting(vr::IVRSettings &settings, const IntSetting &setting)
 	if (error != vr::VRSettingsError_None)
 		return setting.fallback;
 	return std::clamp(value, setting.min, setting.max);
+}
+
+const char *PresenceModeName(PresenceMode mode)
+{
+	switch (mode) {
+	case PresenceMode::On:
+		return "on";
+	case PresenceMode::Off:
+		return "off";
+	case PresenceMode::Auto:
+		break;
+	}
+	return "auto";
+}
+
+std::optional<PresenceMode> ParsePresenceMode(const char *text)
+{
+	for (const PresenceMode mode : {PresenceMode::Auto, PresenceMode::On, PresenceMode::Off})
+		if (std::strcmp(text, PresenceModeName(mode)) == 0)
+			return mode;
+	return std::nullopt;
+}
+
+// A value of another type (true, 1) is a read error with no text: it is
+// reported like an unknown word, so a mistyped setting does not pass silently.
+PresenceMode ReadPresenceMode(vr::IVRSettings &settings)
+{
+	char text[64] = "";
+	vr::EVRSettingsError error = vr::VRSettingsError_None;
+	settings.GetString(kSettingsSection, kPresenceModeKey, text, sizeof(text), &error);
+	if (error == vr::VRSettingsError_UnsetSettingHasNoDefault)
+		return PresenceMode::Auto;
+	text[sizeof(text) - 1] = '\0';
+	if (error == vr::VRSettingsError_None)
+		if (const std::optional<PresenceMode> mode = ParsePresenceMode(text))
+			return *mode;
+	DriverLog("Config: Unknown presence_mode \"%s\", using auto\n", EscapeControlBytes(text).c_str());
+	return PresenceMode::Auto;
+}
+
+int StorePresenceMode(vr::IVRSettings &settings, PresenceMode mode)
+{
+	vr::EVRSettingsError error = vr::VRSettingsError_None;
+	settings.SetString(kSettingsSection, kPresenceModeKey, PresenceModeName(mode), &error);
+	return error;
 }
 
 } // namespace zelvan

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace vr {
 class IVRSettings;
@@ -25,5 +26,21 @@ inline constexpr IntSetting kMovingAvgLength{"moving_avg_length", 8, 1, 64};
 // Reads one integer setting of our section: the fallback on any settings
 // error, else the value clamped into [min, max].
 int32_t ReadClampedSetting(vr::IVRSettings &settings, const IntSetting &setting);
+
+// Who decides presence at start: the sensor, or a manual value held from the
+// first frame on (for headsets whose sensor is covered or broken).
+enum class PresenceMode { Auto, On, Off };
+
+inline constexpr const char *kPresenceModeKey = "presence_mode";
+
+// "auto", "on" or "off".
+const char *PresenceModeName(PresenceMode mode);
+// The mode a stored or typed word names; nothing for any other text.
+std::optional<PresenceMode> ParsePresenceMode(const char *text);
+// Init: auto when the key is absent; any other text or settings error is
+// logged and taken as auto.
+PresenceMode ReadPresenceMode(vr::IVRSettings &settings);
+// The persist command: returns the runtime's error code, 0 once stored.
+int StorePresenceMode(vr::IVRSettings &settings, PresenceMode mode);
 
 } // namespace zelvan

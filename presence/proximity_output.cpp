@@ -72,16 +72,44 @@ void DeviceProvider::UpdatePresence()
 	          static_cast<unsigned>(snapshot.eff_thresh), TrueFalse(snapshot.person_detected), snapshot.samples);
 }
 
+// Any manual change supersedes a stored mode that has not taken hold yet.
 void DeviceProvider::SetManualPresence(bool present)
 {
+	presence_mode_pending = false;
 	manual_override = true;
 	PublishProximity(present);
 }
 
 void DeviceProvider::ClearManualOverride()
 {
+	presence_mode_pending = false;
 	manual_override = false;
 	DriverLog("Proximity: manual override cleared, algorithm driving\n");
+}
+
+// RunFrame, where a control command would be handled: a stored on or off
+// acts like that command. It waits for the frame in which the HMD's presence
+// output is set up, as a value published before the HMD exists is lost.
+void DeviceProvider::ApplyStoredPresenceMode()
+{
+	if (!presence_mode_pending || !proximity_setup_done)
+		return;
+	SetManualPresence(presence_mode == PresenceMode::On);
+}
+
+int DeviceProvider::PersistPresenceMode(PresenceMode mode)
+{
+	const int error = StorePresenceMode(*HostSettings(), mode);
+	if (error != vr::VRSettingsError_None) {
+		DriverLog("Config: Failed to store presence_mode (err=%d)\n", error);
+		return error;
+	}
+	presence_mode = mode;
+	if (mode == PresenceMode::Auto)
+		ClearManualOverride();
+	else
+		SetManualPresence(mode == PresenceMode::On);
+	return error;
 }
 
 } // namespace zelvan
