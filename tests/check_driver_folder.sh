@@ -36,7 +36,7 @@ assert manifest["alwaysActivate"] is True, manifest
 assert manifest["resourceOnly"] is False and manifest["directory"] == "", manifest
 settings = json.load(open(root + "/resources/settings/default.vrsettings"))
 section = settings["driver_ZelvanProximity"]
-assert section == {"enable": True, "report_rate_ms": 200, "log_verbosity": 0, "moving_avg_length": 8}, section
+assert section == {"enable": True, "report_rate_ms": 200, "log_verbosity": 0, "moving_avg_length": 8, "presence_mode": "auto"}, section
 assert "ipd_mm" not in section
 PY
 rules=$(cat "$root/udev/70-zelvan-proximity.rules")

@@ -31,6 +31,9 @@ void Usage(std::FILE *out)
 		"  status                    presence, sensor, calibration, settings and IPD\n"
 		"  proximity on|off          force the presence value (manual override)\n"
 		"  proximity auto            give presence back to the sensor\n"
+		"  proximity on|off|auto --persist\n"
+		"                            the same, and kept as the presence_mode setting\n"
+		"                            for the next runs\n"
 		"  ipd MM                    set the IPD in millimetres (48 to 75)\n"
 		"  ipd?                      the IPD in force\n"
 		"  load_lh_config PATH       load the eye rotations from a calibration file\n"
@@ -140,6 +143,9 @@ int main(int argc, char **argv)
 		std::fprintf(stderr, "zelvan-ctl: send needs the text to send\n");
 		return kExitUsage;
 	}
+	// "proximity MODE --persist" is the driver's "proximity persist MODE".
+	if (first == 0 && words.size() == 3 && words[0] == "proximity" && words[2] == "--persist")
+		words = {"proximity", "persist", words[1]};
 	for (size_t i = first; i < words.size(); ++i)
 		command += (i > first ? " " : "") + words[i];
 
