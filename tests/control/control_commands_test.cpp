@@ -56,6 +56,47 @@ TEST_F(ControlCommands, ManualPresencePublishesOnlyChanges)
 	EXPECT_EQ(log.back(), "Proximity: manual override cleared, algorithm driving\n");
 }
 
+TEST_F(ControlCommands, PersistStoresTheModeAndAppliesItAtOnce)
+{
+	struct Case {
+		const char *text;
+		const char *reply;
+		const char *stored; // nullptr: nothing stored
+		bool manual;
+	};
+	const Case cases[] = {
+		{"proximity persist on", "OK presence_mode=on", "on", true},
+		{"proximity persist off", "OK presence_mode=off", "off", true},
+		{"proximity persist auto", "OK presence_mode=auto", "auto", false},
+		{"proximity persist ON", "ERR usage: proximity persist on|off|auto", nullptr, true},
+		{"proximity persist ", "ERR usage: proximity persist on|off|auto", nullptr, true},
+		{"proximity persist on ", "ERR usage: proximity persist on|off|auto", nullptr, true},
+		{"proximity persist", "ERR unknown command", nullptr, true},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.text);
+		runtime.settings.strings.clear();
+		provider.manual_override = true;
+		EXPECT_EQ(Run(c.text), c.reply);
+		EXPECT_EQ(provider.manual_override, c.manual);
+		if (c.stored)
+			EXPECT_EQ(runtime.settings.strings["driver_ZelvanProximity/presence_mode"], c.stored);
+		else
+			EXPECT_TRUE(runtime.settings.strings.empty());
+	}
+	EXPECT_EQ(runtime.input.boolean_updates,
+	          (std::vector<std::pair<vr::VRInputComponentHandle_t, bool>>{{1000, true}, {1000, false}}));
+}
+
+TEST_F(ControlCommands, PersistChangesNothingWhenTheRuntimeDoesNotStoreIt)
+{
+	runtime.settings.set_string_error = vr::VRSettingsError_WriteFailed;
+	EXPECT_EQ(Run("proximity persist on"), "ERR presence_mode not stored (settings error 2)");
+	EXPECT_FALSE(provider.manual_override);
+	EXPECT_TRUE(runtime.input.boolean_updates.empty());
+	EXPECT_EQ(runtime.log.Lines().back(), "Config: Failed to store presence_mode (err=2)\n");
+}
+
 TEST_F(ControlCommands, IpdArgumentsAreCheckedBeforeAnythingIsApplied)
 {
 	struct Case {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "tests/support/sim_run.h"
 
@@ -53,6 +55,48 @@ TEST(DriverLifecycle, ConfigurationLineShowsSettingsFromTheRuntimeFileClamped)
 		const auto log = run.Log();
 		ASSERT_GE(log.size(), 2u) << run.output;
 		EXPECT_EQ(log[1], c.line);
+	}
+}
+
+TEST(DriverLifecycle, PresenceModeIsReadAfterTheOtherSettingsAndOnHoldsPresenceFromTheFirstFrame)
+{
+	struct Case {
+		const char *value; // JSON; nullptr: absent
+		const char *unknown_line; // nullptr: none
+		const char *mode;
+		std::vector<bool> published;
+	};
+	const Case cases[] = {
+		{nullptr, nullptr, "auto", {}},
+		{R"("auto")", nullptr, "auto", {}},
+		{R"("on")", nullptr, "on", {true}},
+		{R"("off")", nullptr, "off", {}},
+		{R"("always")", "Config: Unknown presence_mode \"always\", using auto\n", "auto", {}},
+		{R"("on\n")", "Config: Unknown presence_mode \"on\\x0A\", using auto\n", "auto", {}},
+		{"true", "Config: Unknown presence_mode \"\", using auto\n", "auto", {}},
+		{"1", "Config: Unknown presence_mode \"\", using auto\n", "auto", {}},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.value ? c.value : "absent");
+		std::string settings = R"({"driver_ZelvanProximity": {"report_rate_ms": 100)";
+		if (c.value)
+			settings += std::string(R"(, "presence_mode": )") + c.value;
+		const SimResult run = RunSim({.args = {"--frames", "3"}, .settings_json = settings + "}}"});
+		ASSERT_EQ(run.exit_code, 0) << run.output;
+		auto log = run.Log();
+		ASSERT_GE(log.size(), 4u) << run.output;
+		if (c.unknown_line) {
+			EXPECT_EQ(log[1], c.unknown_line);
+			log.erase(log.begin() + 1);
+		}
+		EXPECT_EQ(log[1], "Config: report_rate_ms=100, log_verbosity=0, moving_avg_length=8\n");
+		EXPECT_EQ(log[2], std::string("Config: presence_mode=") + c.mode + "\n");
+		std::vector<bool> published;
+		for (const auto &call : run.Calls("UpdateBooleanComponent")) {
+			published.push_back(call["value"].get<bool>());
+			EXPECT_EQ(call["frame"], 1);
+		}
+		EXPECT_EQ(published, c.published);
 	}
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "tests/support/child_process.h"
 #include "tests/support/sim_run.h"
@@ -148,6 +150,39 @@ TEST(PresenceFollowsWearer, TheManualOverrideHoldsUntilAutoAndSilencesTheVerbose
 	}
 	EXPECT_EQ(verbose_while_manual, 0);
 	EXPECT_GT(verbose_after, 0);
+}
+
+TEST(PresenceFollowsWearer, APersistedModeIsWrittenToTheSettingsFileAndHoldsInTheNextRun)
+{
+	std::string stored;
+	{
+		RunningSim sim({.settings_json = kFastSettings, .sensor = "level 0 300\n"});
+		ASSERT_TRUE(sim.WaitForChannel()) << sim.Output();
+		const std::string ctl = BinPath(std::string("zelvan-ctl") + kExeSuffix);
+		EXPECT_EQ(RunProgram({ctl, "proximity", "on", "--persist"}, sim.ClientEnv()).output, "OK presence_mode=on\n");
+		EXPECT_NE(Ctl(sim, "status").find("proximity=true hid=open source=manual"), std::string::npos);
+		const SimResult run = sim.Stop();
+		ASSERT_EQ(run.exit_code, 0) << run.output;
+		EXPECT_EQ(BooleanUpdates(run), std::vector<bool>{true});
+		std::ifstream file(sim.scratch().File("steamvr.vrsettings"), std::ios::binary);
+		stored.assign(std::istreambuf_iterator<char>(file), {});
+	}
+	const auto document = nlohmann::json::parse(stored, nullptr, false);
+	ASSERT_TRUE(document.is_object()) << stored;
+	EXPECT_EQ(document["driver_ZelvanProximity"]["presence_mode"], "on") << stored;
+	EXPECT_EQ(document["driver_ZelvanProximity"]["report_rate_ms"], 50) << stored;
+
+	// Next run: the HMD arrives at frame 3, and the value waits for it.
+	const SimResult next = RunSim({.args = {"--frames", "6", "--hmd-frame", "3"}, .settings_json = stored,
+	                               .sensor = "level 0 300\n"});
+	ASSERT_EQ(next.exit_code, 0) << next.output;
+	const auto log = next.Log();
+	EXPECT_TRUE(Has(log, "Config: presence_mode=on\n"));
+	const auto updates = next.Calls("UpdateBooleanComponent");
+	ASSERT_EQ(updates.size(), 1u) << next.output;
+	EXPECT_EQ(updates[0]["value"], true);
+	EXPECT_EQ(updates[0]["frame"], 3);
+	EXPECT_TRUE(FallbackWrites(next).empty());
 }
 
 TEST(PresenceFollowsWearer, WithoutAReaderOnlyTheOverrideSetsPresence)

@@ -37,9 +37,11 @@ void FakeSettings::SetFloat(const char *s, const char *k, float v, vr::EVRSettin
 	SetError(e, vr::VRSettingsError_None);
 }
 
-void FakeSettings::SetString(const char *, const char *, const char *, vr::EVRSettingsError *e)
+void FakeSettings::SetString(const char *s, const char *k, const char *v, vr::EVRSettingsError *e)
 {
-	SetError(e, vr::VRSettingsError_WriteFailed);
+	if (set_string_error == vr::VRSettingsError_None)
+		strings[Key(s, k)] = v;
+	SetError(e, set_string_error);
 }
 
 bool FakeSettings::GetBool(const char *s, const char *k, vr::EVRSettingsError *e)

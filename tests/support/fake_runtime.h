@@ -29,6 +29,8 @@ public:
 	// Values are kept as doubles: every number the driver reads is one.
 	std::map<std::string, double> values; // "section/key"
 	std::vector<std::string> reads;       // keys in the order they were read
+	std::map<std::string, std::string> strings; // "section/key"
+	vr::EVRSettingsError set_string_error = vr::VRSettingsError_None;
 };
 
 class FakeDriverLog : public vr::IVRDriverLog {
