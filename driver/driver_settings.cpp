@@ -62,6 +62,8 @@ int StorePresenceMode(vr::IVRSettings &settings, PresenceMode mode)
 {
 	vr::EVRSettingsError error = vr::VRSettingsError_None;
 	settings.SetString(kSettingsSection, kPresenceModeKey, PresenceModeName(mode), &error);
+	if (error != vr::VRSettingsError_None)
+		DriverLog("Config: Failed to store presence_mode (err=%d)\n", error);
 	return error;
 }
 

@@ -100,10 +100,8 @@ void DeviceProvider::ApplyStoredPresenceMode()
 int DeviceProvider::PersistPresenceMode(PresenceMode mode)
 {
 	const int error = StorePresenceMode(*HostSettings(), mode);
-	if (error != vr::VRSettingsError_None) {
-		DriverLog("Config: Failed to store presence_mode (err=%d)\n", error);
+	if (error != vr::VRSettingsError_None)
 		return error;
-	}
 	presence_mode = mode;
 	if (mode == PresenceMode::Auto)
 		ClearManualOverride();
