@@ -23,7 +23,7 @@ constexpr std::array kModes{
 	Entry{"no_default_mm", FaultMode::NoDefaultMm, "download the config without its \"default_mm\" entry"},
 	Entry{"bad_default_mm", FaultMode::BadDefaultMm, "download the config with \"default_mm\" : \"63.5\" (a string)"},
 	Entry{"slow", FaultMode::Slow, "wait 2 s before each reply, then work"},
-	Entry{"late", FaultMode::Late, "print nothing for 9 s, then work; take 9 s to leave"},
+	Entry{"late", FaultMode::Late, "print nothing for 8 s, then work; take 8 s to leave"},
 	Entry{"cut:N", FaultMode::Cut, "write the first N bytes of a download, then abort"},
 	Entry{"orphan", FaultMode::Orphan, "start a child that rewrites STORE/orphan.beat every\n"
 	                                  "                    100 ms for 30 s, then ignore exit"},
