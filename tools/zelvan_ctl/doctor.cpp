@@ -329,6 +329,10 @@ Finding CheckRunning(Context &ctx, const std::string &channel, std::chrono::mill
 		return Make(check, Verdict::Fail, "unexpected reply to status: " + Quote(exchange.reply, 0),
 		            "Another program serves " + channel + "; stop it and restart SteamVR.");
 	ctx.status = ReplyToJson(exchange.reply);
+	// The driver answering is not yet presence: it also needs the sensor.
+	if (Text(ctx.status, "hid") != "open")
+		return Make(check, Verdict::Warn, StatusInWords(ctx.status),
+		            "The driver runs without the sensor; the sensor check says why.");
 	return Make(check, Verdict::Ok, StatusInWords(ctx.status));
 }
 
