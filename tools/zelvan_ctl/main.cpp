@@ -137,8 +137,12 @@ int main(int argc, char **argv)
 		return kExitUsage;
 	}
 
-	if (words.size() == 1 && words[0] == "doctor")
-		return zelvan::ctl::RunDoctor(channel, timeout, json);
+	if (words[0] == "doctor") {
+		if (words.size() == 1)
+			return zelvan::ctl::RunDoctor(channel, timeout, json);
+		std::fprintf(stderr, "zelvan-ctl: doctor takes no arguments (see --help)\n");
+		return kExitUsage;
+	}
 
 	std::string command;
 	const size_t first = words[0] == "send" ? 1 : 0;
