@@ -29,15 +29,6 @@ size_t Skip(std::string_view text, size_t pos, bool commas)
 	return pos;
 }
 
-std::string Lower(const std::string &text)
-{
-	std::string out = text;
-	for (char &c : out)
-		if (c >= 'A' && c <= 'Z')
-			c = static_cast<char>(c - 'A' + 'a');
-	return out;
-}
-
 // The HMD's serial as the runtime knows it, or empty with the reason logged.
 std::string SerialFromRuntime()
 {
@@ -212,8 +203,7 @@ bool DeviceProvider::LoadLighthouseConfig()
 		DriverLog("IPD: No 'config' key in openvrpaths.vrpath\n");
 		return false;
 	}
-	const std::string sep(1, kPathSeparator);
-	const std::string path = dir + sep + "lighthouse" + sep + Lower(serial) + sep + "config.json";
+	const std::string path = CalibrationPath(dir, serial);
 	DriverLog("IPD: Attempting config load from: %s\n", path.c_str());
 	const bool ok = ParseLighthouseConfig(path);
 	if (ok)

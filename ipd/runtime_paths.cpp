@@ -34,4 +34,14 @@ bool ReadTextFile(const std::string &path, std::string &content)
 	return ReadFile(path, true, content);
 }
 
+std::string CalibrationPath(const std::string &config_dir, const std::string &serial)
+{
+	std::string lower = serial;
+	for (char &c : lower)
+		if (c >= 'A' && c <= 'Z')
+			c = static_cast<char>(c - 'A' + 'a');
+	const std::string sep(1, kPathSeparator);
+	return config_dir + sep + "lighthouse" + sep + lower + sep + "config.json";
+}
+
 } // namespace zelvan

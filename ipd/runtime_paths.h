@@ -41,4 +41,10 @@ std::FILE *OpenRegularFile(const std::string &path, bool text);
 
 bool FileExists(const std::string &path);
 
+// Where the headset's lighthouse calibration lives:
+// <config>/lighthouse/<lower-case serial>/config.json, with `config` the
+// registry's "config" folder. The driver loads it from there; zelvan-ctl
+// doctor looks for it there.
+std::string CalibrationPath(const std::string &config_dir, const std::string &serial);
+
 } // namespace zelvan

@@ -9,6 +9,7 @@
 
 #include "control/control_channel.h"
 #include "tools/zelvan_ctl/control_client.h"
+#include "tools/zelvan_ctl/doctor.h"
 #include "tools/zelvan_ctl/status_line.h"
 
 namespace {
@@ -39,6 +40,8 @@ void Usage(std::FILE *out)
 		"  load_lh_config PATH       load the eye rotations from a calibration file\n"
 		"  test_handle HANDLE 0|1    push a value into a boolean input component\n"
 		"  send TEXT...              send TEXT as it is (words joined by one space)\n"
+		"  doctor                    check installation, SteamVR, driver, sensor and\n"
+		"                            calibration; one line each (exit 1 if one fails)\n"
 		"\n"
 		"Options:\n"
 		"  --timeout SECONDS         how long to retry while the driver is busy and to\n"
@@ -134,6 +137,13 @@ int main(int argc, char **argv)
 		return Watch(channel, watch, timeout);
 	if (words.empty()) {
 		Usage(stderr);
+		return kExitUsage;
+	}
+
+	if (words[0] == "doctor") {
+		if (words.size() == 1)
+			return zelvan::ctl::RunDoctor(channel, timeout, json);
+		std::fprintf(stderr, "zelvan-ctl: doctor takes no arguments (see --help)\n");
 		return kExitUsage;
 	}
 

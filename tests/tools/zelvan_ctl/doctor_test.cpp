@@ -1,0 +1,318 @@
+// zelvan-ctl doctor against scratch layouts of the runtime's files, the
+// driver folder, SteamVR's log and (on Linux) sysfs: one table per check.
+#include <filesystem>
+#include <functional>
+#include <fstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/child_process.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/runtime_files.h"
+#include "tests/support/sim_run.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace zelvan::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+#if defined(_WIN32)
+const char *const kLibrary = "bin/win64/driver_ZelvanProximity.dll";
+const char *const kHidapi = "bin/win64/hidapi.dll";
+#else
+const char *const kLibrary = "bin/linux64/driver_ZelvanProximity.so";
+const char *const kHidapi = "bin/linux64/libhidapi-hidraw.so.0";
+#endif
+
+const char *const kManifest = R"({ "alwaysActivate": true, "name" : "ZelvanProximity", "directory" : "" })";
+
+void WriteFile(const fs::path &path, const std::string &text)
+{
+	fs::create_directories(path.parent_path());
+	std::ofstream(path, std::ios::binary) << text;
+}
+
+// A runtime laid out as SteamVR leaves it, which each case then changes.
+struct Layout {
+	ScratchDir dir;
+	RuntimeFiles files = LayOutRuntime(dir);
+	fs::path registry = dir.path() / "user" / "openvr" / "openvrpaths.vrpath";
+	fs::path logs = dir.path() / "steam" / "logs";
+	fs::path root = dir.path() / "root"; // the sysfs root
+	std::map<std::string, std::string> env = files.env;
+
+	Layout() { env["ZELVAN_TEST_SYSFS_ROOT"] = root.string(); }
+
+	// Changes the registry's values (a JSON merge patch).
+	void Patch(const nlohmann::json &patch) const
+	{
+		std::ifstream in(registry);
+		nlohmann::json value = nlohmann::json::parse(in);
+		in.close();
+		value.merge_patch(patch);
+		WriteFile(registry, value.dump(1, '\t'));
+	}
+
+	// A driver folder with its manifest and the library's files, this build's
+	// library when it must load.
+	fs::path DriverFolder(const std::string &name, bool library = true, bool hidapi = true) const
+	{
+		const fs::path folder = dir.path() / name;
+		WriteFile(folder / "driver.vrdrivermanifest", kManifest);
+		fs::create_directories((folder / kLibrary).parent_path());
+		if (library) {
+			fs::copy_file(DriverLibraryPath(), folder / kLibrary);
+		}
+#if defined(_WIN32)
+		if (hidapi)
+			WriteFile(folder / kHidapi, "");
+#else
+		if (hidapi)
+			fs::copy_file(ZELVAN_TEST_HIDAPI, folder / kHidapi);
+#endif
+		return folder;
+	}
+
+	fs::path Registered(bool library = true, bool hidapi = true) const
+	{
+		const fs::path folder = DriverFolder("zelvanproximity", library, hidapi);
+		Patch({{"external_drivers", {folder.string()}}});
+		return folder;
+	}
+
+	RunResult Doctor(const std::map<std::string, std::string> &extra = {}, bool json = true) const
+	{
+		std::map<std::string, std::string> all = env;
+		for (const auto &[k, v] : extra)
+			all[k] = v;
+		std::vector<std::string> argv = {BinPath(std::string("zelvan-ctl") + kExeSuffix), "--timeout", "1", "doctor"};
+		if (json)
+			argv.insert(argv.begin() + 1, "--json");
+		return RunProgram(argv, all, std::chrono::seconds(30));
+	}
+};
+
+struct Line {
+	std::string status, text; // text: what was found and the remedy
+};
+
+Line Check(const RunResult &run, const std::string &check)
+{
+	const nlohmann::json all = nlohmann::json::parse(run.output, nullptr, false);
+	if (!all.is_array())
+		return {"(no JSON)", run.output};
+	for (const auto &item : all)
+		if (item["check"] == check)
+			return {item["status"], item["found"].get<std::string>() + " -- " + item.value("remedy", "")};
+	return {"(missing)", run.output};
+}
+
+struct Case {
+	const char *name;
+	std::function<void(Layout &)> lay_out;
+	const char *status;
+	const char *fragment;
+};
+
+void RunTable(const std::string &check, const std::vector<Case> &cases, const std::map<std::string, std::string> &env = {})
+{
+	for (const Case &c : cases) {
+		Layout layout;
+		c.lay_out(layout);
+		const RunResult run = layout.Doctor(env);
+		const Line line = Check(run, check);
+		EXPECT_EQ(line.status, c.status) << c.name << ": " << line.text;
+		EXPECT_NE(line.text.find(c.fragment), std::string::npos) << c.name << ": " << line.text;
+	}
+}
+
+TEST(Doctor, SteamVrIsFoundThroughTheRegistry)
+{
+	RunTable("steamvr", {
+		{"laid out", [](Layout &) {}, "ok", "runtime "},
+		{"no registry", [](Layout &l) { fs::remove(l.registry); }, "FAIL", "no path registry at"},
+		{"not JSON", [](Layout &l) { WriteFile(l.registry, "{\"runtime\": ["); }, "FAIL", "is not a JSON object"},
+		{"runtime gone", [](Layout &l) { fs::remove_all(l.files.runtime_dir); }, "FAIL", "does not exist"},
+		{"real registry of another machine",
+		 [](Layout &l) { fs::copy_file(FixturePath("openvrpaths_linux.vrpath"), l.registry, fs::copy_options::overwrite_existing); },
+		 "FAIL", "/home/jay/.local/share/Steam/steamapps/common/SteamVR"},
+	});
+}
+
+TEST(Doctor, DriverFolderIsRegisteredAndComplete)
+{
+	RunTable("registered", {
+		{"external_drivers null", [](Layout &) {}, "FAIL", "no folder with a driver.vrdrivermanifest named ZelvanProximity"},
+		{"registered", [](Layout &l) { l.Registered(); }, "ok", "external_drivers holds"},
+		{"in the runtime's drivers", [](Layout &l) { l.DriverFolder("steam/steamapps/common/SteamVR/drivers/zelvan"); },
+		 "ok", "drivers folder"},
+		{"another driver's manifest",
+		 [](Layout &l) {
+			 const fs::path folder = l.Registered();
+			 WriteFile(folder / "driver.vrdrivermanifest", R"({"name": "sample"})");
+		 },
+		 "FAIL", "install"},
+	});
+	RunTable("library", {
+		{"not registered", [](Layout &) {}, "warn", "not checked"},
+		{"complete", [](Layout &l) { l.Registered(); }, "ok", "driver_ZelvanProximity"},
+		{"no library", [](Layout &l) { l.Registered(false); }, "FAIL", "driver_ZelvanProximity"},
+#if defined(_WIN32)
+		{"no hidapi.dll", [](Layout &l) { l.Registered(true, false); }, "FAIL", "hidapi.dll is missing"},
+#else
+		{"no bundled hidapi", [](Layout &l) { l.Registered(true, false); }, "FAIL",
+		 "libhidapi-hidraw.so.0 is missing (the driver's hidapi, loaded from beside it) -- Reinstall"},
+		{"bundled hidapi cut short",
+		 [](Layout &l) { WriteFile(l.Registered() / kHidapi, ""); }, "FAIL", "libhidapi-hidraw.so.0: file too short"},
+#endif
+	});
+}
+
+#if !defined(_WIN32)
+TEST(Doctor, LibraryDependenciesAsLddTellsThem)
+{
+	ScratchDir tools;
+	tools.Write("ldd", "#!/bin/sh\necho '\tlinux-vdso.so.1 (0x00007ffd)'\necho '\tlibusb-9.so.0 => not found'\n");
+	fs::permissions(tools.File("ldd"), fs::perms::owner_all);
+	ScratchDir empty;
+	const std::vector<Case> with_fake_ldd = {
+		{"unresolved dependency", [](Layout &l) { l.Registered(); }, "FAIL", "needs libusb-9.so.0, which the loader"}};
+	RunTable("library", with_fake_ldd, {{"PATH", tools.path().string()}});
+	const std::vector<Case> without_ldd = {
+		{"no ldd", [](Layout &l) { l.Registered(); }, "warn", "ldd is not available"}};
+	RunTable("library", without_ldd, {{"PATH", empty.path().string()}});
+}
+#endif
+
+std::function<void(Layout &)> Log(const std::string &text)
+{
+	return [text](Layout &l) { WriteFile(l.logs / "vrserver.txt", text); };
+}
+
+TEST(Doctor, LastStartInSteamVrsLogSaysWhy)
+{
+	const std::string start = "Tue Dec 08 2026 10:00:00.000 - ================ vrserver 2.7 startup ================\n";
+	const std::string loaded = "Tue Dec 08 2026 10:00:01.000 - driver_ZelvanProximity: Zelvan Proximity driver "
+	                           "initialized successfully\n";
+	const std::string unable = "Tue Dec 08 2026 10:00:01.000 - Unable to load driver ZelvanProximity because of error "
+	                           "VRInitError_Init_FileNotFound(103). Skipping.\n";
+	RunTable("log", {
+		{"no log", [](Layout &) {}, "warn", "vrserver.txt -- Start SteamVR"},
+		{"loaded", Log(start + loaded), "ok", "the driver loaded in the last start"},
+		{"not loaded", Log(start + unable), "FAIL",
+		 "\"Unable to load driver ZelvanProximity because of error VRInitError_Init_FileNotFound(103). Skipping.\""},
+		{"failed once, loaded since", Log(start + unable + start + loaded), "ok", "line 3)"},
+		{"hid_init", Log(start + loaded.substr(0, 54) + "HID: hid_init() failed\r\n" + loaded), "FAIL", "hid_init() failed"},
+		{"pipe", Log(start + loaded + "x - driver_ZelvanProximity: Pipe: Failed to create named pipe (error 98)\n"), "warn",
+		 "\"Pipe: Failed to create named pipe (error 98)\""},
+		{"unsafe serial", Log(start + "IPD: Refusing unsafe serial \"a/b\"\n" + loaded), "warn", "Refusing unsafe serial"},
+		{"no start marker", Log(loaded), "ok", "last start at line 1"},
+		{"other drivers only", Log(start + "Loaded server driver lighthouse\n"), "warn", "did not run"},
+		{"began, never finished", Log(start + "driver_ZelvanProximity: Zelvan Proximity driver initializing\n"), "warn",
+		 "did not finish"},
+	});
+}
+
+TEST(Doctor, RunningDriverIsDescribedInWords)
+{
+	Layout layout;
+	EXPECT_EQ(Check(layout.Doctor(), "running").status, "FAIL");
+	EXPECT_NE(Check(layout.Doctor(), "running").text.find("nothing answers on"), std::string::npos);
+
+	SimOptions options;
+	options.sensor = "level 0 2400\n";
+	RunningSim sim(options);
+	ASSERT_TRUE(sim.WaitForChannel()) << sim.Output();
+	ASSERT_TRUE(sim.WaitForLine("HID: Device opened/reconnected")) << sim.Output();
+	const RunResult run = layout.Doctor(sim.ClientEnv());
+	const Line running = Check(run, "running");
+	EXPECT_EQ(running.status, "ok") << running.text;
+	EXPECT_NE(running.text.find("sensor open, presence from the sensor, IPD unknown, calibration not loaded"),
+	          std::string::npos)
+		<< running.text;
+#if defined(_WIN32)
+	const Line sensor = Check(run, "sensor");
+	EXPECT_EQ(sensor.status, "ok") << sensor.text;
+#endif
+}
+
+TEST(Doctor, CalibrationAndPresenceModeComeFromTheConfigFolder)
+{
+	RunTable("calibration", {
+		{"none", [](Layout &) {}, "warn", "lighthouse"},
+		{"stored", [](Layout &l) { WriteCalibration(l.files, kSerial, "{}"); }, "ok", "lhr-1a2b3c4d"},
+	});
+	const auto settings = [](const std::string &text) {
+		return [text](Layout &l) { WriteFile(fs::path(l.files.config_dir) / "steamvr.vrsettings", text); };
+	};
+	RunTable("presence_mode", {
+		{"no settings", [](Layout &) {}, "ok", "presence_mode=auto"},
+		{"no key", settings(R"({"driver_ZelvanProximity": {"ipd_mm": 63}})"), "ok", "presence_mode=auto"},
+		{"on", settings(R"({"driver_ZelvanProximity": {"presence_mode": "on"}})"), "warn",
+		 "presence is always 'worn' -- Only if that is not meant: set it with zelvan-ctl proximity auto --persist"},
+		{"off", settings(R"({"driver_ZelvanProximity": {"presence_mode": "off"}})"), "warn", "always 'not worn'"},
+		{"unknown", settings(R"({"driver_ZelvanProximity": {"presence_mode": 3}})"), "warn", "presence_mode=3 is not"},
+	});
+}
+
+#if !defined(_WIN32)
+std::function<void(Layout &)> Sensor(const char *hid_id, bool node, const char *rule_dir)
+{
+	return [=](Layout &l) {
+		WriteFile(l.root / "sys/class/hidraw/hidraw3/device/uevent",
+		          std::string("DRIVER=hid-generic\nHID_ID=") + hid_id + "\nHID_NAME=Zelvan\n");
+		if (node)
+			WriteFile(l.root / "dev/hidraw3", "");
+		if (rule_dir != nullptr)
+			WriteFile(l.root / rule_dir / "70-zelvan-proximity.rules",
+			          "KERNEL==\"hidraw*\", ATTRS{idVendor}==\"35bd\", ATTRS{idProduct}==\"0101\", TAG+=\"uaccess\"\n");
+	};
+}
+
+TEST(Doctor, SensorNodeAccessAndUdevRule)
+{
+	std::vector<Case> cases = {
+		{"no sysfs", [](Layout &) {}, "FAIL", "no hidraw node of 35bd:0101 (no udev rule for it)"},
+		{"another device", Sensor("0003:0000046D:0000C52B", true, "etc/udev/rules.d"), "FAIL", "no hidraw node"},
+		{"lower-case id, no node", Sensor("0003:000035bd:00000101", false, nullptr), "FAIL",
+		 "does not exist (no udev rule for it) -- Install the udev rule with the driver folder's install.sh --udev"},
+		{"no rule", Sensor("0003:000035BD:00000101", true, nullptr), "warn", "install.sh --udev"},
+		{"rule in /etc", Sensor("0003:000035BD:00000101", true, "etc/udev/rules.d"), "ok", "opens for reading and writing"},
+		{"rule in /usr/lib", Sensor("0003:000035BD:00000101", true, "usr/lib/udev/rules.d"), "ok", "usr/lib/udev"},
+	};
+	if (geteuid() != 0) // root opens any node
+		cases.push_back({"no access", [](Layout &l) {
+			                 Sensor("0003:000035BD:00000101", true, nullptr)(l);
+			                 fs::permissions(l.root / "dev/hidraw3", fs::perms::none);
+		                 },
+		                 "FAIL", "install.sh --udev"});
+	RunTable("sensor", cases);
+}
+#endif
+
+TEST(Doctor, TextFormHasOneLinePerCheckAndExitsOneOnFailure)
+{
+	Layout layout;
+	const RunResult run = layout.Doctor({}, false);
+	EXPECT_EQ(run.exit_code, 1);
+#if defined(_WIN32)
+	const char *const sensor = "warn  sensor ";
+	const char *const summary = "2 ok, 4 warn, 2 FAIL";
+#else
+	const char *const sensor = "FAIL  sensor ";
+	const char *const summary = "2 ok, 3 warn, 3 FAIL";
+#endif
+	const std::string output = "\n" + run.output;
+	for (const char *line : {"ok    steamvr ", "FAIL  registered ", "warn  library ", "warn  log ", "FAIL  running ", sensor,
+	                         "warn  calibration ", "ok    presence_mode "})
+		EXPECT_NE(output.find(std::string("\n") + line), std::string::npos) << line << output;
+	EXPECT_NE(output.find(summary), std::string::npos) << output;
+}
+
+} // namespace
+} // namespace zelvan::test
