@@ -142,12 +142,19 @@ Finding CheckLibraryDependencies(const std::string &library)
 	if (!missing.empty())
 		return {check, Verdict::Fail, library + " needs " + missing + ", which the loader does not find",
 		        "Reinstall the driver folder with its install.sh; the driver needs glibc 2.34 or newer."};
-	if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-		std::string said = output.substr(0, output.find('\n'));
-		const size_t at = said.find(": ");
-		said = at == std::string::npos ? said : said.substr(at + 2); // ldd repeats the path first
-		return {check, Verdict::Fail, "the loader cannot load " + library + ": " + said,
-		        "Reinstall the driver folder with its install.sh, which carries both libraries whole."};
+	// The bundled hidapi on its own too: a library found elsewhere (a build
+	// without RUNPATH, a system hidapi) would hide a damaged copy.
+	for (const std::string &file : {library, bundled}) {
+		if (file == bundled && !RunLdd(file, output, status))
+			break;
+		if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+			std::string said = output.substr(0, output.find('\n'));
+			const size_t at = said.find(": ");
+			said = at == std::string::npos ? said : said.substr(at + 2); // ldd repeats the path first
+			said = said.find_first_not_of(" \t") == std::string::npos ? said : said.substr(said.find_first_not_of(" \t"));
+			return {check, Verdict::Fail, "the loader cannot load " + file + ": " + said,
+			        "Reinstall the driver folder with its install.sh, which carries both libraries whole."};
+		}
 	}
 	return {check, Verdict::Ok, library + " and its dependencies resolve (" + kBundledHidapi + " beside it)", ""};
 }
