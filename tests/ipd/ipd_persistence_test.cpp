@@ -257,7 +257,10 @@ TEST_F(PersistenceWithTool, ATotalDeadlineBoundsBothRuns)
 	const auto lines = Persist("late", seconds);
 	EXPECT_TRUE(Has(lines, "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"))
 		<< ::testing::PrintToString(lines);
-	EXPECT_TRUE(Has(lines, "IPD Persist: Out of time, not uploading\n"));
+	// Whether the download's output came before the deadline (then "Out of
+	// time, not uploading") depends on how fast the tool starts (Wine, load);
+	// either way nothing is uploaded.
+	EXPECT_FALSE(Has(lines, "IPD Persist: Uploading modified config (64.0mm)\n")) << ::testing::PrintToString(lines);
 	EXPECT_EQ(Stored(), original);
 	EXPECT_LT(seconds, 20.0);
 }
