@@ -3,9 +3,7 @@
 // change takes to reach the runtime.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstddef>
 #include <cstring>
 #include <thread>
 
@@ -17,6 +15,7 @@
 #include "bench/alloc_counter.h"
 #include "bench/bench_rig.h"
 #include "bench/benchmarks.h"
+#include "control/abstract_socket_posix.h"
 #include "control/control_channel.h"
 #include "tools/sim_sensor/sim_sensor.h"
 
@@ -57,12 +56,9 @@ public:
 	explicit Client(const std::string &name)
 	{
 		fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-		sockaddr_un address{};
-		address.sun_family = AF_UNIX;
-		const size_t size = std::min(name.size() - 1, sizeof(address.sun_path) - 1);
-		std::memcpy(address.sun_path + 1, name.data() + 1, size);
-		const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + size);
-		if (fd_ >= 0 && connect(fd_, reinterpret_cast<const sockaddr *>(&address), length) != 0) {
+		AbstractAddress address;
+		MakeAbstractAddress(name.substr(1), address);
+		if (fd_ >= 0 && connect(fd_, address.get(), address.length) != 0) {
 			close(fd_);
 			fd_ = -1;
 		}

@@ -8,15 +8,14 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
+#include "control/abstract_socket_posix.h"
 #include "driver/driver_log.h"
 
 namespace zelvan {
@@ -73,20 +72,15 @@ bool ControlChannelNameInUse(unsigned long error)
 PipeHandle CreateControlChannel(unsigned long &error)
 {
 	const std::string name = AbstractName();
-	sockaddr_un address{};
-	address.sun_family = AF_UNIX;
+	AbstractAddress address;
 	error = 0;
-	if (name.size() + 1 > sizeof(address.sun_path)) {
+	if (!MakeAbstractAddress(name, address)) {
 		error = ENAMETOOLONG;
 	} else {
-		// sun_path[0] stays 0: the name lives in the abstract namespace, and its
-		// length, not a terminator, ends it.
-		std::memcpy(address.sun_path + 1, name.data(), name.size());
-		const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 		const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
 		if (fd < 0) {
 			error = static_cast<unsigned long>(errno);
-		} else if (bind(fd, reinterpret_cast<const sockaddr *>(&address), length) != 0 || listen(fd, 4) != 0) {
+		} else if (bind(fd, address.get(), address.length) != 0 || listen(fd, 4) != 0) {
 			error = static_cast<unsigned long>(errno);
 			close(fd);
 		} else {

@@ -12,8 +12,9 @@ bool IsSafeSerial(const std::string &serial);
 // The serial for a log line, with control and non-ASCII bytes as \xNN.
 std::string EscapeForLog(const std::string &text);
 
-// A path for a log line: only control bytes become \xNN, so that a line end
-// inside a user's text cannot start a log line of its own.
+// A user's text for a log line or a terminal: control bytes (C0, DEL and the
+// UTF-8 forms of C1) become \xNN, so that a line end cannot start a log line
+// of its own and a reply cannot drive the terminal.
 std::string EscapeControlBytes(const std::string &text);
 
 } // namespace zelvan

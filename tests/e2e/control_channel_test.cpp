@@ -18,31 +18,15 @@
 #include <windows.h>
 #else
 #include <csignal>
-#include <cstddef>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "control/abstract_socket_posix.h"
 #endif
 
 namespace zelvan::test {
 namespace {
 
-#if !defined(_WIN32)
-sockaddr_un AbstractAddress(const std::string &name)
-{
-	sockaddr_un address{};
-	address.sun_family = AF_UNIX;
-	std::memcpy(address.sun_path + 1, name.data(), std::min(name.size(), sizeof(address.sun_path) - 1));
-	return address;
-}
-
-socklen_t AddressLength(const std::string &name)
-{
-	return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-}
-#endif
 
 std::vector<std::string> ClientCommand(const RunningSim &sim, const std::string &mode)
 {
@@ -249,8 +233,9 @@ public:
 		                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT, 1, 512, 512, 0, nullptr);
 #else
 		fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-		const sockaddr_un address = AbstractAddress(name);
-		bind(fd_, reinterpret_cast<const sockaddr *>(&address), AddressLength(name));
+		AbstractAddress address;
+		MakeAbstractAddress(name, address);
+		bind(fd_, address.get(), address.length);
 		listen(fd_, 1);
 #endif
 	}
@@ -325,8 +310,8 @@ pid_t StartServer(const std::string &name, const std::string &reply, uid_t uid)
 		if (uid != geteuid() && (setresgid(uid, uid, uid) != 0 || setresuid(uid, uid, uid) != 0))
 			_exit(3);
 		const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-		const sockaddr_un address = AbstractAddress(name);
-		if (bind(fd, reinterpret_cast<const sockaddr *>(&address), AddressLength(name)) != 0 || listen(fd, 1) != 0)
+		AbstractAddress address;
+		if (!MakeAbstractAddress(name, address) || bind(fd, address.get(), address.length) != 0 || listen(fd, 1) != 0)
 			_exit(4);
 		(void)!write(ready[1], "r", 1);
 		const int client = accept(fd, nullptr, nullptr);

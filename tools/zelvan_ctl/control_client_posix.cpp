@@ -2,14 +2,14 @@
 // abstract-namespace Unix-domain socket.
 #include "tools/zelvan_ctl/control_client.h"
 
+#include "control/abstract_socket_posix.h"
+
 #include <cerrno>
-#include <cstddef>
 #include <cstring>
 #include <thread>
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace zelvan::ctl {
@@ -33,19 +33,16 @@ Exchange SendCommand(const std::string &channel, const std::string &command, std
 	const auto deadline = std::chrono::steady_clock::now() + timeout;
 	// "@name" and "name" both mean the abstract name.
 	const std::string name = channel.rfind('@', 0) == 0 ? channel.substr(1) : channel;
-	sockaddr_un address{};
-	address.sun_family = AF_UNIX;
-	if (name.empty() || name.size() + 1 > sizeof(address.sun_path))
+	AbstractAddress address;
+	if (!MakeAbstractAddress(name, address))
 		return {Outcome::Failed, "not a channel name: " + channel};
-	std::memcpy(address.sun_path + 1, name.data(), name.size());
-	const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 
 	int fd = -1;
 	for (;;) {
 		fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 		if (fd < 0)
 			return {Outcome::Failed, std::strerror(errno)};
-		if (connect(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0)
+		if (connect(fd, address.get(), address.length) == 0)
 			break;
 		const int error = errno;
 		close(fd);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "control/control_channel.h"
+#include "ipd/serial_check.h"
 #include "tools/zelvan_ctl/control_client.h"
 #include "tools/zelvan_ctl/doctor.h"
 #include "tools/zelvan_ctl/status_line.h"
@@ -75,7 +76,7 @@ int ExitFor(const zelvan::ctl::Exchange &exchange, const std::string &channel)
 		std::fprintf(stderr, "zelvan-ctl: no reply on %s in time (the driver is busy or stalled)\n", channel.c_str());
 		return kExitTimeout;
 	case Outcome::Failed:
-		std::fprintf(stderr, "zelvan-ctl: %s: %s\n", channel.c_str(), zelvan::ctl::EscapeControlBytes(exchange.reply).c_str());
+		std::fprintf(stderr, "zelvan-ctl: %s: %s\n", channel.c_str(), zelvan::EscapeControlBytes(exchange.reply).c_str());
 		return kExitNoDriver;
 	case Outcome::Replied:
 		break;
@@ -93,7 +94,7 @@ int Watch(const std::string &channel, double seconds, std::chrono::milliseconds 
 			return ExitFor(exchange, channel);
 		}
 		const std::string line = zelvan::ctl::WatchLine(zelvan::ctl::ReplyToJson(exchange.reply));
-		std::printf("\r\033[K%s", zelvan::ctl::EscapeControlBytes(line).c_str());
+		std::printf("\r\033[K%s", zelvan::EscapeControlBytes(line).c_str());
 		std::fflush(stdout);
 		std::this_thread::sleep_for(period);
 	}
@@ -166,7 +167,7 @@ int main(int argc, char **argv)
 		if (json)
 			std::cout << zelvan::ctl::ReplyToJson(exchange.reply).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 		else
-			std::cout << zelvan::ctl::EscapeControlBytes(exchange.reply) << "\n";
+			std::cout << zelvan::EscapeControlBytes(exchange.reply) << "\n";
 	}
 	return ExitFor(exchange, channel);
 }

@@ -1,8 +1,6 @@
 // Parsing and presenting the driver's reply lines.
 #include "tools/zelvan_ctl/status_line.h"
 
-#include <cstdio>
-
 #include <charconv>
 #include <sstream>
 
@@ -65,30 +63,6 @@ nlohmann::json ReplyToJson(const std::string &reply)
 		return out;
 	}
 	out["reply"] = reply;
-	return out;
-}
-
-std::string EscapeControlBytes(const std::string &reply)
-{
-	std::string out;
-	out.reserve(reply.size());
-	for (size_t i = 0; i < reply.size(); ++i) {
-		const auto byte = static_cast<unsigned char>(reply[i]);
-		const bool c1 = byte == 0xC2 && i + 1 < reply.size() &&
-		                static_cast<unsigned char>(reply[i + 1]) >= 0x80 &&
-		                static_cast<unsigned char>(reply[i + 1]) <= 0x9F;
-		if (byte >= 0x20 && byte != 0x7F && !c1) {
-			out += reply[i];
-			continue;
-		}
-		const int count = c1 ? 2 : 1;
-		for (int k = 0; k < count; ++k) {
-			char hex[5];
-			std::snprintf(hex, sizeof(hex), "\\x%02X", static_cast<unsigned char>(reply[i + k]));
-			out += hex;
-		}
-		i += count - 1;
-	}
 	return out;
 }
 

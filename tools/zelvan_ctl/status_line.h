@@ -16,10 +16,6 @@ ReplyKind ClassifyReply(const std::string &reply);
 // "ok" (bool) and "message" (the text after the first word).
 nlohmann::json ReplyToJson(const std::string &reply);
 
-// The reply as it may be shown on a terminal: control bytes (C0, DEL and
-// the UTF-8 forms of C1) as \xNN, so a reply cannot drive the terminal.
-std::string EscapeControlBytes(const std::string &reply);
-
 // One line for --watch: presence, source, raw reading, average against the
 // threshold band and the sample count.
 std::string WatchLine(const nlohmann::json &status);
