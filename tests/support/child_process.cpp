@@ -9,7 +9,7 @@ RunResult RunProgram(const std::vector<std::string> &argv, const std::map<std::s
 	ChildProcess child;
 	RunResult result;
 	if (!child.Start(argv, env)) {
-		result.output = "could not start " + argv.at(0);
+		result.output = "could not start " + argv.at(0) + " (error " + std::to_string(child.StartError()) + ")";
 		return result;
 	}
 	const std::optional<int> status = child.Wait(timeout);

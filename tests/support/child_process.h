@@ -24,6 +24,8 @@ public:
 	// The exit status, or nothing when the child is still running at the end
 	// of the wait.
 	std::optional<int> Wait(std::chrono::milliseconds timeout);
+	// Why the last Start failed: errno or GetLastError().
+	unsigned long StartError() const;
 	void Kill();
 
 	// Standard output and error, interleaved, as far as they have arrived.

@@ -26,6 +26,7 @@ struct ChildProcess::Impl {
 	std::mutex mutex;
 	std::string output;
 	std::optional<int> status;
+	unsigned long start_error = 0;
 
 	void Drain()
 	{
@@ -93,11 +94,17 @@ bool ChildProcess::Start(const std::vector<std::string> &argv, const std::map<st
 	if (rc != 0) {
 		close(fds[0]);
 		impl_->pid = -1;
+		impl_->start_error = static_cast<unsigned long>(rc);
 		return false;
 	}
 	impl_->out_fd = fds[0];
 	impl_->reader = std::thread([impl = impl_.get()] { impl->Drain(); });
 	return true;
+}
+
+unsigned long ChildProcess::StartError() const
+{
+	return impl_->start_error;
 }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout)

@@ -1,6 +1,7 @@
 // ChildProcess on Windows: CreateProcessA with one pipe for stdout and stderr.
 #include "tests/support/child_process.h"
 
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -17,6 +18,7 @@ struct ChildProcess::Impl {
 	std::mutex mutex;
 	std::string output;
 	std::optional<int> status;
+	unsigned long start_error = 0;
 
 	void Drain()
 	{
@@ -113,8 +115,19 @@ bool ChildProcess::Start(const std::vector<std::string> &argv, const std::map<st
 	si.hStdOutput = out_write;
 	si.hStdError = out_write;
 	PROCESS_INFORMATION pi{};
-	const BOOL ok = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-	                               environment.data(), nullptr, &si, &pi);
+	// Wine now and then refuses a start while other processes come and go;
+	// a few tries keep that from failing a test that is about something else.
+	BOOL ok = FALSE;
+	for (int attempt = 0; attempt < 5 && !ok; ++attempt) {
+		if (attempt > 0)
+			Sleep(100);
+		ok = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, environment.data(),
+		                    nullptr, &si, &pi);
+		if (!ok) {
+			impl_->start_error = GetLastError();
+			fprintf(stderr, "CreateProcess of %s failed (error %lu)\n", argv.at(0).c_str(), impl_->start_error);
+		}
+	}
 	CloseHandle(out_write);
 	if (null_in != INVALID_HANDLE_VALUE)
 		CloseHandle(null_in);
@@ -140,6 +153,11 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout)
 	if (impl_->reader.joinable())
 		impl_->reader.join();
 	return impl_->status;
+}
+
+unsigned long ChildProcess::StartError() const
+{
+	return impl_->start_error;
 }
 
 void ChildProcess::Kill()
