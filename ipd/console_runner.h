@@ -20,6 +20,9 @@ struct ConsoleRun {
 	// The tool had to be killed: it printed nothing within the read bound or
 	// did not exit after "exit" within the wait, or the deadline came first.
 	bool terminated = false;
+	// It was the deadline that ended the run. The clock may still read a
+	// moment before the deadline then, since waits are whole milliseconds.
+	bool out_of_time = false;
 };
 
 // Each command is one whole line including its CR LF. Blocks the caller for

@@ -142,8 +142,9 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 	if (WriteAll(in[1], first_command) && WriteAll(in[1], second_command))
 		run.ok = ReadOnce(out[0], read_bound, read_timed_out);
 	if (read_timed_out) {
-		DriverLog(read_bound < kReadBoundMs ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
-		                                    : "IPD Persist: WARNING -- lighthouse_console printed nothing in 10 s, terminating\n");
+		run.out_of_time = read_bound < kReadBoundMs;
+		DriverLog(run.out_of_time ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
+		                          : "IPD Persist: WARNING -- lighthouse_console printed nothing in 10 s, terminating\n");
 		close(in[1]);
 		close(out[0]);
 		Kill(pid);
@@ -168,8 +169,9 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 		usleep(1000);
 	}
 	if (!exited) {
-		DriverLog(exit_bound < kExitWaitMs ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
-		                                   : "IPD Persist: WARNING -- lighthouse_console did not exit, terminating\n");
+		run.out_of_time = exit_bound < kExitWaitMs;
+		DriverLog(run.out_of_time ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
+		                          : "IPD Persist: WARNING -- lighthouse_console did not exit, terminating\n");
 		Kill(pid);
 		run.terminated = true;
 	}

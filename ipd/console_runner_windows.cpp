@@ -137,8 +137,9 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 	if (WriteAll(in_write, first_command) && WriteAll(in_write, second_command))
 		run.ok = ReadOnce(out_read, read_bound, read_timed_out);
 	if (read_timed_out) {
-		DriverLog(read_bound < kReadBoundMs ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
-		                                    : "IPD Persist: WARNING -- lighthouse_console printed nothing in 10 s, terminating\n");
+		run.out_of_time = read_bound < kReadBoundMs;
+		DriverLog(run.out_of_time ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
+		                          : "IPD Persist: WARNING -- lighthouse_console printed nothing in 10 s, terminating\n");
 		Terminate(job, process.hProcess);
 		WaitForSingleObject(process.hProcess, 5000);
 		run.terminated = true;
@@ -160,8 +161,9 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 			Sleep(1);
 		}
 		if (!exited && code == STILL_ACTIVE) {
-			DriverLog(exit_bound < kExitWaitMs ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
-			                                   : "IPD Persist: WARNING -- lighthouse_console did not exit, terminating\n");
+			run.out_of_time = exit_bound < kExitWaitMs;
+			DriverLog(run.out_of_time ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
+			                          : "IPD Persist: WARNING -- lighthouse_console did not exit, terminating\n");
 			Terminate(job, process.hProcess);
 			run.terminated = true;
 		}

@@ -75,7 +75,7 @@ void DownloadEditUpload(const std::string &tool, const std::string &serial, cons
 	case DefaultMmEdit::Edited:
 		break;
 	}
-	if (ConsoleClock::now() >= deadline) {
+	if (fetched.out_of_time || ConsoleClock::now() >= deadline) {
 		DriverLog("IPD Persist: Out of time, not uploading\n");
 		return;
 	}

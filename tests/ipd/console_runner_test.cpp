@@ -85,6 +85,7 @@ TEST_F(ConsoleRunner, EachFaultModeEndsInBoundedTime)
 		const ConsoleRun run = Download(c.fault, seconds);
 		EXPECT_EQ(run.ok, c.ok);
 		EXPECT_EQ(run.terminated, c.terminated);
+		EXPECT_FALSE(run.out_of_time); // no deadline was given
 		EXPECT_EQ(std::filesystem::exists(scratch.File("dl.json")), c.file);
 		EXPECT_LT(seconds, c.max_seconds);
 		const auto lines = log.Lines();
@@ -130,6 +131,7 @@ TEST_F(ConsoleRunner, KillingTheToolEndsWhatItStarted)
 	const ConsoleRun run = RunLighthouseConsole(Tool(), "serial LHR-1A2B3C4D\r\n", "help\r\n",
 	                                            Clock::now() + std::chrono::seconds(5));
 	EXPECT_TRUE(run.terminated);
+	EXPECT_TRUE(run.out_of_time);
 	ASSERT_TRUE(std::filesystem::exists(beat)) << "the child never started";
 	const auto read_beat = [&] {
 		std::ifstream in(beat);
