@@ -1,5 +1,6 @@
 // ChildProcess on Windows: CreateProcessA with one pipe for stdout and stderr.
 #include "tests/support/child_process.h"
+#include "tests/support/process_start_windows.h"
 
 #include <cstdio>
 #include <mutex>
@@ -80,6 +81,22 @@ std::string EnvironmentBlock(const std::map<std::string, std::string> &env)
 
 } // namespace
 
+bool StartProcess(const char *application, char *command_line, void *environment, STARTUPINFOA &startup,
+                  PROCESS_INFORMATION &info, unsigned long &error)
+{
+	for (int attempt = 0; attempt < 5; ++attempt) {
+		if (attempt > 0)
+			Sleep(100);
+		if (CreateProcessA(application, command_line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, environment, nullptr,
+		                   &startup, &info))
+			return true;
+		error = GetLastError();
+		fprintf(stderr, "CreateProcess of %s failed (error %lu)\n", application != nullptr ? application : command_line,
+		        error);
+	}
+	return false;
+}
+
 ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
 
 ChildProcess::~ChildProcess()
@@ -115,19 +132,7 @@ bool ChildProcess::Start(const std::vector<std::string> &argv, const std::map<st
 	si.hStdOutput = out_write;
 	si.hStdError = out_write;
 	PROCESS_INFORMATION pi{};
-	// Wine now and then refuses a start while other processes come and go;
-	// a few tries keep that from failing a test that is about something else.
-	BOOL ok = FALSE;
-	for (int attempt = 0; attempt < 5 && !ok; ++attempt) {
-		if (attempt > 0)
-			Sleep(100);
-		ok = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, environment.data(),
-		                    nullptr, &si, &pi);
-		if (!ok) {
-			impl_->start_error = GetLastError();
-			fprintf(stderr, "CreateProcess of %s failed (error %lu)\n", argv.at(0).c_str(), impl_->start_error);
-		}
-	}
+	const bool ok = StartProcess(nullptr, command.data(), environment.data(), si, pi, impl_->start_error);
 	CloseHandle(out_write);
 	if (null_in != INVALID_HANDLE_VALUE)
 		CloseHandle(null_in);

@@ -2,10 +2,11 @@
 // standard stream, as the driver starts the tool.
 #include "console_pipe.h"
 
-#include <cstdio>
 #include <thread>
 
 #include <windows.h>
+
+#include "tests/support/process_start_windows.h"
 
 namespace zelvan::test {
 
@@ -51,16 +52,8 @@ bool ConsolePipe::Start(const std::string &exe)
 	startup.hStdOutput = out_write;
 	startup.hStdError = out_write;
 	PROCESS_INFORMATION info{};
-	// Wine now and then refuses a start while other processes come and go.
-	BOOL ok = FALSE;
-	for (int attempt = 0; attempt < 5 && !ok; ++attempt) {
-		if (attempt > 0)
-			Sleep(100);
-		ok = CreateProcessA(exe.c_str(), nullptr, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-		                    &info);
-		if (!ok)
-			fprintf(stderr, "CreateProcess of %s failed (error %lu)\n", exe.c_str(), GetLastError());
-	}
+	unsigned long error = 0;
+	const bool ok = StartProcess(exe.c_str(), nullptr, nullptr, startup, info, error);
 	CloseHandle(in_read);
 	CloseHandle(out_write);
 	if (!ok)
