@@ -81,10 +81,10 @@ void DeviceProvider::ReadSettings()
 	log_verbose = verbosity > 0;
 	report_rate_ms = static_cast<uint32_t>(rate);
 	moving_avg_length = static_cast<uint32_t>(window);
-	presence_mode = ReadPresenceMode(settings);
-	presence_mode_pending = presence_mode != PresenceMode::Auto;
 	DriverLog("Config: report_rate_ms=%d, log_verbosity=%d, moving_avg_length=%d\n", rate,
 	          verbosity, window);
+	presence_mode = ReadPresenceMode(settings);
+	presence_mode_pending = presence_mode != PresenceMode::Auto;
 	DriverLog("Config: presence_mode=%s\n", PresenceModeName(presence_mode));
 }
 

@@ -7,13 +7,14 @@
 #include <openvr_driver.h>
 
 #include "driver/driver_log.h"
+#include "driver/host_interfaces.h"
 #include "ipd/serial_check.h"
 
 namespace zelvan {
 
 int32_t ReadClampedSetting(vr::IVRSettings &settings, const IntSetting &setting)
 {
-	vr::EVRSettingsError error = vr::VRSettingsError_None;
+	vr::EVRSettingsError error = kSettingsNoAnswer;
 	const int32_t value = settings.GetInt32(kSettingsSection, setting.key, &error);
 	if (error != vr::VRSettingsError_None)
 		return setting.fallback;
@@ -41,26 +42,25 @@ std::optional<PresenceMode> ParsePresenceMode(const char *text)
 	return std::nullopt;
 }
 
-// A value of another type (true, 1) is a read error with no text: it is
-// reported like an unknown word, so a mistyped setting does not pass silently.
+// Only a text the host read is judged: any settings error (no key, a value
+// of another type, a host that cannot read it) means auto, without a line.
 PresenceMode ReadPresenceMode(vr::IVRSettings &settings)
 {
 	char text[64] = "";
-	vr::EVRSettingsError error = vr::VRSettingsError_None;
+	vr::EVRSettingsError error = kSettingsNoAnswer;
 	settings.GetString(kSettingsSection, kPresenceModeKey, text, sizeof(text), &error);
-	if (error == vr::VRSettingsError_UnsetSettingHasNoDefault)
+	if (error != vr::VRSettingsError_None)
 		return PresenceMode::Auto;
 	text[sizeof(text) - 1] = '\0';
-	if (error == vr::VRSettingsError_None)
-		if (const std::optional<PresenceMode> mode = ParsePresenceMode(text))
-			return *mode;
+	if (const std::optional<PresenceMode> mode = ParsePresenceMode(text))
+		return *mode;
 	DriverLog("Config: Unknown presence_mode \"%s\", using auto\n", EscapeControlBytes(text).c_str());
 	return PresenceMode::Auto;
 }
 
 int StorePresenceMode(vr::IVRSettings &settings, PresenceMode mode)
 {
-	vr::EVRSettingsError error = vr::VRSettingsError_None;
+	vr::EVRSettingsError error = kSettingsNoAnswer;
 	settings.SetString(kSettingsSection, kPresenceModeKey, PresenceModeName(mode), &error);
 	if (error != vr::VRSettingsError_None)
 		DriverLog("Config: Failed to store presence_mode (err=%d)\n", error);

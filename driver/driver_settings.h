@@ -14,7 +14,7 @@ inline constexpr const char *kSettingsSection = "driver_ZelvanProximity";
 
 struct IntSetting {
 	const char *key;
-	int32_t fallback; // used whenever the runtime reports any error
+	int32_t fallback; // used unless the runtime reports success
 	int32_t min;
 	int32_t max;
 };
@@ -37,7 +37,7 @@ inline constexpr const char *kPresenceModeKey = "presence_mode";
 const char *PresenceModeName(PresenceMode mode);
 // The mode a stored or typed word names; nothing for any other text.
 std::optional<PresenceMode> ParsePresenceMode(const char *text);
-// Init: auto when the key is absent; any other text or settings error is
+// Init: auto when the key cannot be read; a text that is not a mode is
 // logged and taken as auto.
 PresenceMode ReadPresenceMode(vr::IVRSettings &settings);
 // The persist command: returns the runtime's error code, 0 once stored.

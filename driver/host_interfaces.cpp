@@ -1,13 +1,13 @@
 // HostInterfaces: what Init asks the runtime for, and the lazy look-ups after.
 #include "driver/host_interfaces.h"
 
+#include <cstring>
+
 namespace zelvan {
 namespace {
 
 vr::IVRDriverContext *g_context = nullptr;
 HostInterfaces g_host;
-// The SDK's typed property wrapper over g_host.properties, set with it.
-vr::CVRPropertyHelpers g_property_helpers(nullptr);
 
 void *Request(const char *version)
 {
@@ -28,7 +28,48 @@ template <typename T> T *Fetch(T *&member, const char *version)
 void FetchProperties()
 {
 	g_host.properties = static_cast<vr::IVRProperties *>(Request(vr::IVRProperties_Version));
-	g_property_helpers = vr::CVRPropertyHelpers(g_host.properties);
+}
+
+// The batch's own result counts too: a host may refuse the whole batch
+// without touching its entries.
+vr::ETrackedPropertyError ReadHmdProperty(vr::ETrackedDeviceProperty prop, void *buffer, uint32_t size,
+                                          vr::PropertyTypeTag_t expected_tag)
+{
+	std::memset(buffer, 0, size);
+	vr::IVRProperties *properties = HostProperties();
+	if (properties == nullptr)
+		return vr::TrackedProp_InvalidContainer;
+	vr::PropertyRead_t entry{};
+	entry.prop = prop;
+	entry.pvBuffer = buffer;
+	entry.unBufferSize = size;
+	entry.unTag = vr::k_unInvalidPropertyTag;
+	entry.eError = kPropertyNoAnswer;
+	const vr::ETrackedPropertyError result = properties->ReadPropertyBatch(HmdPropertyContainer(), &entry, 1);
+	vr::ETrackedPropertyError error = result != vr::TrackedProp_Success ? result : entry.eError;
+	if (error == vr::TrackedProp_Success && entry.unTag != expected_tag)
+		error = vr::TrackedProp_WrongDataType;
+	if (error != vr::TrackedProp_Success)
+		std::memset(buffer, 0, size);
+	return error;
+}
+
+vr::ETrackedPropertyError WriteProperty(vr::PropertyContainerHandle_t container, vr::ETrackedDeviceProperty prop,
+                                        void *value, uint32_t size, vr::PropertyTypeTag_t tag)
+{
+	vr::IVRProperties *properties = HostProperties();
+	if (properties == nullptr)
+		return vr::TrackedProp_InvalidContainer;
+	vr::PropertyWrite_t entry{};
+	entry.prop = prop;
+	entry.writeType = vr::PropertyWrite_Set;
+	entry.eSetError = vr::TrackedProp_Success;
+	entry.pvBuffer = value;
+	entry.unBufferSize = size;
+	entry.unTag = tag;
+	entry.eError = kPropertyNoAnswer;
+	const vr::ETrackedPropertyError result = properties->WritePropertyBatch(container, &entry, 1);
+	return result != vr::TrackedProp_Success ? result : entry.eError;
 }
 
 } // namespace
@@ -63,11 +104,11 @@ vr::IVRSettings *HostSettings()
 	return Fetch(g_host.settings, vr::IVRSettings_Version);
 }
 
-vr::CVRPropertyHelpers *HostProperties()
+vr::IVRProperties *HostProperties()
 {
 	if (g_host.properties == nullptr)
 		FetchProperties();
-	return &g_property_helpers;
+	return g_host.properties;
 }
 
 vr::IVRServerDriverHost *HostServerDriverHost()
@@ -87,15 +128,40 @@ vr::IVRDriverInput *HostDriverInput()
 
 bool HostHasProperties()
 {
-	HostProperties();
-	return g_host.properties != nullptr;
+	return HostProperties() != nullptr;
 }
 
 vr::PropertyContainerHandle_t HmdPropertyContainer()
 {
-	if (!HostHasProperties())
+	vr::IVRProperties *properties = HostProperties();
+	if (properties == nullptr)
 		return vr::k_ulInvalidPropertyContainer;
-	return g_property_helpers.TrackedDeviceToPropertyContainer(vr::k_unTrackedDeviceIndex_Hmd);
+	return properties->TrackedDeviceToPropertyContainer(vr::k_unTrackedDeviceIndex_Hmd);
+}
+
+vr::ETrackedPropertyError ReadHmdFloat(vr::ETrackedDeviceProperty prop, float &value)
+{
+	return ReadHmdProperty(prop, &value, sizeof(value), vr::k_unFloatPropertyTag);
+}
+
+vr::ETrackedPropertyError ReadHmdString(vr::ETrackedDeviceProperty prop, char *buffer, uint32_t size)
+{
+	const vr::ETrackedPropertyError error = ReadHmdProperty(prop, buffer, size, vr::k_unStringPropertyTag);
+	if (size > 0)
+		buffer[size - 1] = '\0';
+	return error;
+}
+
+vr::ETrackedPropertyError WriteFloatProperty(vr::PropertyContainerHandle_t container, vr::ETrackedDeviceProperty prop,
+                                             float value)
+{
+	return WriteProperty(container, prop, &value, sizeof(value), vr::k_unFloatPropertyTag);
+}
+
+vr::ETrackedPropertyError WriteBoolProperty(vr::PropertyContainerHandle_t container, vr::ETrackedDeviceProperty prop,
+                                            bool value)
+{
+	return WriteProperty(container, prop, &value, sizeof(value), vr::k_unBoolPropertyTag);
 }
 
 const HostInterfaces &HostInterfaceCache()

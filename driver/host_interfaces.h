@@ -32,7 +32,7 @@ vr::IVRDriverContext *HostDriverContext();
 // Lazy accessors: a null member is requested again from the context on every
 // call until the runtime hands one out.
 vr::IVRSettings *HostSettings();
-vr::CVRPropertyHelpers *HostProperties();
+vr::IVRProperties *HostProperties();
 vr::IVRServerDriverHost *HostServerDriverHost();
 vr::IVRDriverLog *HostDriverLog();
 vr::IVRDriverInput *HostDriverInput();
@@ -41,8 +41,25 @@ vr::IVRDriverInput *HostDriverInput();
 // driver has added the HMD, and also when the runtime offers no properties.
 vr::PropertyContainerHandle_t HmdPropertyContainer();
 
-// True when the property wrapper has an interface to call.
+// True when the runtime offers properties.
 bool HostHasProperties();
+
+// What a settings or property call's error reads as when the host wrote none:
+// every out-parameter starts as this, so only a host's own success counts.
+inline constexpr vr::EVRSettingsError kSettingsNoAnswer = vr::VRSettingsError_IPCFailed;
+inline constexpr vr::ETrackedPropertyError kPropertyNoAnswer = vr::TrackedProp_CouldNotContactServer;
+
+// One property read through a batch of our own, whose entry starts cleared
+// (the SDK's helpers leave it unset and read it back). The value counts only
+// with TrackedProp_Success and the expected type tag; a string is always
+// terminated, and cleared on failure.
+vr::ETrackedPropertyError ReadHmdFloat(vr::ETrackedDeviceProperty prop, float &value);
+vr::ETrackedPropertyError ReadHmdString(vr::ETrackedDeviceProperty prop, char *buffer, uint32_t size);
+// One property write; the host's error for it, kPropertyNoAnswer if it wrote none.
+vr::ETrackedPropertyError WriteFloatProperty(vr::PropertyContainerHandle_t container, vr::ETrackedDeviceProperty prop,
+                                             float value);
+vr::ETrackedPropertyError WriteBoolProperty(vr::PropertyContainerHandle_t container, vr::ETrackedDeviceProperty prop,
+                                            bool value);
 
 // The raw cache, for tests that check what Init has requested.
 const HostInterfaces &HostInterfaceCache();

@@ -48,8 +48,7 @@ bool DeviceProvider::ApplyIpd(float ipd_mm)
 	const vr::HmdMatrix34_t left = EyeToHead(eye_rotations.left, -ipd_m * 0.5f);
 	const vr::HmdMatrix34_t right = EyeToHead(eye_rotations.right, ipd_m * 0.5f);
 	HostServerDriverHost()->SetDisplayEyeToHead(vr::k_unTrackedDeviceIndex_Hmd, left, right);
-	if (HostHasProperties())
-		HostProperties()->SetFloatProperty(HmdPropertyContainer(), vr::Prop_UserIpdMeters_Float, ipd_m);
+	WriteFloatProperty(HmdPropertyContainer(), vr::Prop_UserIpdMeters_Float, ipd_m);
 	current_ipd_m = ipd_m;
 	if (initial_ipd_m <= 0.0f)
 		initial_ipd_m = ipd_m;
@@ -67,17 +66,16 @@ void DeviceProvider::SetupIpdSlider()
 		return;
 	ipd_slider_ready = true;
 
-	vr::CVRPropertyHelpers &properties = *HostProperties();
 	DriverLog("IPD Slider: SetFloatProperty(IpdUIRangeMin=0.048) err=%d\n",
-	          properties.SetFloatProperty(container, vr::Prop_IpdUIRangeMinMeters_Float, 0.048f));
+	          WriteFloatProperty(container, vr::Prop_IpdUIRangeMinMeters_Float, 0.048f));
 	DriverLog("IPD Slider: SetFloatProperty(IpdUIRangeMax=0.075) err=%d\n",
-	          properties.SetFloatProperty(container, vr::Prop_IpdUIRangeMaxMeters_Float, 0.075f));
+	          WriteFloatProperty(container, vr::Prop_IpdUIRangeMaxMeters_Float, 0.075f));
 	DriverLog("IPD Slider: SetBoolProperty(DriverDisplaysIPDChanges=false) err=%d\n",
-	          properties.SetBoolProperty(container, kPropDriverDisplaysIPDChanges, false));
+	          WriteBoolProperty(container, kPropDriverDisplaysIPDChanges, false));
 
 	vr::IVRDriverInput *input = HostDriverInput();
 	for (const char *path : {"/input/ipd/value", "/input/ipd_adjust/value", "/input/eye_distance/value"}) {
-		vr::VRInputComponentHandle_t handle = 0;
+		vr::VRInputComponentHandle_t handle = vr::k_ulInvalidInputComponentHandle;
 		const vr::EVRInputError error = input != nullptr
 			? input->CreateScalarComponent(container, path, &handle, vr::VRScalarType_Absolute,
 			                               vr::VRScalarUnits_NormalizedOneSided)
@@ -107,7 +105,7 @@ void DeviceProvider::PollIpdSlider()
 {
 	if (first_model)
 		return;
-	vr::EVRSettingsError error = vr::VRSettingsError_None;
+	vr::EVRSettingsError error = kSettingsNoAnswer;
 	const float value = HostSettings()->GetFloat(kSettingsSection, "ipd_mm", &error);
 	if (error != vr::VRSettingsError_None || !InRange(value) || !(std::fabs(value - last_slider_ipd_mm) > 0.01f))
 		return;
@@ -119,16 +117,9 @@ void DeviceProvider::PollIpdSlider()
 
 void DeviceProvider::ReadInitialIpd()
 {
-	vr::ETrackedPropertyError error = vr::TrackedProp_InvalidContainer;
-	vr::PropertyTypeTag_t tag = vr::k_unInvalidPropertyTag;
 	float value = 0.0f;
-	if (HostHasProperties()) {
-		HostProperties()->GetProperty(HmdPropertyContainer(), vr::Prop_UserIpdMeters_Float, &value, sizeof(value),
-		                              &tag, &error);
-		if (tag != vr::k_unFloatPropertyTag && error == vr::TrackedProp_Success)
-			error = vr::TrackedProp_WrongDataType;
-	}
-	if (tag == vr::k_unFloatPropertyTag && error == vr::TrackedProp_Success && value > 0.0f) {
+	const vr::ETrackedPropertyError error = ReadHmdFloat(vr::Prop_UserIpdMeters_Float, value);
+	if (error == vr::TrackedProp_Success && value > 0.0f) {
 		current_ipd_m = initial_ipd_m = value;
 		DriverLog("IPD: Initial IPD from HMD container: %sm (%smm)\n", FormatFixed(value, 4).text,
 		          FormatFixed(value * 1000.0f, 1).text);

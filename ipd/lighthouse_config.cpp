@@ -32,12 +32,8 @@ size_t Skip(std::string_view text, size_t pos, bool commas)
 // The HMD's serial as the runtime knows it, or empty with the reason logged.
 std::string SerialFromRuntime()
 {
-	char buffer[64] = {};
-	vr::ETrackedPropertyError error = vr::TrackedProp_InvalidContainer;
-	if (HostHasProperties())
-		HostProperties()->GetStringProperty(HmdPropertyContainer(), vr::Prop_SerialNumber_String, buffer,
-		                                    sizeof(buffer), &error);
-	buffer[sizeof(buffer) - 1] = '\0';
+	char buffer[64];
+	const vr::ETrackedPropertyError error = ReadHmdString(vr::Prop_SerialNumber_String, buffer, sizeof(buffer));
 	if (error == vr::TrackedProp_Success && buffer[0] != '\0') {
 		DriverLog("IPD: Got serial from SteamVR property: %s\n", buffer);
 		return buffer;

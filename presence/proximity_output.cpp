@@ -25,10 +25,12 @@ void DeviceProvider::SetupProximityComponent()
 	proximity_setup_done = true;
 
 	vr::IVRDriverInput *input = HostDriverInput();
+	proximity_handle = vr::k_ulInvalidInputComponentHandle;
 	const vr::EVRInputError error = input != nullptr
 		? input->CreateBooleanComponent(container, "/proximity", &proximity_handle)
 		: vr::VRInputError_InvalidParam;
-	if (error == vr::VRInputError_None) {
+	// A host that does not know the path may say yes and hand out no handle.
+	if (error == vr::VRInputError_None && proximity_handle != vr::k_ulInvalidInputComponentHandle) {
 		DriverLog("Proximity: Created /proximity component on HMD (handle=%llu)\n",
 		          static_cast<unsigned long long>(proximity_handle));
 	} else {
@@ -54,8 +56,7 @@ void DeviceProvider::PublishProximity(bool present)
 		return;
 	}
 	// Before the HMD exists this goes to the invalid container, and is lost.
-	if (HostHasProperties())
-		HostProperties()->SetBoolProperty(HmdPropertyContainer(), vr::Prop_ContainsProximitySensor_Bool, present);
+	WriteBoolProperty(HmdPropertyContainer(), vr::Prop_ContainsProximitySensor_Bool, present);
 	DriverLog("Proximity: SetBoolProperty fallback (%s)\n", TrueFalse(present));
 }
 

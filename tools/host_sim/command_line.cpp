@@ -140,6 +140,7 @@ const std::vector<Option>& Options() {
       {"--setting", true, OnSetting},
       {"--withhold", true, Append(&SimulatorOptions::withheld_interfaces)},
       {"--refuse-component", true, OnRefuseComponent},
+      {"--lax-host", false, Flag(&SimulatorOptions::lax_host)},
       {"--trace", true, Text(&SimulatorOptions::trace_path)},
       {"--trace-quiet-polls", false, Flag(&SimulatorOptions::trace_quiet_polls)},
       {"--frame-times", true, Text(&SimulatorOptions::frame_times_path)},
@@ -259,6 +260,14 @@ Runtime interfaces:
                             creating input component PATH fails with ERROR, a
                             number or a name like VRInputError_InvalidDevice
                             (repeatable)
+  --lax-host                behave as a host that writes no out-parameter it
+                            need not (as some OpenVR hosts other than SteamVR
+                            do): settings reads return 0 or "" and leave the
+                            error untouched, settings writes store without
+                            writing it, property reads write nothing into the
+                            batch, property writes store without writing the
+                            entry's error, and every input component is
+                            "created" with success and the invalid handle
 
 Settings (steamvr.vrsettings shape: {"section": {"key": value}}):
   --settings FILE           the user settings; read at start (a missing file

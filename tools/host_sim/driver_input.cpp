@@ -53,6 +53,7 @@ vr::EVRInputError DriverInput::Create(ComponentKind kind, vr::PropertyContainerH
                                       vr::VRInputComponentHandle_t* handle) {
   if (!handle || !name) return vr::VRInputError_InvalidParam;
   *handle = vr::k_ulInvalidInputComponentHandle;
+  if (lax_) return vr::VRInputError_None;
   if (!properties_.IsValidContainer(container)) return vr::VRInputError_InvalidDevice;
   std::lock_guard lock(mutex_);
   if (auto refused = refused_.find(name); refused != refused_.end()) return refused->second;

@@ -1,6 +1,7 @@
 // The runtime's driver input: boolean, scalar, haptic and skeleton components with their handles and last values.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -32,6 +33,9 @@ class DriverInput final : public vr::IVRDriverInput {
 
   // Creating a component at path (on any container) fails with error.
   void Refuse(const std::string& path, vr::EVRInputError error);
+  // From now on no path is known: creating any component answers success
+  // with the invalid handle (--lax-host).
+  void BeLax() { lax_ = true; }
   std::optional<InputComponent> Find(vr::VRInputComponentHandle_t handle) const;
   // The components as they stand, for the trace.
   TraceJson ComponentsJson() const;
@@ -68,6 +72,7 @@ class DriverInput final : public vr::IVRDriverInput {
   const PropertyStore& properties_;
   mutable std::mutex mutex_;
   std::map<std::string, vr::EVRInputError> refused_;
+  std::atomic<bool> lax_{false};
   std::map<vr::VRInputComponentHandle_t, InputComponent> components_;
   vr::VRInputComponentHandle_t next_handle_ = kFirstComponentHandle;
 };

@@ -135,6 +135,22 @@ TraceJson PropertyStore::WriteEntry(Container* container, vr::PropertyWrite_t& e
   return trace;
 }
 
+// A lax read leaves the entry as it was; a lax write stores the value and
+// puts back the entry's error, copied as bytes: what the caller left there
+// need not be a valid enumerator.
+TraceJson PropertyStore::LaxEntry(Container*, vr::PropertyRead_t& entry) {
+  return {{"prop", PropJson(entry.prop)}, {"untouched", true}};
+}
+
+TraceJson PropertyStore::LaxEntry(Container* container, vr::PropertyWrite_t& entry) {
+  unsigned char before[sizeof(entry.eError)];
+  std::memcpy(before, &entry.eError, sizeof(before));
+  TraceJson trace = WriteEntry(container, entry);
+  std::memcpy(&entry.eError, before, sizeof(before));
+  trace["error"] = "untouched";
+  return trace;
+}
+
 template <typename Entry>
 vr::ETrackedPropertyError PropertyStore::RunBatch(const char* call, vr::PropertyContainerHandle_t handle, Entry* batch,
                                                   uint32_t count, TraceJson (PropertyStore::*one)(Container*, Entry&)) {
@@ -147,9 +163,14 @@ vr::ETrackedPropertyError PropertyStore::RunBatch(const char* call, vr::Property
     Container* container = FindLocked(handle);
     if (!container) result = vr::TrackedProp_InvalidContainer;
     for (uint32_t i = 0; i < count; ++i) {
+      if (lax_) {
+        entries.push_back(LaxEntry(container, batch[i]));
+        continue;
+      }
       entries.push_back((this->*one)(container, batch[i]));
       if (result == vr::TrackedProp_Success) result = batch[i].eError;
     }
+    if (lax_) result = vr::TrackedProp_Success;
   }
   trace_.Record(kInterface, call, {{"container", handle}, {"entries", std::move(entries)}, {"result", result}});
   return result;

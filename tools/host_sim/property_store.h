@@ -31,6 +31,9 @@ class PropertyStore final : public vr::IVRProperties {
   // Every later write of prop, to any container, fails with error.
   void FailWritesOf(vr::ETrackedDeviceProperty prop, vr::ETrackedPropertyError error);
   bool IsValidContainer(vr::PropertyContainerHandle_t container) const;
+  // From now on reads write nothing into their batch entries and writes store
+  // without writing an entry's error; every batch answers success (--lax-host).
+  void BeLax() { lax_ = true; }
   std::optional<PropertyValue> HmdProperty(vr::ETrackedDeviceProperty prop) const;
   // The HMD's properties as they stand, for the trace.
   TraceJson HmdPropertiesJson() const;
@@ -54,6 +57,8 @@ class PropertyStore final : public vr::IVRProperties {
   Container* FindLocked(vr::PropertyContainerHandle_t container);
   TraceJson ReadEntry(Container* container, vr::PropertyRead_t& entry);
   TraceJson WriteEntry(Container* container, vr::PropertyWrite_t& entry);
+  TraceJson LaxEntry(Container* container, vr::PropertyRead_t& entry);
+  TraceJson LaxEntry(Container* container, vr::PropertyWrite_t& entry);
   // The batch rules both directions share: one lock, the container looked up
   // once, every entry handled, the first error as the batch's result.
   template <typename Entry>
@@ -62,6 +67,7 @@ class PropertyStore final : public vr::IVRProperties {
 
   CallTrace& trace_;
   std::atomic<bool> hmd_added_{false};
+  std::atomic<bool> lax_{false};
   mutable std::mutex mutex_;
   Container hmd_;
   Container driver_;

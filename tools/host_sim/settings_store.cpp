@@ -156,6 +156,11 @@ T SettingsStore::Get(const char* call, const char* section, const char* key, vr:
                      Convert convert) {
   vr::EVRSettingsError error = vr::VRSettingsError_None;
   T result{};
+  if (lax_) {
+    trace_.RecordQuery(kInterface, call, RepeatKey(call, section, key),
+                       {{"section", TraceText(section)}, {"key", TraceText(key)}, {"error", "untouched"}});
+    return result;
+  }
   {
     std::lock_guard lock(mutex_);
     if (const nlohmann::json* stored = FindLocked(section, key, &error)) {
@@ -186,7 +191,7 @@ void SettingsStore::Set(const char* call, const char* section, const char* key, 
   } else {
     SetUserValue(section, key, value);
   }
-  SetError(peError, error);
+  if (!lax_) SetError(peError, error);
   trace_.Record(kInterface, call,
                 {{"section", TraceText(section)}, {"key", TraceText(key)}, {"value", value}, {"error", error}});
 }

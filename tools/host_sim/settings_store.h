@@ -1,6 +1,7 @@
 // The runtime's settings store: a steamvr.vrsettings-shaped JSON document plus drivers' defaults, behind IVRSettings.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,6 +33,9 @@ class SettingsStore final : public vr::IVRSettings {
   void SetUserValue(const std::string& section, const std::string& key, nlohmann::json value);
   void RemoveUserValue(const std::string& section, const std::string& key);
   nlohmann::json UserDocument() const;
+  // From now on no error out-parameter is written, and every get answers 0
+  // or "" whatever is stored (--lax-host).
+  void BeLax() { lax_ = true; }
 
   const char* GetSettingsErrorNameFromEnum(vr::EVRSettingsError eError) override;
   void SetBool(const char* pchSection, const char* pchSettingsKey, bool bValue, vr::EVRSettingsError* peError) override;
@@ -59,6 +63,7 @@ class SettingsStore final : public vr::IVRSettings {
            vr::EVRSettingsError* peError);
 
   CallTrace& trace_;
+  std::atomic<bool> lax_{false};
   mutable std::mutex mutex_;
   nlohmann::json user_ = nlohmann::json::object();
   nlohmann::json defaults_ = nlohmann::json::object();

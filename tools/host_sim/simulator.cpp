@@ -196,6 +196,11 @@ bool Simulator::PrepareRuntime(std::string* error) {
   for (const auto& [prop, failure] : options_.failing_properties) h.properties.FailWritesOf(prop, failure);
   for (const auto& [path, refusal] : options_.refused_components) h.input.Refuse(path, refusal);
   for (const std::string& version : options_.withheld_interfaces) h.context.Withhold(version);
+  if (options_.lax_host) {
+    h.settings.BeLax();
+    h.properties.BeLax();
+    h.input.BeLax();
+  }
   return true;
 }
 

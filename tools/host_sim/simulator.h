@@ -40,6 +40,7 @@ struct SimulatorOptions {
   std::vector<std::pair<vr::ETrackedDeviceProperty, vr::ETrackedPropertyError>> failing_properties;
   std::vector<std::pair<std::string, vr::EVRInputError>> refused_components;
   std::vector<std::string> withheld_interfaces;
+  bool lax_host = false;  // fill only what a minimal host fills, see --lax-host
   std::string settings_path;
   std::vector<std::string> defaults_paths;
   std::vector<SettingOverride> setting_overrides;
