@@ -44,6 +44,8 @@ std::string Join(const std::string &dir, const std::string &name)
 	return (fs::path(dir) / fs::path(name)).string();
 }
 
+} // namespace
+
 // A JSON file of the runtime's, or null when it is missing or not JSON.
 nlohmann::json ReadJsonFile(const std::string &path)
 {
@@ -66,6 +68,8 @@ std::vector<std::string> RegistryList(const nlohmann::json &registry, const char
 			out.push_back(entry.get<std::string>());
 	return out;
 }
+
+namespace {
 
 std::string FirstOf(const std::vector<std::string> &list)
 {
