@@ -121,10 +121,21 @@ reload_udev() {
   sudo_cmd udevadm trigger || die "udevadm trigger failed"
 }
 
+# Why the udev rule was not installed, once that is known; the rest of the
+# install goes on and the script ends non-zero with the commands to run.
+udev_missed=
+
 install_udev_rule() {
-  sudo_cmd install -m 0644 "$target/udev/$rule_name" "$rules_dir/$rule_name" ||
-    die "could not copy the udev rule to $rules_dir"
+  if ! sudo_cmd install -m 0644 "$target/udev/$rule_name" "$rules_dir/$rule_name"; then
+    udev_missed="copying it to $rules_dir failed"
+    return 0
+  fi
   say "installed $rules_dir/$rule_name"
+  # Recorded only now, so that an uninstall removes only a rule that is there.
+  keep_udev=1
+  if [ -f "$target/$marker" ] && ! grep -q '^udev ' "$target/$marker"; then
+    echo "udev $rules_dir/$rule_name" >>"$target/$marker" || die "could not write $target/$marker"
+  fi
   reload_udev
 }
 
@@ -150,7 +161,7 @@ write_marker() {
   {
     echo "$target"
     (cd "$source_dir" && find . -mindepth 1 \( -type d -printf '%p/\n' \) -o \( -type f ! -name "$marker" -print \))
-    [ "$udev$keep_udev" = 00 ] || echo "udev $rules_dir/$rule_name"
+    [ "$keep_udev" = 0 ] || echo "udev $rules_dir/$rule_name"
   } >"$target/$marker.new" && mv "$target/$marker.new" "$target/$marker" ||
     die "could not write $target/$marker"
 }
@@ -231,6 +242,11 @@ refuse_links_in_target() {
 
 do_install() {
   [ -f "$source_dir/driver.vrdrivermanifest" ] || die "$source_dir is not a driver folder (no driver.vrdrivermanifest)"
+  if [ "$udev" = 1 ] && [ "$(id -u)" != 0 ] && ! command -v sudo >/dev/null 2>&1; then
+    udev=0
+    udev_missed="not root, and no sudo to become root"
+    say "cannot install the udev rule ($udev_missed); installing the rest"
+  fi
   if [ "$source_dir" = "$target" ]; then
     say "registering $target in place"
   else
@@ -258,6 +274,12 @@ do_install() {
     vrpathreg adddriver
   fi
   say "done; restart SteamVR to load the driver"
+  if [ -n "$udev_missed" ]; then
+    say "the udev rule is not installed ($udev_missed); run as root:"
+    echo "  install -m 0644 \"$target/udev/$rule_name\" \"$rules_dir/$rule_name\""
+    echo "  udevadm control --reload && udevadm trigger"
+    exit 1
+  fi
 }
 
 do_uninstall() {

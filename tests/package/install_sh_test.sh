@@ -21,6 +21,8 @@ export ZELVAN_VRPATHREG_LOG=$scratch/vrpathreg.log ZELVAN_VRPATHREG_REGISTRY=$re
 export ZELVAN_UDEV_RULES_DIR=$scratch/rules.d
 printf '#!/bin/sh\nexec "$@"\n' >"$scratch/stand-ins/sudo"
 printf '#!/bin/sh\necho "$*" >>"%s/udevadm.log"\n' "$scratch" >"$scratch/stand-ins/udevadm"
+# id -u as another user when FAKE_UID is set.
+printf '#!/bin/sh\n[ -n "$FAKE_UID" ] && [ "$1" = -u ] && { echo "$FAKE_UID"; exit 0; }\nexec /usr/bin/id "$@"\n' >"$scratch/stand-ins/id"
 chmod +x "$scratch/stand-ins/"*
 export PATH=$scratch/stand-ins:$PATH
 
@@ -61,6 +63,11 @@ hostile_marker() {
 # The settings folder moved elsewhere and linked back.
 linked_resources() { mv "$T/resources" "$HOME/my-settings" && ln -s "$HOME/my-settings" "$T/resources"; }
 kept() { ls -- "$@" && echo kept; }
+no_sudo() { mv "$scratch/stand-ins/sudo" "$scratch/sudo.off"; }
+sudo_back() {
+  mv "$scratch/sudo.off" "$scratch/stand-ins/sudo"
+  ! grep -q '^udev ' "$T/.zelvan-install" || fail "the marker records a rule that was not installed"
+}
 user_file() { mkdir -p "$1" && echo mine >"$1/notes.txt"; }
 
 fail() { echo "FAIL [$name]: $*" >&2; echo "--- output:" >&2; cat "$scratch/out" >&2; exit 1; }
@@ -122,7 +129,9 @@ steps=(
   "another driver with brackets before ours|registry_with \"\$scratch/rv/Games [SSD]/SteamVR\" \"/opt/other [beta]/driver\" \"\$T\"|$I --uninstall|$T|0|removedriver $T|none|no||ran "
   "a runtime folder with an escaped accent|registry_with \"\$scratch/rv/Caf\\\\u00e9/SteamVR\"|$I|$T|0|adddriver $T|same|no||ran $scratch/rv/Café/SteamVR"
   "a registry path with a line break|registry_with \"\$scratch/rv/a\\\\nb\"|$I --uninstall|$T|1||same|no||holds a line break"
-  "a prefix with a line break||$I --prefix \"\$scratch/pre\${NL}fix\"|$T|1||same|no||line break"
+  "--udev without root or sudo|rm -rf \"\$T\"; registry_from openvrpaths_linux.vrpath; no_sudo|FAKE_UID=65534 $I --udev|$T|1|adddriver $T|same|no||udevadm control --reload && udevadm trigger"
+  "uninstall after the missed rule|sudo_back|$I --uninstall|$T|0|removedriver $T|none|no||deleted"
+  "a prefix with a line break||$I --prefix \"\$scratch/pre\${NL}fix\"|$T|1||none|no||line break"
 )
 
 for row in "${steps[@]}"; do
