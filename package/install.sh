@@ -169,7 +169,7 @@ write_marker() {
 # Succeeds when the marker entry $1 is a plain relative path that stays in
 # the target; sets "why" otherwise.
 plain_entry() {
-  local part
+  local part parts
   case $1 in
     "") why="an empty name"; return 1 ;;
     /*) why="an absolute path"; return 1 ;;
@@ -183,7 +183,7 @@ plain_entry() {
 # Prints the first symbolic link on the way from the target to the entry
 # $1, the entry itself included: whatever lies beyond one is not ours.
 link_on_path() {
-  local part path=$target
+  local part parts path=$target
   IFS=/ read -r -a parts <<<"${1%/}"
   for part in "${parts[@]}"; do
     case $part in ""|.) continue ;; esac
