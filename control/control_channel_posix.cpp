@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "control/abstract_socket_posix.h"
+#include "control/refusal_log.h"
 #include "driver/driver_log.h"
 
 namespace zelvan {
@@ -53,7 +54,13 @@ bool AcceptFromOwner(int fd)
 		return false;
 	if (peer.uid == geteuid())
 		return true;
-	DriverLog("Pipe: Refused client of uid %u\n", static_cast<unsigned>(peer.uid));
+	const auto uid = static_cast<unsigned>(peer.uid);
+	static RefusalLog refusals;
+	const unsigned count = refusals.Refused(uid, NowMs());
+	if (count == 1)
+		DriverLog("Pipe: Refused client of uid %u\n", uid);
+	else if (count > 1)
+		DriverLog("Pipe: Refused client of uid %u (%u times since the last line)\n", uid, count);
 	return false;
 }
 

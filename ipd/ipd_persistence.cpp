@@ -110,9 +110,11 @@ void PersistWithTool(const std::string &tool, const std::string &serial, const c
 {
 	TempFolder folder;
 	if (!folder.Make()) {
-		DriverLog("IPD Persist: Failed to get temp directory\n");
+		DriverLog("IPD Persist: Failed to get temp directory %s\n", folder.Note().c_str());
 		return;
 	}
+	if (!folder.Note().empty())
+		DriverLog("IPD Persist: Using temp directory %s\n", folder.Note().c_str());
 	folder.Delete(kDownloadName);
 	folder.Delete(kUploadName);
 	DownloadEditUpload(tool, serial, folder, ipd_text, deadline);

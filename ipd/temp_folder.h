@@ -32,6 +32,10 @@ public:
 	// False when none can be had.
 	bool Make();
 
+	// For the log, after Make: the folder used and why when it is not the
+	// first choice, or where and why Make failed; empty otherwise.
+	const std::string &Note() const { return note_; }
+
 	// A file's full path, as the console tool is given it.
 	std::string PathOf(const std::string &name) const;
 
@@ -49,7 +53,11 @@ public:
 	void Delete(const std::string &name) const;
 
 private:
+	// POSIX: a new folder in `parent`; false with the reason in `error`.
+	bool MakeIn(const std::string &parent, std::string &error);
+
 	std::string path_; // ends in the separator
+	std::string note_;
 	int fd_ = -1;      // POSIX: the folder, held open
 	uint64_t device_ = 0, inode_ = 0;
 };

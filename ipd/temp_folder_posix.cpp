@@ -4,12 +4,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "ipd/runtime_paths.h"
+#include "ipd/serial_check.h"
 
 namespace zelvan {
 namespace {
@@ -40,20 +42,24 @@ TempFolder::~TempFolder()
 	close(fd_);
 }
 
-bool TempFolder::Make()
+bool TempFolder::MakeIn(const std::string &parent, std::string &error)
 {
-	const char *tmp = std::getenv("TMPDIR");
-	std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/zelvan-ipd-XXXXXX";
-	if (mkdtemp(pattern.data()) == nullptr)
+	std::string pattern = parent + "/zelvan-ipd-XXXXXX";
+	if (mkdtemp(pattern.data()) == nullptr) {
+		error = std::error_code(errno, std::generic_category()).message();
 		return false;
+	}
 	// The name may have been swapped between its making and this open; what
 	// is opened must be a folder of ours that nobody else can enter.
 	const int fd = open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-	if (fd < 0)
+	if (fd < 0) {
+		error = "cannot open " + EscapeControlBytes(pattern) + ": " + std::error_code(errno, std::generic_category()).message();
 		return false;
+	}
 	struct stat info;
 	if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
 		close(fd);
+		error = EscapeControlBytes(pattern) + " is not a private folder of this user";
 		return false;
 	}
 	fd_ = fd;
@@ -61,6 +67,29 @@ bool TempFolder::Make()
 	inode_ = info.st_ino;
 	path_ = pattern + "/";
 	return true;
+}
+
+bool TempFolder::Make()
+{
+	// $TMPDIR when it names a folder that takes a new one, else /tmp, as
+	// Windows' own lookup falls back on its own.
+	note_.clear();
+	const char *tmp = std::getenv("TMPDIR");
+	std::string passed_over; // why $TMPDIR was not used
+	if (tmp != nullptr && tmp[0] != '\0') {
+		if (tmp[0] != '/')
+			passed_over = "not an absolute path";
+		else if (MakeIn(tmp, passed_over))
+			return true;
+		passed_over = " (TMPDIR=" + EscapeControlBytes(tmp) + ": " + passed_over + ")";
+	}
+	std::string error;
+	if (MakeIn("/tmp", error)) {
+		note_ = passed_over.empty() ? "" : "/tmp" + passed_over;
+		return true;
+	}
+	note_ = "in /tmp: " + error + passed_over;
+	return false;
 }
 
 std::string TempFolder::PathOf(const std::string &name) const

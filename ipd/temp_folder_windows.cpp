@@ -15,8 +15,11 @@ bool TempFolder::Make()
 {
 	char buffer[260] = {};
 	const DWORD length = GetTempPathA(sizeof(buffer), buffer);
-	if (length == 0 || length > 259)
+	if (length == 0 || length > 259) {
+		note_ = length == 0 ? "from GetTempPathA: error " + std::to_string(GetLastError())
+		                    : "from GetTempPathA: the path is longer than 259 characters";
 		return false;
+	}
 	path_ = buffer;
 	return true;
 }

@@ -52,8 +52,15 @@ set "vrpathreg="
 set "hint=C:\Program Files (x86)\Steam\steamapps\common\SteamVR\bin\win64\vrpathreg.exe"
 set "found_runtime="
 set "registered=0"
-if exist "%registry%" call :scan_array runtime on_runtime
-if exist "%registry%" call :scan_array external_drivers on_driver
+rem The registry is read by the folder's zelvan-ctl, with a JSON parser; the
+rem copy that an uninstall hands over to runs from %TEMP% and uses the one in
+rem the installed folder.
+set "ctl=%source%\bin\win64\zelvan-ctl.exe"
+if not exist "%ctl%" set "ctl=%target%\bin\win64\zelvan-ctl.exe"
+if exist "%registry%" call :read_array runtime on_runtime
+if errorlevel 1 goto fail
+if exist "%registry%" call :read_array external_drivers on_driver
+if errorlevel 1 goto fail
 if "%uninstall%"=="1" goto uninstall
 
 rem ---- install ----
@@ -70,6 +77,8 @@ if defined occupied (set "msg=%target% was not installed by install.cmd; not tou
 goto install_copy
 :install_replace
 call :check_marker
+if errorlevel 1 goto fail
+call :refuse_links
 if errorlevel 1 goto fail
 call :remove_installed
 echo install.cmd: removed the previous install in %target%
@@ -156,35 +165,24 @@ if errorlevel 1 (set "msg=%vrpathreg% %1 %target% failed" & exit /b 1)
 echo install.cmd: ran "%vrpathreg%" %1 "%target%"
 exit /b 0
 
-rem Calls :%2 with "entry" set to each string of the JSON array named %1 in
-rem the registry. FOR's own splitting keeps quoted strings whole, so once
-rem the key's colon and the bracket stand apart (SteamVR writes them so;
-rem other writers glue them), each token is a key, colon, bracket or value.
-:scan_array
-set "state=0"
-for /f "usebackq delims=" %%L in ("%registry%") do (set "line=%%L" & call :scan_line %1 %2)
+rem Calls :%2 with "entry" set to each string of the registry's array %1,
+rem one a line from zelvan-ctl paths; 1 with msg set when it cannot be read.
+:read_array
+set "paths=%TEMP%\zelvan-paths-%RANDOM%.txt"
+"%ctl%" paths %1 "%registry%" > "%paths%" 2>&1
+if errorlevel 1 goto read_array_failed
+for /f "usebackq delims=" %%L in ("%paths%") do (set "entry=%%L" & call :read_entry %2)
+del /f /q "%paths%" 2>nul
 exit /b 0
-:scan_line
-set "line=%line:":=" :%"
-set "line=%line::[=: [%"
-for %%T in (%line%) do (set "token=%%~T" & call :scan_token %1 %2)
-exit /b 0
-:scan_token
-if "%state%"=="1" goto scan_open
-if "%state%"=="2" goto scan_value
-if "%state%"=="0" if "%token%"=="%1" set "state=1"
-exit /b 0
-:scan_open
-set "state=0"
-if "%token%"=="[" set "state=2"
-if "%token%"==":" set "state=1"
-exit /b 0
-:scan_value
-if "%token%"=="]" (set "state=3" & exit /b 0)
-set "entry=%token:\\=\%"
-set "entry=%entry:\/=/%"
+:read_array_failed
+set "msg=zelvan-ctl did not run"
+set /p msg=<"%paths%"
+del /f /q "%paths%" 2>nul
+set "msg=cannot read SteamVR's path registry with %ctl%: %msg%"
+exit /b 1
+:read_entry
 if "%entry:~-1%"=="\" set "entry=%entry:~0,-1%"
-call :%2
+call :%1
 exit /b 0
 
 rem SteamVR uses the first runtime folder that exists.
@@ -245,7 +243,9 @@ if /i "%p%"=="%marker%" exit /b 0
 exit /b 0
 
 rem Deletes the listed files, then the listed folders deepest first: rd
-rem leaves any folder the user added files to.
+rem leaves any folder the user added files to. Only plain relative entries
+rem that lead to a file or folder without passing a link or junction are
+rem deleted; the others are named.
 :remove_installed
 set "dirs=0"
 for /f "usebackq skip=1 tokens=1,*" %%A in ("%target%\%marker%") do (set "kind=%%A" & set "p=%%B" & call :remove_entry)
@@ -259,10 +259,69 @@ goto remove_dirs
 del /f /q "%target%\%marker%" 2>nul
 exit /b 0
 :remove_entry
+if not defined p (echo install.cmd: left an empty entry of %marker% & exit /b 0)
+rem Quotes go first (r differs from q only where p had one): every test
+rem below then holds the entry inside quotes.
+set "q=%p:"=%"
+set "r=%p:"=x%"
+set "q=%q:/=\%"
+set "why="
+if not "%q%"=="%r:/=\%" set "why=it holds a double quote"
+set "t=\%q%\"
+set "u=%t:\..\=%"
+if not "%u%"=="%t%" set "why=it climbs out with .."
+set "u=%q::=%"
+if not "%u%"=="%q%" set "why=it names a drive or a stream"
+set "u=%q:?=%"
+if not "%u%"=="%q%" set "why=it holds a wildcard"
+for /f "tokens=1* delims=*" %%X in ("x%q%x") do if not "%%Y"=="" set "why=it holds a wildcard"
+if "%q:~0,1%"=="\" set "why=an absolute path"
+if defined why (echo install.cmd: left "%q%" named in %marker%: %why%& exit /b 0)
+call :find_link
+if defined link (echo install.cmd: left "%link%" and what it leads to: it is a link or junction& exit /b 0)
+if not defined attr exit /b 0
 if "%kind%"=="F" goto remove_file
 set /a dirs+=1
-set "dir%dirs%=%p%"
+set "dir%dirs%=%q%"
 exit /b 0
 :remove_file
-del /f /q "%target%\%p%" 2>nul
+if "%attr:~0,1%"=="d" (echo install.cmd: left "%target%\%q%": not a regular file& exit /b 0)
+del /f /q "%target%\%q%" 2>nul
+exit /b 0
+
+rem Sets link to the first link or junction (reparse point) on the way from
+rem the target to its entry q, the entry included, and attr to the
+rem attributes of the last part that exists (empty when none does).
+:find_link
+set "link="
+set "attr="
+set "rest=%q%"
+set "at=%target%"
+:find_link_next
+if not defined rest exit /b 0
+set "part="
+for /f "tokens=1* delims=\" %%X in ("%rest%") do (set "part=%%X" & set "rest=%%Y")
+if not defined part exit /b 0
+set "at=%at%\%part%"
+set "attr="
+for %%L in ("%at%") do set "attr=%%~aL"
+if not defined attr exit /b 0
+if "%attr:~8,1%"=="l" (set "link=%at%" & exit /b 0)
+goto find_link_next
+
+rem A copy would write through a link or junction that stands where one of
+rem the driver's files or folders goes, into a folder that is not ours.
+:refuse_links
+set "p=%source%\"
+call :length p
+set "skip=%n%"
+set "link="
+for /f "delims=" %%F in ('dir /s /b /a "%source%" 2^>nul') do (set "p=%%F" & call :refuse_link)
+if not defined link exit /b 0
+set "msg=%link% is a link or junction where the driver's files go; not copying through it (move it away and run again)"
+exit /b 1
+:refuse_link
+if defined link exit /b 0
+call set "q=%%p:~%skip%%%"
+call :find_link
 exit /b 0

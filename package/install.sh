@@ -49,6 +49,11 @@ done
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
 [ -n "$prefix" ] || die "--prefix is empty"
+# The marker and the registry's reader give one path a line.
+case $prefix in *$'\n'*) die "the --prefix folder's name holds a line break; choose another folder" ;; esac
+case $source_dir in *$'\n'*) die "this folder's path holds a line break; move the folder and run again" ;; esac
+[ -z "$(cd "$source_dir" && find . -name $'*\n*' -print -quit)" ] ||
+  die "a file name in $source_dir holds a line break; unpack the package again"
 case $prefix in /*) ;; *) prefix=$PWD/$prefix ;; esac
 # An empty or root prefix is a typo, never a place to install to.
 [ -n "${prefix//\//}" ] || die "refusing to install into '/'"
@@ -59,13 +64,14 @@ if [ -d "$prefix" ]; then prefix=$(cd "$prefix" && pwd -P); fi
 target=$prefix/$name
 if [ -d "$target" ]; then target=$(cd "$target" && pwd -P); fi
 
-# Prints the strings of the array named $1 in the JSON file $2, unescaped,
-# one a line. Enough for the path registry, which vrpathreg writes.
+# Prints the strings of the array named $1 in the path registry, one a line,
+# read by the folder's zelvan-ctl with a JSON parser; a registry it cannot
+# read stops the script before anything is changed.
+ctl=$source_dir/bin/linux64/zelvan-ctl
 json_array() {
-  tr '\r\n\t' '   ' <"$2" |
-    sed -n 's/.*"'"$1"'"[[:space:]]*:[[:space:]]*\[\([^]]*\)\].*/\1/p' |
-    grep -o '"\([^"\\]\|\\.\)*"' |
-    sed -e 's/^"//' -e 's/"$//' -e 's/\\\\/\x01/g' -e 's/\\\//\//g' -e 's/\\"/"/g' -e 's/\x01/\\/g' || true
+  local out
+  out=$("$ctl" paths "$1" "$2" 2>&1) || die "cannot read SteamVR's path registry with $ctl: ${out:-it did not run}"
+  [ -z "$out" ] || printf '%s\n' "$out"
 }
 
 registry=
@@ -77,6 +83,8 @@ done
 vrpathreg=
 hint="~/.steam/steam/steamapps/common/SteamVR/bin/vrpathreg.sh"
 if [ -n "$registry" ]; then
+  runtimes=$(json_array runtime "$registry")
+  drivers=$(json_array external_drivers "$registry")
   while IFS= read -r runtime; do
     runtime=${runtime%/}
     if [ -n "$runtime" ] && [ -d "$runtime" ]; then
@@ -84,13 +92,11 @@ if [ -n "$registry" ]; then
       [ -x "$runtime/bin/vrpathreg.sh" ] && vrpathreg=$runtime/bin/vrpathreg.sh
       break
     fi
-  done < <(json_array runtime "$registry")
+  done <<<"$runtimes"
 fi
 
 registered() {
-  local drivers
   [ -n "$registry" ] || return 1
-  drivers=$(json_array external_drivers "$registry")
   grep -qxF -- "$target" <<<"$drivers"
 }
 
@@ -115,10 +121,21 @@ reload_udev() {
   sudo_cmd udevadm trigger || die "udevadm trigger failed"
 }
 
+# Why the udev rule was not installed, once that is known; the rest of the
+# install goes on and the script ends non-zero with the commands to run.
+udev_missed=
+
 install_udev_rule() {
-  sudo_cmd install -m 0644 "$target/udev/$rule_name" "$rules_dir/$rule_name" ||
-    die "could not copy the udev rule to $rules_dir"
+  if ! sudo_cmd install -m 0644 "$target/udev/$rule_name" "$rules_dir/$rule_name"; then
+    udev_missed="copying it to $rules_dir failed"
+    return 0
+  fi
   say "installed $rules_dir/$rule_name"
+  # Recorded only now, so that an uninstall removes only a rule that is there.
+  keep_udev=1
+  if [ -f "$target/$marker" ] && ! grep -q '^udev ' "$target/$marker"; then
+    echo "udev $rules_dir/$rule_name" >>"$target/$marker" || die "could not write $target/$marker"
+  fi
   reload_udev
 }
 
@@ -144,25 +161,67 @@ write_marker() {
   {
     echo "$target"
     (cd "$source_dir" && find . -mindepth 1 \( -type d -printf '%p/\n' \) -o \( -type f ! -name "$marker" -print \))
-    [ "$udev$keep_udev" = 00 ] || echo "udev $rules_dir/$rule_name"
+    [ "$keep_udev" = 0 ] || echo "udev $rules_dir/$rule_name"
   } >"$target/$marker.new" && mv "$target/$marker.new" "$target/$marker" ||
     die "could not write $target/$marker"
 }
 
+# Succeeds when the marker entry $1 is a plain relative path that stays in
+# the target; sets "why" otherwise.
+plain_entry() {
+  local part parts
+  case $1 in
+    "") why="an empty name"; return 1 ;;
+    /*) why="an absolute path"; return 1 ;;
+  esac
+  IFS=/ read -r -a parts <<<"$1"
+  for part in "${parts[@]}"; do
+    [ "$part" != .. ] || { why="it climbs out with .."; return 1; }
+  done
+}
+
+# Prints the first symbolic link on the way from the target to the entry
+# $1, the entry itself included: whatever lies beyond one is not ours.
+link_on_path() {
+  local part parts path=$target
+  IFS=/ read -r -a parts <<<"${1%/}"
+  for part in "${parts[@]}"; do
+    case $part in ""|.) continue ;; esac
+    path=$path/$part
+    if [ -L "$path" ]; then echo "$path"; return 0; fi
+    [ -e "$path" ] || return 1
+  done
+  return 1
+}
+
+# Deletes only the marker's plain files and empty folders inside the target;
+# names every entry it leaves, once for each symbolic link on the way.
 remove_installed_files() {
-  local entry i dirs=()
+  local entry i link why dirs=() links=" "
   while IFS= read -r entry; do
-    case $entry in
-      "udev "*) ;;
-      */) dirs+=("$entry") ;;
-      *) rm -f -- "$target/$entry" ;;
-    esac
+    case $entry in "udev "*) continue ;; esac
+    if ! plain_entry "$entry"; then
+      say "left '$entry' named in $marker: $why"
+    elif link=$(link_on_path "$entry"); then
+      case $links in *" $link "*) ;; *)
+        links+="$link "
+        say "left $link and what it leads to: it is a symbolic link" ;;
+      esac
+    elif [ "${entry%/}" != "$entry" ]; then
+      [ ! -e "$target/$entry" ] || [ -d "$target/$entry" ] || say "left $target/$entry: not a folder"
+      dirs+=("$entry")
+    elif [ -f "$target/$entry" ]; then
+      rm -f -- "$target/$entry"
+    elif [ -e "$target/$entry" ]; then
+      say "left $target/$entry: not a regular file"
+    fi
   done < <(tail -n +2 "$target/$marker")
   # The marker lists parents first; rmdir keeps any folder the user added to.
   for ((i = ${#dirs[@]} - 1; i >= 0; i--)); do
-    rmdir -- "$target/${dirs[i]}" 2>/dev/null || true
+    [ ! -d "$target/${dirs[i]}" ] || rmdir -- "$target/${dirs[i]}" 2>/dev/null || true
   done
   rm -f -- "$target/$marker"
+  [ "${1:-}" != replacing ] || return 0
   if rmdir -- "$target" 2>/dev/null; then
     say "deleted $target"
   else
@@ -170,8 +229,24 @@ remove_installed_files() {
   fi
 }
 
+# A copy would write through a symbolic link that stands where one of the
+# driver's files or folders goes, into a folder that is not ours.
+refuse_links_in_target() {
+  local entry link
+  while IFS= read -r entry; do
+    if link=$(link_on_path "$entry"); then
+      die "$link is a symbolic link where the driver's files go; not copying through it (move it away and run again)"
+    fi
+  done < <(cd "$source_dir" && find . -mindepth 1)
+}
+
 do_install() {
   [ -f "$source_dir/driver.vrdrivermanifest" ] || die "$source_dir is not a driver folder (no driver.vrdrivermanifest)"
+  if [ "$udev" = 1 ] && [ "$(id -u)" != 0 ] && ! command -v sudo >/dev/null 2>&1; then
+    udev=0
+    udev_missed="not root, and no sudo to become root"
+    say "cannot install the udev rule ($udev_missed); installing the rest"
+  fi
   if [ "$source_dir" = "$target" ]; then
     say "registering $target in place"
   else
@@ -181,7 +256,8 @@ do_install() {
       if [ -n "$(ls -A "$target" 2>/dev/null)" ]; then
         check_marker
         if grep -q '^udev ' "$target/$marker"; then keep_udev=1; fi
-        remove_installed_files >/dev/null
+        refuse_links_in_target
+        remove_installed_files replacing
         say "removed the previous install in $target"
       fi
     fi
@@ -198,6 +274,12 @@ do_install() {
     vrpathreg adddriver
   fi
   say "done; restart SteamVR to load the driver"
+  if [ -n "$udev_missed" ]; then
+    say "the udev rule is not installed ($udev_missed); run as root:"
+    echo "  install -m 0644 \"$target/udev/$rule_name\" \"$rules_dir/$rule_name\""
+    echo "  udevadm control --reload && udevadm trigger"
+    exit 1
+  fi
 }
 
 do_uninstall() {

@@ -291,6 +291,46 @@ TEST_F(PersistenceWithTool, ASwappedTemporaryFolderRedirectsNothing)
 	for (const auto &entry : fs::directory_iterator(attacker))
 		EXPECT_EQ(entry.path().filename(), "zelvan_ipd_ul.json");
 }
+
+// A $TMPDIR that cannot take the folder costs no IPD: /tmp serves, and the
+// log says which folder was passed over and why.
+TEST_F(PersistenceWithTool, AnUnusableTmpdirFallsBackToTmp)
+{
+	scratch.Write("a-file", "");
+	fs::create_directories(scratch.path() / "tmp");
+	const std::string missing = (scratch.path() / "missing").string(), file = (scratch.path() / "a-file").string();
+	const struct {
+		const char *tmpdir; // nullptr: unset
+		std::string line;   // empty: none expected
+	} cases[] = {
+		{nullptr, ""},
+		{"", ""},
+		{"relative/tmp", "IPD Persist: Using temp directory /tmp (TMPDIR=relative/tmp: not an absolute path)\n"},
+		{missing.c_str(), "IPD Persist: Using temp directory /tmp (TMPDIR=" + missing + ": No such file or directory)\n"},
+		{file.c_str(), "IPD Persist: Using temp directory /tmp (TMPDIR=" + file + ": Not a directory)\n"},
+	};
+	const char *tmpdir = std::getenv("TMPDIR");
+	const std::string saved = tmpdir != nullptr ? tmpdir : "";
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.tmpdir != nullptr ? c.tmpdir : "(unset)");
+		if (c.tmpdir != nullptr)
+			setenv("TMPDIR", c.tmpdir, 1);
+		else
+			unsetenv("TMPDIR");
+		double seconds = 0;
+		const auto lines = Persist("", seconds);
+		EXPECT_TRUE(Has(lines, "IPD Persist: Successfully wrote 64.0mm to headset config\n")) << ::testing::PrintToString(lines);
+		if (!c.line.empty())
+			EXPECT_TRUE(Has(lines, c.line)) << ::testing::PrintToString(lines);
+		else
+			EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return l.find("temp directory") != std::string::npos; }), 0)
+				<< ::testing::PrintToString(lines);
+	}
+	if (tmpdir != nullptr)
+		setenv("TMPDIR", saved.c_str(), 1);
+	else
+		unsetenv("TMPDIR");
+}
 #endif
 
 } // namespace

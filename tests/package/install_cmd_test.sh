@@ -4,10 +4,11 @@
 # registries pointed at it. Each row is a step run on the state the previous
 # steps left; each runs in a Wine prefix of its own, with %LOCALAPPDATA% in
 # the scratch home.
-# Usage: install_cmd_test.sh SOURCE_DIR VRPATHREG_STANDIN_EXE
+# Usage: install_cmd_test.sh SOURCE_DIR VRPATHREG_STANDIN_EXE ZELVAN_CTL_EXE
 set -euo pipefail
 source_tree=$1
 standin=$2
+ctl=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
@@ -26,7 +27,8 @@ mkdir -p "$src/bin/win64" "$src/resources/settings" "$src/udev"
 cp "$source_tree/package/"{driver.vrdrivermanifest,README.txt,install.cmd} "$src/"
 cp "$source_tree/package/resources/settings/default.vrsettings" "$src/resources/settings/"
 cp "$source_tree/package/udev/70-zelvan-proximity.rules" "$src/udev/"
-for f in driver_ZelvanProximity.dll zelvan-ctl.exe hidapi.dll; do echo "$f" >"$src/bin/win64/$f"; done
+for f in driver_ZelvanProximity.dll hidapi.dll; do echo "$f" >"$src/bin/win64/$f"; done
+cp "$ctl" "$src/bin/win64/zelvan-ctl.exe"
 target=$local_app_data/Programs/zelvanproximity
 T=$(winpath "$target")
 
@@ -43,6 +45,25 @@ registry_from() {
     "$source_tree/tests/fixtures/real/$1" >"$registry"
 }
 no_steamvr() { rm -f "$registry"; }
+# A registry of a SteamVR in folder $1 (made, with the stand-in) and the
+# external drivers $2..., as Windows paths.
+json_path() { winpath "$1" | sed 's/\\/\\\\/g'; }
+registry_with() {
+  local drivers=
+  mkdir -p "$1/bin/win64" && cp "$standin" "$1/bin/win64/vrpathreg.exe"
+  for d in "${@:2}"; do drivers+="${drivers:+, }\"$(json_path "$d")\""; done
+  printf '{"runtime": ["%s"], "external_drivers": [%s], "version": 1}\n' "$(json_path "$1")" "$drivers" >"$registry"
+}
+# Marker entries that lead out of the folder, and the files they name.
+hostile_marker() {
+  mkdir -p "$scratch/home/Documents" && echo thesis >"$scratch/home/Documents/thesis.odt"
+  echo keep >"$local_app_data/Programs/keep.txt"
+  printf 'F %s\r\n' '..\keep.txt' '\..\..\..\..\Documents\thesis.odt' "$(winpath "$scratch/home/Documents/thesis.odt")" >>"$target/.zelvan-install"
+}
+# The settings folder moved elsewhere and linked back (Wine shows a Unix
+# link as a reparse point).
+linked_resources() { mv "$target/resources" "$scratch/my-settings" && ln -s "$scratch/my-settings" "$target/resources"; }
+kept() { for f in "$@"; do [ -e "$f" ] || fail "$f was deleted"; done; }
 user_file() { mkdir -p "$1" && echo mine >"$1/notes.txt"; }
 
 fail() {
@@ -83,6 +104,13 @@ steps=(
   "uninstall keeps a file the user added|user_file \"\$target\"||src|--uninstall|0||user|left $T"
   "a folder install.cmd did not make|||src||1||user|not installed by install.cmd"
   "drive root prefix|||src|--prefix Z:\\|1||user|refusing"
+  "install for the hostile marker|rm -rf \"\$target\"; registry_from openvrpaths_windows.vrpath||src||0|adddriver $T|same|ran "
+  "uninstall skips .. and absolute entries|hostile_marker||src|--uninstall|0|removedriver $T|none|climbs out with .."
+  "install for the linked settings|kept \"\$scratch/home/Documents/thesis.odt\" \"\$local_app_data/Programs/keep.txt\"||src||0|adddriver $T|same|ran "
+  "a reinstall does not copy through a linked folder|linked_resources||src||1||-|not copying through it"
+  "uninstall leaves the linked folder|||src|--uninstall|0|removedriver $T|-|it is a link or junction"
+  "a runtime folder with brackets|kept \"\$scratch/my-settings/settings/default.vrsettings\"; rm -rf \"\$target\"; registry_with \"\$scratch/rv/Games [SSD]/SteamVR\"||src||0|adddriver $T|same|ran "
+  "another driver with brackets before ours|registry_with \"\$scratch/rv/Games [SSD]/SteamVR\" \"/opt/other [beta]/driver\" \"\$target\"||src|--uninstall|0|removedriver $T|none|ran "
 )
 
 for row in "${steps[@]}"; do

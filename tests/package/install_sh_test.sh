@@ -3,10 +3,11 @@
 # stand-in that records its calls, the real registry layouts pointed at it,
 # and sudo/udevadm stand-ins. Each row is a step run on the state the
 # previous steps left.
-# Usage: install_sh_test.sh SOURCE_DIR VRPATHREG_STANDIN
+# Usage: install_sh_test.sh SOURCE_DIR VRPATHREG_STANDIN ZELVAN_CTL
 set -euo pipefail
 source_tree=$1
 standin=$2
+ctl=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -20,6 +21,8 @@ export ZELVAN_VRPATHREG_LOG=$scratch/vrpathreg.log ZELVAN_VRPATHREG_REGISTRY=$re
 export ZELVAN_UDEV_RULES_DIR=$scratch/rules.d
 printf '#!/bin/sh\nexec "$@"\n' >"$scratch/stand-ins/sudo"
 printf '#!/bin/sh\necho "$*" >>"%s/udevadm.log"\n' "$scratch" >"$scratch/stand-ins/udevadm"
+# id -u as another user when FAKE_UID is set.
+printf '#!/bin/sh\n[ -n "$FAKE_UID" ] && [ "$1" = -u ] && { echo "$FAKE_UID"; exit 0; }\nexec /usr/bin/id "$@"\n' >"$scratch/stand-ins/id"
 chmod +x "$scratch/stand-ins/"*
 export PATH=$scratch/stand-ins:$PATH
 
@@ -29,9 +32,10 @@ mkdir -p "$src/bin/linux64" "$src/bin/win64" "$src/resources/settings" "$src/ude
 cp "$source_tree/package/"{driver.vrdrivermanifest,README.txt,install.sh,install.cmd} "$src/"
 cp "$source_tree/package/resources/settings/default.vrsettings" "$src/resources/settings/"
 cp "$source_tree/package/udev/70-zelvan-proximity.rules" "$src/udev/"
-for f in linux64/driver_ZelvanProximity.so linux64/zelvan-ctl win64/driver_ZelvanProximity.dll; do
+for f in linux64/driver_ZelvanProximity.so win64/driver_ZelvanProximity.dll; do
   echo "$f" >"$src/bin/$f"
 done
+cp "$ctl" "$src/bin/linux64/zelvan-ctl"
 target=$HOME/.local/share/zelvanproximity
 spaced="$scratch/My Drivers"
 
@@ -42,6 +46,28 @@ registry_from() {
     "$source_tree/tests/fixtures/real/$1" >"$registry"
 }
 no_steamvr() { rm -f "$registry"; }
+# A registry of SteamVR in folder $1 (made, with the stand-in) and the
+# external drivers $2..., each written into the JSON as given.
+registry_with() {
+  local json_runtime=$1 drivers=
+  shift
+  mkdir -p "$(printf "$json_runtime")/bin" && cp "$standin" "$(printf "$json_runtime")/bin/vrpathreg.sh"
+  for d in "$@"; do drivers+="${drivers:+, }\"$d\""; done
+  printf '{"runtime": ["%s"], "external_drivers": [%s], "version": 1}\n' "$json_runtime" "$drivers" >"$registry"
+}
+# Marker entries that lead out of the folder, and the files they name.
+hostile_marker() {
+  mkdir -p "$HOME/Documents" && echo thesis >"$HOME/Documents/thesis.odt" && echo keep >"$HOME/.local/share/keep.txt"
+  printf '%s\n' ../keep.txt /../../../Documents/thesis.odt >>"$T/.zelvan-install"
+}
+# The settings folder moved elsewhere and linked back.
+linked_resources() { mv "$T/resources" "$HOME/my-settings" && ln -s "$HOME/my-settings" "$T/resources"; }
+kept() { ls -- "$@" && echo kept; }
+no_sudo() { mv "$scratch/stand-ins/sudo" "$scratch/sudo.off"; }
+sudo_back() {
+  mv "$scratch/sudo.off" "$scratch/stand-ins/sudo"
+  ! grep -q '^udev ' "$T/.zelvan-install" || fail "the marker records a rule that was not installed"
+}
 user_file() { mkdir -p "$1" && echo mine >"$1/notes.txt"; }
 
 fail() { echo "FAIL [$name]: $*" >&2; echo "--- output:" >&2; cat "$scratch/out" >&2; exit 1; }
@@ -72,6 +98,7 @@ check() {
 T=$target
 S="$scratch/My Drivers/zelvanproximity"
 I='"$src/install.sh"'
+NL=$'\n'
 # name | setup | command | folder checked | status | vrpathreg calls | folder | udev rule | udevadm calls | output
 steps=(
   "install (a Linux registry)|registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||ran "
@@ -91,6 +118,20 @@ steps=(
   "a folder install.sh did not make|user_file \"\$T\"|$I|$T|1||user|no||not installed by install.sh"
   "root prefix||$I --prefix /|/zelvanproximity|1||none|no||refusing"
   "unknown argument||$I --prefixx /tmp|$T|1||user|no||unknown argument"
+  "install for the hostile marker|rm -rf \"\$T\"; registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||ran "
+  "uninstall skips .. and absolute entries|hostile_marker|$I --uninstall|$T|0|removedriver $T|none|no||left '../keep.txt'"
+  "what they named is still there||kept \"\$HOME/.local/share/keep.txt\" \"\$HOME/Documents/thesis.odt\"|$T|0||none|no||kept"
+  "install for the linked settings||$I|$T|0|adddriver $T|same|no||ran "
+  "a reinstall does not copy through a symlinked folder|linked_resources|$I|$T|1||-|no||not copying through it"
+  "uninstall leaves the symlinked folder||$I --uninstall|$T|0|removedriver $T|-|no||left $T/resources and what it leads to"
+  "the linked settings are still there||kept \"\$HOME/my-settings/settings/default.vrsettings\"|$T|0||-|no||kept"
+  "a runtime folder with brackets|rm -rf \"\$T\"; registry_with \"\$scratch/rv/Games [SSD]/SteamVR\"|$I|$T|0|adddriver $T|same|no||ran $scratch/rv/Games [SSD]"
+  "another driver with brackets before ours|registry_with \"\$scratch/rv/Games [SSD]/SteamVR\" \"/opt/other [beta]/driver\" \"\$T\"|$I --uninstall|$T|0|removedriver $T|none|no||ran "
+  "a runtime folder with an escaped accent|registry_with \"\$scratch/rv/Caf\\\\u00e9/SteamVR\"|$I|$T|0|adddriver $T|same|no||ran $scratch/rv/Café/SteamVR"
+  "a registry path with a line break|registry_with \"\$scratch/rv/a\\\\nb\"|$I --uninstall|$T|1||same|no||holds a line break"
+  "--udev without root or sudo|rm -rf \"\$T\"; registry_from openvrpaths_linux.vrpath; no_sudo|FAKE_UID=65534 $I --udev|$T|1|adddriver $T|same|no||udevadm control --reload && udevadm trigger"
+  "uninstall after the missed rule|sudo_back|$I --uninstall|$T|0|removedriver $T|none|no||deleted"
+  "a prefix with a line break||$I --prefix \"\$scratch/pre\${NL}fix\"|$T|1||none|no||line break"
 )
 
 for row in "${steps[@]}"; do

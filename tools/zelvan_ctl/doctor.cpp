@@ -44,6 +44,8 @@ std::string Join(const std::string &dir, const std::string &name)
 	return (fs::path(dir) / fs::path(name)).string();
 }
 
+} // namespace
+
 // A JSON file of the runtime's, or null when it is missing or not JSON.
 nlohmann::json ReadJsonFile(const std::string &path)
 {
@@ -66,6 +68,8 @@ std::vector<std::string> RegistryList(const nlohmann::json &registry, const char
 			out.push_back(entry.get<std::string>());
 	return out;
 }
+
+namespace {
 
 std::string FirstOf(const std::vector<std::string> &list)
 {
@@ -409,9 +413,9 @@ void Print(const std::vector<Finding> &findings, bool json)
 	if (json) {
 		nlohmann::json out = nlohmann::json::array();
 		for (const Finding &f : findings) {
-			nlohmann::json item = {{"check", f.check}, {"status", Word(f.verdict)}, {"found", f.found}};
+			nlohmann::json item = {{"check", f.check}, {"status", Word(f.verdict)}, {"found", EscapeControlBytes(f.found)}};
 			if (!f.remedy.empty())
-				item["remedy"] = f.remedy;
+				item["remedy"] = EscapeControlBytes(f.remedy);
 			out.push_back(item);
 		}
 		std::cout << out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
@@ -420,8 +424,10 @@ void Print(const std::vector<Finding> &findings, bool json)
 	int counts[3] = {};
 	for (const Finding &f : findings) {
 		++counts[static_cast<int>(f.verdict)];
-		std::printf("%-4s  %-13s %s%s%s\n", Word(f.verdict), f.check.c_str(), f.found.c_str(),
-		            f.remedy.empty() ? "" : " -- ", f.remedy.c_str());
+		// Paths, sysfs names and the driver's words may hold control bytes that
+		// would steer the terminal; escaping twice changes nothing.
+		std::printf("%-4s  %-13s %s%s%s\n", Word(f.verdict), f.check.c_str(), EscapeControlBytes(f.found).c_str(),
+		            f.remedy.empty() ? "" : " -- ", EscapeControlBytes(f.remedy).c_str());
 	}
 	std::printf("%d ok, %d warn, %d FAIL: %s\n", counts[0], counts[1], counts[2],
 	            counts[2] > 0 ? "fix the FAIL lines from the top" : counts[1] > 0 ? "nothing failed" : "all good");

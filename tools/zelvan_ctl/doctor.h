@@ -24,6 +24,12 @@ struct Finding {
 // JSON array) to standard output. Returns 0 when nothing failed, 1 otherwise.
 int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, bool json);
 
+// A JSON file of the runtime's, or null when it is missing or not JSON.
+nlohmann::json ReadJsonFile(const std::string &path);
+
+// The strings of one of the path registry's arrays, in order.
+std::vector<std::string> RegistryList(const nlohmann::json &registry, const char *key);
+
 // --- The platform's part (doctor_posix.cpp, doctor_windows.cpp) ---
 
 // The driver library inside the driver folder, relative to it.

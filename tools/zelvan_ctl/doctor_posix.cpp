@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ipd/runtime_paths.h"
+
 extern char **environ;
 
 namespace zelvan::ctl {
@@ -83,7 +85,11 @@ std::string Root()
 // True when a hidraw node's uevent names our sensor (USB, 35bd:0101).
 bool IsOurSensor(const fs::path &uevent)
 {
-	std::ifstream in(uevent);
+	// Read like the runtime's files: a FIFO in its place must not hold the doctor.
+	std::string text;
+	if (!ReadTextFile(uevent.string(), text))
+		return false;
+	std::istringstream in(text);
 	std::string line;
 	while (std::getline(in, line)) {
 		for (char &c : line)
@@ -102,10 +108,9 @@ std::string FindUdevRule(const std::string &root)
 		for (fs::directory_iterator it(root + dir, error), end; !error && it != end; it.increment(error)) {
 			if (it->path().extension() != ".rules")
 				continue;
-			std::ifstream in(it->path());
-			std::stringstream text;
-			text << in.rdbuf();
-			const std::string rules = text.str();
+			std::string rules;
+			if (!ReadTextFile(it->path().string(), rules))
+				continue;
 			if (rules.find("35bd") != std::string::npos && rules.find("0101") != std::string::npos)
 				return it->path().string();
 		}

@@ -11,6 +11,7 @@
 #include "ipd/serial_check.h"
 #include "tools/zelvan_ctl/control_client.h"
 #include "tools/zelvan_ctl/doctor.h"
+#include "tools/zelvan_ctl/paths_command.h"
 #include "tools/zelvan_ctl/status_line.h"
 
 namespace {
@@ -43,6 +44,8 @@ void Usage(std::FILE *out)
 		"  send TEXT...              send TEXT as it is (words joined by one space)\n"
 		"  doctor                    check installation, SteamVR, driver, sensor and\n"
 		"                            calibration; one line each (exit 1 if one fails)\n"
+		"  paths KEY [REGISTRY]      the path registry's runtime, external_drivers,\n"
+		"                            config or log folders, one a line (for scripts)\n"
 		"\n"
 		"Options:\n"
 		"  --timeout SECONDS         how long to retry while the driver is busy and to\n"
@@ -141,6 +144,8 @@ int main(int argc, char **argv)
 		return kExitUsage;
 	}
 
+	if (words[0] == "paths")
+		return zelvan::ctl::RunPaths({words.begin() + 1, words.end()});
 	if (words[0] == "doctor") {
 		if (words.size() == 1)
 			return zelvan::ctl::RunDoctor(channel, timeout, json);
