@@ -1,0 +1,90 @@
+// zelvan-hidraw-emu --sys DIR NODE: serves the simulated sensor (configured
+// by ZELVAN_SIM_SENSOR, as for libzelvan_sim_hidapi) as a hidraw node mounted
+// over the file NODE, and keeps its sysfs entries under DIR while the sensor
+// is plugged in. Meant to run inside a private mount namespace, with DIR a
+// tmpfs over /sys and NODE /dev/hidraw0 (scripts/with-hidraw.sh sets that up).
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <hidapi.h>
+
+#include "hidraw_node.h"
+#include "sysfs_tree.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace emu = zelvan::hidraw_emu;
+
+std::string Narrow(const wchar_t *text)
+{
+	std::string out;
+	for (; text != nullptr && *text != L'\0'; ++text)
+		out += *text < 0x80 ? static_cast<char>(*text) : '?';
+	return out;
+}
+
+// Follows plugging and unplugging (scheduled or not) in sysfs, as the kernel
+// adds and removes the device's entries.
+void WatchPresence(std::string sys)
+{
+	bool shown = false;
+	for (;;) {
+		hid_device_info *info = hid_enumerate(0, 0);
+		const bool present = info != nullptr;
+		if (present != shown) {
+			try {
+				if (present) {
+					emu::DeviceIdentity identity;
+					identity.vendor_id = info->vendor_id;
+					identity.product_id = info->product_id;
+					identity.manufacturer = Narrow(info->manufacturer_string);
+					identity.product = Narrow(info->product_string);
+					identity.serial = Narrow(info->serial_number);
+					identity.report_descriptor = emu::ReportDescriptor();
+					emu::AddDevice(sys, identity);
+				} else {
+					emu::RemoveDevice(sys);
+				}
+				std::fprintf(stderr, "hidraw-emu: sensor %s\n", present ? "plugged in" : "unplugged");
+				shown = present;
+			} catch (const std::exception &e) {
+				std::fprintf(stderr, "hidraw-emu: sysfs: %s\n", e.what());
+			}
+		}
+		hid_free_enumeration(info);
+		std::this_thread::sleep_for(10ms);
+	}
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	if (argc != 4 || std::strcmp(argv[1], "--sys") != 0) {
+		std::fprintf(stderr, "usage: zelvan-hidraw-emu --sys DIR NODE\n");
+		return 2;
+	}
+	const std::string sys = argv[2];
+	try {
+		emu::CreateSkeleton(sys);
+	} catch (const std::exception &e) {
+		std::fprintf(stderr, "hidraw-emu: cannot lay out %s: %s\n", sys.c_str(), e.what());
+		return 1;
+	}
+	if (hid_init() != 0) {
+		std::fprintf(stderr, "hidraw-emu: the simulated sensor did not start\n");
+		return 1;
+	}
+	std::thread(WatchPresence, sys).detach();
+	std::vector<char *> args = {argv[0], const_cast<char *>("-f"), const_cast<char *>("-o"),
+	                            const_cast<char *>("fsname=zelvan-hidraw,subtype=hidraw"), argv[3]};
+	const fuse_operations ops = emu::NodeOperations();
+	return fuse_main(static_cast<int>(args.size()), args.data(), &ops, nullptr);
+}
