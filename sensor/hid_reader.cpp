@@ -171,6 +171,7 @@ bool HidReader::ReadOneReport(uint16_t report_period_ms)
 		return KeepStreamAlive(report_period_ms);
 	last_sample_ = std::chrono::steady_clock::now();
 	rate_resends_ = 0;
+	stream_gave_up_ = false;
 	raw_prox_.store(*raw, std::memory_order_relaxed);
 	detector_.AddSample(*raw);
 	if (log_raw_samples_)
@@ -195,6 +196,7 @@ bool HidReader::KeepStreamAlive(uint16_t report_period_ms)
 		return true;
 	}
 	DriverLog("HID: No samples from the sensor, reopening it\n");
+	stream_gave_up_ = true;
 	CloseDevice();
 	connection_state_.exchange(ConnectionState::Reconnecting);
 	return false;
@@ -204,10 +206,12 @@ bool HidReader::KeepStreamAlive(uint16_t report_period_ms)
 // one that opens and then fails every call would be reopened in a busy loop
 // that floods the log; so a session that ended within its first second waits
 // before the next open, twice as long each time up to the usual reopen wait.
-// A session that lasted longer starts the pauses over.
+// A session that lasted longer starts the pauses over, unless it ended
+// because the sensor sent no samples: a sensor that never streams is
+// reopened ever more slowly too.
 void HidReader::PauseAfterShortSession()
 {
-	if (std::chrono::steady_clock::now() - session_start_ >= kShortSession) {
+	if (!stream_gave_up_ && std::chrono::steady_clock::now() - session_start_ >= kShortSession) {
 		short_session_pause_ = kFirstShortSessionPause;
 		return;
 	}

@@ -73,6 +73,7 @@ private:
 	// and how often the rate command was sent again since.
 	std::chrono::steady_clock::time_point last_sample_;
 	int rate_resends_ = 0;
+	bool stream_gave_up_ = false; // the last session ended without samples
 	UserSignature calibration_;
 	mutable std::mutex lock_; // guards calibration_ only
 	const bool log_raw_samples_;
