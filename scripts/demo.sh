@@ -275,7 +275,9 @@ watch_sensor_path() {
 		fi
 		if [ -n "$pid" ]; then
 			[ -n "$lib" ] || lib=$(awk '$6 ~ /hidapi/ { print $6; exit }' "/proc/$pid/maps" 2>/dev/null || true)
-			[ -n "$node" ] || node=$(for f in /proc/"$pid"/fd/*; do readlink "$f"; done 2>/dev/null | grep -m1 '^/dev/hidraw' || true)
+			# The emulated node is /dev/.hidraw-emu/hidraw0, which /dev/hidraw0 links to.
+			[ -n "$node" ] || node=$(for f in /proc/"$pid"/fd/*; do readlink "$f"; done 2>/dev/null |
+				sed -n -E 's#^/dev/(\.hidraw-emu/)?(hidraw[0-9]+)$#/dev/\2#p' | head -n 1)
 			if [ -n "$lib" ] && [ -n "$node" ]; then
 				printf '%s\n%s\n' "$node" "$lib" >"$runfiles/sensor-path.txt"
 				return

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a command with the simulated proximity sensor behind a real hidraw
-# interface: /dev/hidraw0 is a FUSE node served by zelvan-hidraw-emu and
+# interface: /dev/hidraw0 leads to a FUSE node served by zelvan-hidraw-emu and
 # /sys a tmpfs holding the device's sysfs entries, both only inside a private
 # mount namespace, so that the real libudev and hidapi find and open it and
 # nothing outside changes. Needs root (or CAP_SYS_ADMIN) and /dev/fuse.
@@ -56,22 +56,24 @@ if [ "${1:-}" = "--inside" ]; then
 	for target in $submounts; do
 		mkdir -p "$target" && mount --rbind "$scratch/hostdev/${target#/dev/}" "$target"
 	done
-	: >/dev/hidraw0
+	mkdir /dev/.hidraw-emu
 	mount -t tmpfs -o mode=755,nosuid,nodev zelvan-sys /sys || skip "cannot mount a tmpfs over /sys"
 
-	ZELVAN_SIM_SENSOR=$conf "$emu" --sys /sys /dev/hidraw0 2>"$scratch/emu.log" &
+	# The node lives in /dev/.hidraw-emu; /dev/hidraw0 links to it while the
+	# sensor is plugged in.
+	ZELVAN_SIM_SENSOR=$conf "$emu" --sys /sys --link /dev/hidraw0 /dev/.hidraw-emu 2>"$scratch/emu.log" &
 	emu_pid=$!
 	for _ in $(seq 1 100); do
-		[ "$(stat -f -c %T /dev/hidraw0 2>/dev/null)" = fuseblk ] || [ "$(stat -f -c %T /dev/hidraw0 2>/dev/null)" = fuse ] && break
+		findmnt -n /dev/.hidraw-emu >/dev/null 2>&1 && break
 		kill -0 "$emu_pid" 2>/dev/null || break
 		sleep 0.05
 	done
-	if ! findmnt -n /dev/hidraw0 >/dev/null 2>&1; then
+	if ! findmnt -n /dev/.hidraw-emu >/dev/null 2>&1; then
 		sed 's/^/with-hidraw: emulator: /' "$scratch/emu.log" >&2
 		emu_pid=""
 		skip "FUSE could not mount the node"
 	fi
-	echo "with-hidraw: /dev/hidraw0 served by $emu (sensor ${conf}), sysfs on a tmpfs over /sys, SYSTEMD_DEVICE_VERIFY_SYSFS=0" >&2
+	echo "with-hidraw: /dev/hidraw0 (-> /dev/.hidraw-emu/hidraw0) served by $emu (sensor ${conf}), sysfs on a tmpfs over /sys, SYSTEMD_DEVICE_VERIFY_SYSFS=0" >&2
 	# libudev skips device folders that are not on a real sysfs unless told.
 	export SYSTEMD_DEVICE_VERIFY_SYSFS=0
 	# The command may rewrite the sensor's configuration (write it whole).

@@ -31,6 +31,7 @@ using namespace std::chrono_literals;
 
 constexpr size_t kQueueLimit = 64; // the kernel's per-reader buffer; newer reports are dropped
 constexpr int kPumpTimeoutMs = 50;
+constexpr const char *kNodeName = "hidraw0";
 
 // A vendor-defined collection: 64-byte input and feature reports, no IDs.
 const unsigned char kReportDescriptor[] = {
@@ -119,26 +120,47 @@ void *Init(fuse_conn_info *, fuse_config *config)
 	return nullptr;
 }
 
+bool IsNode(const char *path)
+{
+	return path[0] == '/' && std::strcmp(path + 1, kNodeName) == 0;
+}
+
 int GetAttr(const char *path, struct stat *st, fuse_file_info *)
 {
-	if (std::strcmp(path, "/") != 0)
-		return -ENOENT;
 	std::memset(st, 0, sizeof(*st));
+	if (std::strcmp(path, "/") == 0) {
+		st->st_mode = S_IFDIR | 0755;
+		st->st_nlink = 2;
+		return 0;
+	}
+	if (!IsNode(path))
+		return -ENOENT;
 	// Without the udev rule the node belongs to root alone.
 	st->st_mode = S_IFREG | (zelvan_sim_sensor_refuses_open() ? 0600 : 0666);
 	st->st_nlink = 1;
 	return 0;
 }
 
-int Access(const char *, int mask)
+int ReadDir(const char *path, void *buffer, fuse_fill_dir_t fill, off_t, fuse_file_info *, fuse_readdir_flags)
 {
-	if (mask != F_OK && zelvan_sim_sensor_refuses_open())
+	if (std::strcmp(path, "/") != 0)
+		return -ENOTDIR;
+	for (const char *name : {".", "..", kNodeName})
+		fill(buffer, name, nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+	return 0;
+}
+
+int Access(const char *path, int mask)
+{
+	if (IsNode(path) && mask != F_OK && zelvan_sim_sensor_refuses_open())
 		return -EACCES;
 	return 0;
 }
 
-int Open(const char *, fuse_file_info *fi)
+int Open(const char *path, fuse_file_info *fi)
 {
+	if (!IsNode(path))
+		return -ENOENT;
 	hid_device_info *info = hid_enumerate(0, 0);
 	if (info == nullptr)
 		return -ENOENT;
@@ -284,6 +306,7 @@ fuse_operations NodeOperations()
 	fuse_operations ops{};
 	ops.init = Init;
 	ops.getattr = GetAttr;
+	ops.readdir = ReadDir;
 	ops.access = Access;
 	ops.open = Open;
 	ops.release = Release;

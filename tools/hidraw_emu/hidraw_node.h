@@ -11,8 +11,8 @@
 
 namespace zelvan::hidraw_emu {
 
-// The operations of a filesystem whose root is the hidraw node itself,
-// mounted over a file. The simulated sensor behind it is hidapi's interface
+// The operations of a filesystem whose one file, hidraw0, is the node; it
+// is mounted on a folder and /dev/hidraw0 links to it while plugged in. The simulated sensor behind it is hidapi's interface
 // of libzelvan_sim_hidapi, configured as usual (ZELVAN_SIM_SENSOR).
 fuse_operations NodeOperations();
 

@@ -1,13 +1,16 @@
-// zelvan-hidraw-emu --sys DIR NODE: serves the simulated sensor (configured
-// by ZELVAN_SIM_SENSOR, as for libzelvan_sim_hidapi) as a hidraw node mounted
-// over the file NODE, and keeps its sysfs entries under DIR while the sensor
-// is plugged in. Meant to run inside a private mount namespace, with DIR a
-// tmpfs over /sys and NODE /dev/hidraw0 (scripts/with-hidraw.sh sets that up).
+// zelvan-hidraw-emu --sys DIR --link PATH MOUNTPOINT: serves the simulated
+// sensor (configured by ZELVAN_SIM_SENSOR, as for libzelvan_sim_hidapi) as a
+// hidraw node, MOUNTPOINT/hidraw0, and while the sensor is plugged in keeps
+// its sysfs entries under DIR and the link PATH to the node. Meant to run in
+// a private mount namespace with DIR a tmpfs over /sys and PATH /dev/hidraw0
+// in a private /dev (scripts/with-hidraw.sh sets that up): the node comes and
+// goes as the kernel's does, which is how Wine notices an unplug.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,7 +35,7 @@ std::string Narrow(const wchar_t *text)
 
 // Follows plugging and unplugging (scheduled or not) in sysfs, as the kernel
 // adds and removes the device's entries.
-void WatchPresence(std::string sys)
+void WatchPresence(std::string sys, std::string link, std::string node)
 {
 	bool shown = false;
 	for (;;) {
@@ -49,7 +52,10 @@ void WatchPresence(std::string sys)
 					identity.serial = Narrow(info->serial_number);
 					identity.report_descriptor = emu::ReportDescriptor();
 					emu::AddDevice(sys, identity);
+					std::filesystem::create_symlink(node, link);
 				} else {
+					std::error_code ignored;
+					std::filesystem::remove(link, ignored);
 					emu::RemoveDevice(sys);
 				}
 				std::fprintf(stderr, "hidraw-emu: sensor %s\n", present ? "plugged in" : "unplugged");
@@ -67,11 +73,13 @@ void WatchPresence(std::string sys)
 
 int main(int argc, char **argv)
 {
-	if (argc != 4 || std::strcmp(argv[1], "--sys") != 0) {
-		std::fprintf(stderr, "usage: zelvan-hidraw-emu --sys DIR NODE\n");
+	if (argc != 6 || std::strcmp(argv[1], "--sys") != 0 || std::strcmp(argv[3], "--link") != 0) {
+		std::fprintf(stderr, "usage: zelvan-hidraw-emu --sys DIR --link PATH MOUNTPOINT\n");
 		return 2;
 	}
 	const std::string sys = argv[2];
+	const std::string link = argv[4];
+	const std::string node = std::string(argv[5]) + "/hidraw0";
 	try {
 		emu::CreateSkeleton(sys);
 	} catch (const std::exception &e) {
@@ -82,9 +90,9 @@ int main(int argc, char **argv)
 		std::fprintf(stderr, "hidraw-emu: the simulated sensor did not start\n");
 		return 1;
 	}
-	std::thread(WatchPresence, sys).detach();
+	std::thread(WatchPresence, sys, link, node).detach();
 	std::vector<char *> args = {argv[0], const_cast<char *>("-f"), const_cast<char *>("-o"),
-	                            const_cast<char *>("fsname=zelvan-hidraw,subtype=hidraw"), argv[3]};
+	                            const_cast<char *>("fsname=zelvan-hidraw,subtype=hidraw"), argv[5]};
 	const fuse_operations ops = emu::NodeOperations();
 	return fuse_main(static_cast<int>(args.size()), args.data(), &ops, nullptr);
 }
