@@ -276,7 +276,8 @@ TEST_F(HidReaderTest, SignatureFaultsAreLoggedWithTheirBlock)
 	const Case cases[] = {
 		{"block_reply 5 none\n", "HID: ReadUserSignature block 5 timed out (20 attempts)\n"},
 		{"rate_reply error\n", "HID: Rate command rejected by firmware\n"},
-		{"rate_reply none\n", "HID: Rate command - unexpected response (byte0=0x23, len=64)\n"},
+		{"rate_reply none\n", "HID: Rate command - unexpected response (byte0=0x00, len=0)\n"},
+		{"rate_reply delay=300\ninterleave_samples 3 rate\n", "HID: Report rate set to 50ms\n"},
 		{"rate_reply none\nsilent 0 5000\n", "HID: Rate command - unexpected response (byte0=0x00, len=0)\n"},
 	};
 	for (const Case &c : cases) {
