@@ -103,7 +103,10 @@ TEST(HidrawNode, TheBundledHidapiTalksToTheSensor)
 		{"unplug and replug", "level 0 2400\nunplug 1500 1000\n", 9000ms, nullptr,
 		 {"HID: Report rate set to 50ms", kPresenceOn, "HID: Device disconnected", "HID: Device opened/reconnected",
 		  "HID: Report rate set to 50ms", kPresenceOn},
-		 [](const SimResult &run) { EXPECT_EQ(PresenceUpdates(run).back(), true); }},
+		 [](const SimResult &run) {
+			 EXPECT_EQ(PresenceUpdates(run).back(), true);
+			 EXPECT_EQ(CountPrefix(run.Log(), "HID: Cannot open the sensor"), 0u) << "an unplugged sensor is absent, not refused";
+		 }},
 		{"reads fail: the back-off holds", "fail_reads yes\n", 4500ms, nullptr,
 		 {"HID: Device opened/reconnected", "HID: Device disconnected", "HID: Device opened/reconnected"},
 		 [](const SimResult &run) {

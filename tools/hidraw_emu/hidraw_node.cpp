@@ -52,6 +52,8 @@ struct OpenFile {
 	std::thread pump;
 };
 
+void (*g_unplug_hook)() = nullptr;
+
 OpenFile *FileOf(const fuse_file_info *fi)
 {
 	return reinterpret_cast<OpenFile *>(fi->fh);
@@ -90,6 +92,9 @@ void Pump(OpenFile *file)
 	std::vector<unsigned char> buffer(4096);
 	while (!file->closing.load()) {
 		const int n = hid_read_timeout(file->device, buffer.data(), buffer.size(), kPumpTimeoutMs);
+		const bool gone = n < 0 && ErrnoOf(file->device) == ENODEV;
+		if (gone && g_unplug_hook != nullptr)
+			g_unplug_hook();
 		{
 			std::lock_guard<std::mutex> guard(file->lock);
 			if (n > 0) {
@@ -97,7 +102,7 @@ void Pump(OpenFile *file)
 				if (file->queue.size() < kQueueLimit)
 					file->queue.emplace_back(buffer.begin(), buffer.begin() + n);
 				Notify(*file);
-			} else if (n < 0 && ErrnoOf(file->device) == ENODEV) {
+			} else if (gone) {
 				file->gone = true;
 				Notify(*file);
 				return;
@@ -295,6 +300,11 @@ int Poll(const char *, fuse_file_info *fi, fuse_pollhandle *poller, unsigned *re
 }
 
 } // namespace
+
+void SetUnplugHook(void (*hook)())
+{
+	g_unplug_hook = hook;
+}
 
 std::vector<uint8_t> ReportDescriptor()
 {

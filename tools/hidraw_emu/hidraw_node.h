@@ -16,6 +16,10 @@ namespace zelvan::hidraw_emu {
 // of libzelvan_sim_hidapi, configured as usual (ZELVAN_SIM_SENSOR).
 fuse_operations NodeOperations();
 
+// Called when an open file finds the device unplugged, before its readers
+// learn of it: the kernel removes the device's entries first.
+void SetUnplugHook(void (*hook)());
+
 // What HIDIOCGRDESC and sysfs's report_descriptor give.
 std::vector<uint8_t> ReportDescriptor();
 

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <exception>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,38 +34,51 @@ std::string Narrow(const wchar_t *text)
 	return out;
 }
 
-// Follows plugging and unplugging (scheduled or not) in sysfs, as the kernel
-// adds and removes the device's entries.
-void WatchPresence(std::string sys, std::string link, std::string node)
-{
+struct Presence {
+	std::mutex lock;
+	std::string sys, link, node;
 	bool shown = false;
-	for (;;) {
-		hid_device_info *info = hid_enumerate(0, 0);
-		const bool present = info != nullptr;
-		if (present != shown) {
-			try {
-				if (present) {
-					emu::DeviceIdentity identity;
-					identity.vendor_id = info->vendor_id;
-					identity.product_id = info->product_id;
-					identity.manufacturer = Narrow(info->manufacturer_string);
-					identity.product = Narrow(info->product_string);
-					identity.serial = Narrow(info->serial_number);
-					identity.report_descriptor = emu::ReportDescriptor();
-					emu::AddDevice(sys, identity);
-					std::filesystem::create_symlink(node, link);
-				} else {
-					std::error_code ignored;
-					std::filesystem::remove(link, ignored);
-					emu::RemoveDevice(sys);
-				}
-				std::fprintf(stderr, "hidraw-emu: sensor %s\n", present ? "plugged in" : "unplugged");
-				shown = present;
-			} catch (const std::exception &e) {
-				std::fprintf(stderr, "hidraw-emu: sysfs: %s\n", e.what());
+};
+Presence g_presence;
+
+// Brings sysfs and the link in line with the sensor, as the kernel adds and
+// removes the device's entries when it is plugged in or unplugged.
+void UpdatePresence()
+{
+	std::lock_guard<std::mutex> guard(g_presence.lock);
+	hid_device_info *info = hid_enumerate(0, 0);
+	const bool present = info != nullptr;
+	if (present != g_presence.shown) {
+		try {
+			if (present) {
+				emu::DeviceIdentity identity;
+				identity.vendor_id = info->vendor_id;
+				identity.product_id = info->product_id;
+				identity.manufacturer = Narrow(info->manufacturer_string);
+				identity.product = Narrow(info->product_string);
+				identity.serial = Narrow(info->serial_number);
+				identity.report_descriptor = emu::ReportDescriptor();
+				emu::AddDevice(g_presence.sys, identity);
+				std::filesystem::create_symlink(g_presence.node, g_presence.link);
+			} else {
+				std::error_code ignored;
+				std::filesystem::remove(g_presence.link, ignored);
+				emu::RemoveDevice(g_presence.sys);
 			}
+			std::fprintf(stderr, "hidraw-emu: sensor %s\n", present ? "plugged in" : "unplugged");
+			g_presence.shown = present;
+		} catch (const std::exception &e) {
+			std::fprintf(stderr, "hidraw-emu: sysfs: %s\n", e.what());
 		}
-		hid_free_enumeration(info);
+	}
+	hid_free_enumeration(info);
+}
+
+// Scheduled plugging and unplugging, and new configurations, show up here.
+void WatchPresence()
+{
+	for (;;) {
+		UpdatePresence();
 		std::this_thread::sleep_for(10ms);
 	}
 }
@@ -78,8 +92,9 @@ int main(int argc, char **argv)
 		return 2;
 	}
 	const std::string sys = argv[2];
-	const std::string link = argv[4];
-	const std::string node = std::string(argv[5]) + "/hidraw0";
+	g_presence.sys = sys;
+	g_presence.link = argv[4];
+	g_presence.node = std::string(argv[5]) + "/hidraw0";
 	try {
 		emu::CreateSkeleton(sys);
 	} catch (const std::exception &e) {
@@ -90,7 +105,8 @@ int main(int argc, char **argv)
 		std::fprintf(stderr, "hidraw-emu: the simulated sensor did not start\n");
 		return 1;
 	}
-	std::thread(WatchPresence, sys, link, node).detach();
+	emu::SetUnplugHook(UpdatePresence);
+	std::thread(WatchPresence).detach();
 	std::vector<char *> args = {argv[0], const_cast<char *>("-f"), const_cast<char *>("-o"),
 	                            const_cast<char *>("fsname=zelvan-hidraw,subtype=hidraw"), argv[5]};
 	const fuse_operations ops = emu::NodeOperations();
