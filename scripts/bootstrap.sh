@@ -13,6 +13,8 @@ packages=(
   wine64
   socat python3 locales
   dpkg-dev
+  fuse3
+  libfuse3-dev
 )
 
 if [ "$(id -u)" -eq 0 ]; then

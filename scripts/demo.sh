@@ -33,12 +33,17 @@ Options:
                            or "MS READING" lines
   --moving-avg-length N    the moving_avg_length setting (1 to 64, default 8)
   --report-rate-ms MS      the report_rate_ms setting (50 to 5000, default 200)
+  --hidraw                 talk to the simulated sensor through the driver's
+                           bundled libhidapi-hidraw.so.0, libudev and an
+                           emulated /dev/hidraw0 (scripts/with-hidraw.sh:
+                           root, /dev/fuse and mount namespaces)
   -h, --help               this text
 
 Exit status: 0 when the run finished and every check passed (simulator exit
 status, the report's files, each zelvan-ctl command, presence switched both
-ways with the scripted wearer, the IPD persisted as scripted); 1 otherwise;
-2 for a usage error.
+ways with the scripted wearer, the IPD persisted as scripted; with --hidraw
+also that the process loaded no simulated hidapi); 1 otherwise; 2 for a usage
+error; 77 when --hidraw cannot run on this machine.
 EOF
 }
 
@@ -52,6 +57,7 @@ quick=0
 replay=""
 window=""
 rate_ms=""
+hidraw=0
 while [ $# -gt 0 ]; do
 	case "$1" in
 	--seconds) [ $# -ge 2 ] || fail_usage "--seconds needs a value"; seconds=$2; shift 2 ;;
@@ -59,6 +65,7 @@ while [ $# -gt 0 ]; do
 	--replay) [ $# -ge 2 ] || fail_usage "--replay needs a file"; replay=$2; shift 2 ;;
 	--moving-avg-length) [ $# -ge 2 ] || fail_usage "--moving-avg-length needs a value"; window=$2; shift 2 ;;
 	--report-rate-ms) [ $# -ge 2 ] || fail_usage "--report-rate-ms needs a value"; rate_ms=$2; shift 2 ;;
+	--hidraw) hidraw=1; shift ;;
 	-h | --help) usage; exit 0 ;;
 	*) fail_usage "unknown argument '$1'" ;;
 	esac
@@ -97,7 +104,8 @@ say "Building the driver and the tools (log: build/demo/build.log)"
 if ! {
 	cmake --preset linux &&
 		cmake --build --preset linux -j "$(nproc)" --target zelvan_driver zelvan-host-sim zelvan-ctl \
-			zelvan_sim_hidapi lighthouse-console-standin presence_table
+			zelvan_sim_hidapi lighthouse-console-standin presence_table &&
+		{ [ "$hidraw" -eq 0 ] || cmake --build --preset linux -j "$(nproc)" --target zelvan-hidraw-emu; }
 } >"$out/build.log" 2>&1; then
 	tail -n 30 "$out/build.log" >&2
 	echo "demo: the build failed, see build/demo/build.log" >&2
@@ -213,8 +221,10 @@ before_mm=$(default_mm "$stored_config")
 # --- The run -----------------------------------------------------------------
 
 live_pid=""
+watch_pid=""
 cleanup() {
 	[ -z "$live_pid" ] || kill "$live_pid" 2>/dev/null || true
+	[ -z "$watch_pid" ] || kill "$watch_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
 # Ctrl-C reaches the simulator, which still runs Cleanup and writes its
@@ -252,6 +262,31 @@ live_summary() {
 	done
 }
 
+# With --hidraw: the sensor node the simulator holds open and the hidapi
+# file it mapped, read from the process itself while it runs.
+watch_sensor_path() {
+	local pid="" exe node="" lib="" p
+	for _ in $(seq 1 600); do
+		if [ -z "$pid" ]; then
+			for p in $(pgrep -f -- "--trace $report/trace.json" || true); do
+				exe=$(readlink "/proc/$p/exe" 2>/dev/null || true)
+				[ "${exe##*/}" = zelvan-host-sim ] && pid=$p
+			done
+		fi
+		if [ -n "$pid" ]; then
+			[ -n "$lib" ] || lib=$(awk '$6 ~ /hidapi/ { print $6; exit }' "/proc/$pid/maps" 2>/dev/null || true)
+			# The emulated node is /dev/.hidraw-emu/hidraw0, which /dev/hidraw0 links to.
+			[ -n "$node" ] || node=$(for f in /proc/"$pid"/fd/*; do readlink "$f"; done 2>/dev/null |
+				sed -n -E 's#^/dev/(\.hidraw-emu/)?(hidraw[0-9]+)$#/dev/\2#p' | head -n 1)
+			if [ -n "$lib" ] && [ -n "$node" ]; then
+				printf '%s\n%s\n' "$node" "$lib" >"$runfiles/sensor-path.txt"
+				return
+			fi
+		fi
+		sleep 0.05
+	done
+}
+
 if [ -n "$replay" ]; then
 	wearer="the recorded readings of $(basename "$replay")"
 else
@@ -260,13 +295,25 @@ fi
 say "Running $which_driver in zelvan-host-sim for $seconds s at 90 Hz with $wearer"
 echo "   (the driver's log without its per-sample and per-frame lines, and once a second a line from zelvan-ctl)"
 
+# The sensor: the simulated hidapi library preloaded, or with --hidraw the
+# emulated node behind the driver's own hidapi.
+if [ "$hidraw" -eq 1 ]; then
+	sensor_args=()
+	wrap=(scripts/with-hidraw.sh --emu "$bin/zelvan-hidraw-emu" --sensor "$runfiles/sensor.conf" --)
+	watch_sensor_path &
+	watch_pid=$!
+else
+	sensor_args=(--sim-sensor "$runfiles/sensor.conf")
+	wrap=()
+fi
+
 live_summary "$(date +%s%N)" &
 live_pid=$!
 set +e
-"$bin/zelvan-host-sim" --seconds "$seconds" --rate 90 \
+"${wrap[@]}" "$bin/zelvan-host-sim" --seconds "$seconds" --rate 90 \
 	--hmd-frame 0 --hmd-prop "Prop_SerialNumber_String=$serial" --hmd-prop Prop_UserIpdMeters_Float=0.0635 \
 	--defaults "$defaults" --settings "$settings" \
-	--scenario "$runfiles/scenario.txt" --sim-sensor "$runfiles/sensor.conf" \
+	--scenario "$runfiles/scenario.txt" "${sensor_args[@]}" \
 	--log "$report/driver.log" --trace "$report/trace.json" --trace-quiet-polls \
 	"$driver" 2>&1 |
 	(trap '' INT; exec grep --line-buffered -v -E '^\[frame +[0-9]+\] (HID: raw_prox=|Prox: avg=)')
@@ -275,7 +322,16 @@ set -e
 kill "$live_pid" 2>/dev/null || true
 wait "$live_pid" 2>/dev/null || true
 live_pid=""
+if [ -n "$watch_pid" ]; then
+	kill "$watch_pid" 2>/dev/null || true
+	wait "$watch_pid" 2>/dev/null || true
+	watch_pid=""
+fi
 trap - INT
+if [ "$hidraw" -eq 1 ] && [ "$sim_status" -eq 77 ]; then
+	echo "demo: --hidraw needs root, /dev/fuse and mount namespaces, which this machine does not give (skipped)" >&2
+	exit 77
+fi
 
 # --- The report and the checks ----------------------------------------------
 
@@ -285,6 +341,19 @@ check() { # CONDITION-STATUS MESSAGE
 }
 [ "$interrupted" -eq 0 ] || failures+=("interrupted with Ctrl-C")
 check "$sim_status" "zelvan-host-sim exited with status $sim_status"
+sensor_line=""
+if [ "$hidraw" -eq 1 ]; then
+	if [ -s "$runfiles/sensor-path.txt" ]; then
+		sensor_node=$(sed -n 1p "$runfiles/sensor-path.txt")
+		sensor_lib=$(sed -n 2p "$runfiles/sensor-path.txt")
+		sensor_line="sensor: $sensor_node through ${sensor_lib#"$root"/}"
+		case "$sensor_lib" in
+		*libzelvan_sim_hidapi*) failures+=("the simulated hidapi was loaded, not the driver's own") ;;
+		esac
+	else
+		failures+=("the simulator never held a hidraw node open through a hidapi library")
+	fi
+fi
 
 cp "$settings" "$report/steamvr.vrsettings"
 mkdir -p "$report/inputs"
@@ -350,6 +419,7 @@ fi
 {
 	echo "Zelvan Proximity demo, $(date -u '+%Y-%m-%d %H:%M UTC')"
 	echo "driver: ${driver#"$root"/}"
+	[ -z "$sensor_line" ] || echo "$sensor_line"
 	echo "run: $seconds s at 90 Hz, $wearer, report_rate_ms ${rate_used:-?}, moving_avg_length ${window_used:-?}"
 	echo "simulator exit status: $sim_status"
 	echo "presence published: on $(fact presence_on) times, off $(fact presence_off) times"

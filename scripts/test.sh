@@ -29,7 +29,16 @@ esac
 # The demo's short form: install, run, report and plot.
 case " $presets " in *" linux "*)
   echo "== demo (short form)"
-  scripts/demo.sh --quick >/dev/null || failed+=(demo) ;;
+  scripts/demo.sh --quick >/dev/null || failed+=(demo)
+  # Again through the driver folder's own hidapi and an emulated hidraw node.
+  echo "== demo through the real hidapi (short form)"
+  hidraw_status=0
+  scripts/demo.sh --hidraw --quick >/dev/null || hidraw_status=$?
+  case $hidraw_status in
+  0) ;;
+  77) echo "   skipped: no FUSE or mount namespaces on this machine" ;;
+  *) failed+=(demo-hidraw) ;;
+  esac ;;
 esac
 # Each fuzz target for a bounded time, unless a subset of presets was asked for.
 if [ -z "${ZELVAN_TEST_PRESETS:-}" ]; then

@@ -21,6 +21,12 @@ constexpr auto kReopenWait = 5000ms;
 constexpr auto kReopenWaitSlice = 50ms;
 constexpr auto kShortSession = 1000ms;
 constexpr auto kFirstShortSessionPause = 1000ms;
+// A stream silent this long after the rate command (and at least this many
+// report periods) gets the command again; after kRateResends of those the
+// device is reopened.
+constexpr auto kStreamSilence = 3000ms;
+constexpr int kStreamSilencePeriods = 8;
+constexpr int kRateResends = 1;
 
 } // namespace
 
@@ -83,7 +89,7 @@ void HidReader::ThreadMain(uint16_t vendor_id, uint16_t product_id, uint16_t rep
 	while (!stop_requested_.load()) {
 		if (device_ == nullptr && !OpenDevice(vendor_id, product_id, report_period_ms))
 			continue;
-		if (!ReadOneReport())
+		if (!ReadOneReport(report_period_ms))
 			PauseAfterShortSession();
 	}
 }
@@ -94,9 +100,11 @@ bool HidReader::OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t rep
 	connection_state_.exchange(ConnectionState::Reconnecting);
 	device_ = hid_open(vendor_id, product_id, nullptr);
 	if (device_ == nullptr) {
+		LogOpenFailure(vendor_id, product_id);
 		WaitBeforeReopen(kReopenWait);
 		return false;
 	}
+	open_error_.clear();
 	session_start_ = std::chrono::steady_clock::now();
 	connection_state_.exchange(ConnectionState::Open);
 	DriverLog("HID: Device opened/reconnected\n");
@@ -115,7 +123,29 @@ bool HidReader::OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t rep
 	const UserSignature calibration = GetUserSignature();
 	detector_.Reset(calibration);
 	SendRateCommand(device_, report_period_ms);
+	last_sample_ = std::chrono::steady_clock::now();
+	rate_resends_ = 0;
 	return true;
+}
+
+// A sensor that is there but does not open (no access rights, say) is logged
+// with hidapi's reason when that starts or the reason changes, not at every
+// retry; one that is simply not plugged in stays quiet.
+void HidReader::LogOpenFailure(uint16_t vendor_id, uint16_t product_id)
+{
+	const wchar_t *text = hid_error(nullptr);
+	std::wstring reason = text != nullptr ? text : L"";
+	hid_device_info *found = hid_enumerate(vendor_id, product_id);
+	const bool listed = found != nullptr;
+	hid_free_enumeration(found);
+	if (!listed) {
+		open_error_.clear();
+		return;
+	}
+	if (reason == open_error_)
+		return;
+	open_error_ = std::move(reason);
+	DriverLog("HID: Cannot open the sensor: %ls\n", open_error_.c_str());
 }
 
 // Sleeps in slices so that Stop ends the wait within one slice.
@@ -126,7 +156,7 @@ void HidReader::WaitBeforeReopen(std::chrono::milliseconds wait)
 }
 
 // Returns false when the device went away and has been closed.
-bool HidReader::ReadOneReport()
+bool HidReader::ReadOneReport(uint16_t report_period_ms)
 {
 	uint8_t report[65];
 	const int n = hid_read_timeout(device_, report, sizeof(report), kSampleReadTimeoutMs);
@@ -138,7 +168,10 @@ bool HidReader::ReadOneReport()
 	}
 	const std::optional<uint16_t> raw = DecodeSample(report, n);
 	if (!raw)
-		return true;
+		return KeepStreamAlive(report_period_ms);
+	last_sample_ = std::chrono::steady_clock::now();
+	rate_resends_ = 0;
+	stream_gave_up_ = false;
 	raw_prox_.store(*raw, std::memory_order_relaxed);
 	detector_.AddSample(*raw);
 	if (log_raw_samples_)
@@ -146,14 +179,39 @@ bool HidReader::ReadOneReport()
 	return true;
 }
 
+// A sensor that stalled on the rate command (after a replug, say) stays open
+// but sends nothing. A read error or time-out alone does not mean the device
+// is gone; a long silence gets the rate command again, and a device that
+// still sends nothing is closed, to be reopened as after a disconnection.
+// Returns false when it was closed.
+bool HidReader::KeepStreamAlive(uint16_t report_period_ms)
+{
+	const auto limit = std::max<std::chrono::milliseconds>(kStreamSilence, kStreamSilencePeriods * std::chrono::milliseconds(report_period_ms));
+	if (std::chrono::steady_clock::now() - last_sample_ < limit)
+		return true;
+	if (rate_resends_ < kRateResends) {
+		++rate_resends_;
+		SendRateCommand(device_, report_period_ms);
+		last_sample_ = std::chrono::steady_clock::now();
+		return true;
+	}
+	DriverLog("HID: No samples from the sensor, reopening it\n");
+	stream_gave_up_ = true;
+	CloseDevice();
+	connection_state_.exchange(ConnectionState::Reconnecting);
+	return false;
+}
+
 // After a disconnection. An unplugged sensor is worth reopening at once, but
 // one that opens and then fails every call would be reopened in a busy loop
 // that floods the log; so a session that ended within its first second waits
 // before the next open, twice as long each time up to the usual reopen wait.
-// A session that lasted longer starts the pauses over.
+// A session that lasted longer starts the pauses over, unless it ended
+// because the sensor sent no samples: a sensor that never streams is
+// reopened ever more slowly too.
 void HidReader::PauseAfterShortSession()
 {
-	if (std::chrono::steady_clock::now() - session_start_ >= kShortSession) {
+	if (!stream_gave_up_ && std::chrono::steady_clock::now() - session_start_ >= kShortSession) {
 		short_session_pause_ = kFirstShortSessionPause;
 		return;
 	}

@@ -51,8 +51,10 @@ public:
 private:
 	void ThreadMain(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms);
 	bool OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms);
+	void LogOpenFailure(uint16_t vendor_id, uint16_t product_id);
 	void WaitBeforeReopen(std::chrono::milliseconds wait);
-	bool ReadOneReport();
+	bool ReadOneReport(uint16_t report_period_ms);
+	bool KeepStreamAlive(uint16_t report_period_ms);
 	void PauseAfterShortSession();
 	void CloseDevice();
 
@@ -65,6 +67,13 @@ private:
 	// pause before reopening one that failed again at once.
 	std::chrono::steady_clock::time_point session_start_;
 	std::chrono::milliseconds short_session_pause_;
+	// The open failure last logged; empty while the sensor opens or is absent.
+	std::wstring open_error_;
+	// When the stream last delivered a sample (or the rate command went out),
+	// and how often the rate command was sent again since.
+	std::chrono::steady_clock::time_point last_sample_;
+	int rate_resends_ = 0;
+	bool stream_gave_up_ = false; // the last session ended without samples
 	UserSignature calibration_;
 	mutable std::mutex lock_; // guards calibration_ only
 	const bool log_raw_samples_;

@@ -3,6 +3,7 @@
 #include "sensor/sensor_protocol.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include <hidapi.h>
@@ -155,8 +156,18 @@ void SendRateCommand(hid_device *device, uint16_t period_ms)
 	BuildRateCommand(period_ms, command);
 	if (!SendFeature(device, command))
 		return;
+	// Samples already queued when the command went out (the kernel and Windows
+	// buffer input reports from the moment the device is opened) come before
+	// the reply: they are passed over, within the reply's time-out.
 	uint8_t reply[kFeatureReportSize];
-	const int n = hid_read_timeout(device, reply, sizeof(reply), kRateReplyTimeoutMs);
+	const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRateReplyTimeoutMs);
+	int n = 0;
+	for (;;) {
+		const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+		n = hid_read_timeout(device, reply, sizeof(reply), static_cast<int>(std::max<int64_t>(left.count(), 0)));
+		if (n <= 0 || reply[0] != kReportSample || left.count() <= 0)
+			break;
+	}
 	if (n <= 0)
 		DriverLog("HID: Rate command - unexpected response (byte0=0x%02X, len=%d)\n", 0, n);
 	else if (reply[0] == kReportRateAccepted)

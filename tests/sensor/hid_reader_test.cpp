@@ -189,6 +189,71 @@ TEST_F(HidReaderTest, ASensorThatFailsAtOnceIsReopenedAfterGrowingPauses)
 	EXPECT_EQ(reader->GetConnectionState(), ConnectionState::Reconnecting);
 }
 
+TEST_F(HidReaderTest, ASensorThatDoesNotOpenIsLoggedWithHidapisReasonOnce)
+{
+	Configure("refuse_open yes\n");
+	Start();
+	const std::string line = "HID: Cannot open the sensor: Failed to open a device with path 'sim:zelvan-proximity': Permission denied\n";
+	ASSERT_TRUE(WaitFor(line)) << ::testing::PrintToString(log.Lines());
+	// The retry 5 s later fails the same way and adds nothing.
+	ASSERT_TRUE(WaitUntil([&] {
+		const std::string events = SensorEvents();
+		return events.find("open refused") != events.rfind("open refused");
+	}, 10s));
+	EXPECT_EQ(log.Lines(), std::vector<std::string>{line});
+	EXPECT_EQ(reader->GetConnectionState(), ConnectionState::Reconnecting);
+}
+
+TEST_F(HidReaderTest, ASilentStreamGetsTheRateCommandAgainThenIsReopened)
+{
+	struct Case {
+		const char *name;
+		const char *config;
+		bool replug;
+		std::vector<std::string> lines; // in this order, after the first rate; the last one comes twice
+		int opens;
+	};
+	const Case cases[] = {
+		{"the rate command stalls once after a replug", "stall_after_plug yes\nlevel 0 2400\n", true,
+		 {"HID: Device disconnected\n", "HID: Device opened/reconnected\n",
+		  "HID: Failed to send feature report cmd=0x52: ioctl (SFEATURE): Broken pipe\n", "HID: Report rate set to 50ms\n"},
+		 2},
+		{"the sensor never sends a sample", "silent 0 600000\n", false,
+		 {"HID: Report rate set to 50ms\n", "HID: No samples from the sensor, reopening it\n",
+		  "HID: Device opened/reconnected\n"},
+		 2},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.name);
+		log.Clear();
+		Configure(c.config);
+		Start(1, false, 50);
+		ASSERT_TRUE(WaitFor("HID: Report rate set to 50ms\n"));
+		if (c.replug) {
+			ASSERT_TRUE(WaitUntil([&] { return reader->IsPersonDetected(); }));
+			zelvan_sim_sensor_plug(0);
+			ASSERT_TRUE(WaitFor("HID: Device disconnected\n"));
+			zelvan_sim_sensor_plug(1);
+		}
+		ASSERT_TRUE(WaitFor(c.lines.back(), 2, 12s)) << ::testing::PrintToString(log.Lines());
+		const auto lines = log.Lines();
+		auto at = std::find(lines.begin(), lines.end(), "HID: Report rate set to 50ms\n");
+		for (const std::string &line : c.lines) {
+			at = std::find(at + 1, lines.end(), line);
+			EXPECT_NE(at, lines.end()) << line << ::testing::PrintToString(lines);
+			if (at == lines.end())
+				break;
+		}
+		EXPECT_EQ(zelvan_sim_sensor_open_count(), c.opens);
+		if (c.replug) {
+			const uint32_t before = reader->GetSnapshot().samples;
+			EXPECT_TRUE(WaitUntil([&] { return reader->GetSnapshot().samples > before + 5; }, 2s)) << "samples flow again";
+			EXPECT_TRUE(reader->IsPersonDetected());
+		}
+		reader->Stop();
+	}
+}
+
 TEST_F(HidReaderTest, AFailedSignatureReadAfterAReconnectionKeepsTheEarlierCalibration)
 {
 	Configure("thresh 1700\nhyst 50\nlevel 0 300\n");
@@ -211,7 +276,8 @@ TEST_F(HidReaderTest, SignatureFaultsAreLoggedWithTheirBlock)
 	const Case cases[] = {
 		{"block_reply 5 none\n", "HID: ReadUserSignature block 5 timed out (20 attempts)\n"},
 		{"rate_reply error\n", "HID: Rate command rejected by firmware\n"},
-		{"rate_reply none\n", "HID: Rate command - unexpected response (byte0=0x23, len=64)\n"},
+		{"rate_reply none\n", "HID: Rate command - unexpected response (byte0=0x00, len=0)\n"},
+		{"rate_reply delay=300\ninterleave_samples 3 rate\n", "HID: Report rate set to 50ms\n"},
 		{"rate_reply none\nsilent 0 5000\n", "HID: Rate command - unexpected response (byte0=0x00, len=0)\n"},
 	};
 	for (const Case &c : cases) {

@@ -195,6 +195,11 @@ int zelvan_sim_sensor_fail_init(int fail)
 	return SimSensor::Instance().FailInit(fail != 0) ? 1 : 0;
 }
 
+int zelvan_sim_sensor_refuses_open(void)
+{
+	return SimSensor::Instance().RefusesOpen() ? 1 : 0;
+}
+
 unsigned zelvan_sim_sensor_period_ms(void)
 {
 	return SimSensor::Instance().PeriodMs();

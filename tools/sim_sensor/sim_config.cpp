@@ -151,6 +151,8 @@ private:
 	void OnFailInit(const Line &line);
 	void OnFailReads(const Line &line);
 	void OnFailFeatures(const Line &line);
+	void OnRefuseOpen(const Line &line);
+	void OnStallAfterPlug(const Line &line);
 	void OnUsbId(const Line &line);
 	void OnAbsentUntil(const Line &line);
 	void OnCal(const Line &line);
@@ -218,6 +220,8 @@ const Parser::Rule Parser::kRules[] = {
 	{"absent_until", 1, 1, &Parser::OnAbsentUntil},
 	{"fail_reads", 1, 1, &Parser::OnFailReads},
 	{"fail_features", 1, 1, &Parser::OnFailFeatures},
+	{"refuse_open", 1, 1, &Parser::OnRefuseOpen},
+	{"stall_after_plug", 1, 1, &Parser::OnStallAfterPlug},
 	{"cal", 1, 1, &Parser::OnCal},
 	{"thresh", 1, 1, &Parser::OnThresh},
 	{"hyst", 1, 1, &Parser::OnHyst},
@@ -356,6 +360,18 @@ void Parser::OnFailFeatures(const Line &line)
 {
 	if (const auto v = Flag(line, 1))
 		config_.fail_features = *v;
+}
+
+void Parser::OnRefuseOpen(const Line &line)
+{
+	if (const auto v = Flag(line, 1))
+		config_.refuse_open = *v;
+}
+
+void Parser::OnStallAfterPlug(const Line &line)
+{
+	if (const auto v = Flag(line, 1))
+		config_.stall_after_plug = *v;
 }
 
 void Parser::OnUsbId(const Line &line)

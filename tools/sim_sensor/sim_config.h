@@ -3,6 +3,7 @@
 //
 //   present yes|no                  usb_id 35BD:0101          absent_until MS
 //   fail_reads yes|no               fail_features yes|no
+//   refuse_open yes|no              stall_after_plug yes|no
 //   cal N   thresh N   hyst N   trim N   tracking_serial TEXT   hmd_serial TEXT
 //   record TAG HEX..   record_bad_crc TAG HEX..   raw HEX..
 //   image_hex HEX..   image_fill BYTE   end_marker yes|no
@@ -53,6 +54,11 @@ struct SensorConfig {
 	// A device in a bad state: it opens, but these calls fail at once.
 	bool fail_reads = false;
 	bool fail_features = false;
+	// Listed, but opening it fails as a node without access rights does.
+	bool refuse_open = false;
+	// After each replug the first rate command stalls, and nothing streams
+	// until a rate command goes through.
+	bool stall_after_plug = false;
 
 	Image image{};
 	ReplyRule rate_reply;

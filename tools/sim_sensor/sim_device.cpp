@@ -137,6 +137,8 @@ void SimSensor::Apply(ParseResult result, Clock::time_point now)
 	period_ms_ = kDefaultPeriodMs;
 	samples_sent_ = 0;
 	level_override_.reset();
+	stall_next_rate_ = false;
+	streaming_held_ = false;
 	open_count_ = 0;
 	events_.clear();
 	const size_t unplugs = config_ ? config_->unplugs.size() : 0;
@@ -192,7 +194,7 @@ void SimSensor::Advance(Clock::time_point now)
 		}
 		if (w.duration_ms >= 0 && !unplug_ended_[i] && now >= At(w.start_ms + w.duration_ms)) {
 			unplug_ended_[i] = true;
-			Event("plug", At(w.start_ms + w.duration_ms));
+			Replugged(At(w.start_ms + w.duration_ms));
 		}
 	}
 }
@@ -204,6 +206,12 @@ void SimSensor::Vanish(Clock::time_point at, const char *event)
 	period_ms_ = kDefaultPeriodMs;
 	Event(event, at);
 	changed_.notify_all();
+}
+
+void SimSensor::Replugged(Clock::time_point at)
+{
+	Event("plug", at);
+	stall_next_rate_ = streaming_held_ = config_->stall_after_plug;
 }
 
 bool SimSensor::Present(Clock::time_point now) const
@@ -249,6 +257,8 @@ const Window *SimSensor::SilenceAt(Clock::time_point t) const
 // in a silence are never sent.
 std::optional<int64_t> SimSensor::DueSample(hid_device *device, Clock::time_point now)
 {
+	if (streaming_held_)
+		return std::nullopt;
 	const int64_t period = Period().count();
 	const int64_t first = device->next_index;
 	const int64_t last_due = FloorDiv((now - device->anchor).count(), period);
@@ -266,6 +276,8 @@ std::optional<int64_t> SimSensor::DueSample(hid_device *device, Clock::time_poin
 
 Clock::time_point SimSensor::NextSample(const hid_device *device) const
 {
+	if (streaming_held_)
+		return Clock::time_point::max();
 	const int64_t period = Period().count();
 	int64_t k = device->next_index;
 	while (const Window *w = SilenceAt(device->anchor + k * Period()))
@@ -319,6 +331,7 @@ void SimSensor::RateCommand(hid_device *device, const unsigned char *params, Clo
 		return;
 	}
 	period_ms_ = period;
+	streaming_held_ = false;
 	for (hid_device *h : handles_) {
 		h->anchor = now;
 		h->next_index = 1;
@@ -403,8 +416,14 @@ hid_device *SimSensor::Open(unsigned short vendor_id, unsigned short product_id,
 	Advance(now);
 	if (!Present(now) || vendor_id != config_->vendor_id || product_id != config_->product_id ||
 	    (serial != nullptr && std::wcscmp(serial, kSerial) != 0)) {
-		global_error_ = L"hid_open: no such device";
+		global_error_ = L"No HID devices with requested VID/PID found in the system.";
 		Event("open failed", now);
+		return nullptr;
+	}
+	if (config_->refuse_open) {
+		global_error_ = L"Failed to open a device with path '" + std::wstring(kDevicePath, kDevicePath + std::strlen(kDevicePath)) +
+		                L"': Permission denied";
+		Event("open refused", now);
 		return nullptr;
 	}
 	if (!scenario_start_)
@@ -470,11 +489,11 @@ int SimSensor::Read(hid_device *device, unsigned char *data, size_t length, int 
 		const Clock::time_point now = Clock::now();
 		Advance(now);
 		if (Stale(device)) {
-			SetError(device, L"hid_read: the device has been disconnected");
+			SetError(device, L"hid_read_timeout: unexpected poll error (device disconnected)");
 			return -1;
 		}
 		if (config_->fail_reads) {
-			SetError(device, L"hid_read: input/output error");
+			SetError(device, L"Input/output error");
 			return -1;
 		}
 		if (!device->replies.empty() && device->replies.front().ready <= now) {
@@ -510,11 +529,11 @@ int SimSensor::SendFeature(hid_device *device, const unsigned char *data, size_t
 		return -1;
 	}
 	if (Stale(device)) {
-		SetError(device, L"hid_send_feature_report: the device has been disconnected");
+		SetError(device, L"ioctl (SFEATURE): No such device");
 		return -1;
 	}
 	if (config_->fail_features) {
-		SetError(device, L"hid_send_feature_report: input/output error");
+		SetError(device, L"ioctl (SFEATURE): Input/output error");
 		return -1;
 	}
 	if (length < 2 || data[0] != 0) {
@@ -530,6 +549,12 @@ int SimSensor::SendFeature(hid_device *device, const unsigned char *data, size_t
 		event += "len=" + std::to_string(length) + " ";
 	Event(event + Hex(data, shown), now);
 
+	if (data[1] == 'R' && stall_next_rate_) {
+		stall_next_rate_ = false;
+		Event("stall R", now);
+		SetError(device, L"ioctl (SFEATURE): Broken pipe");
+		return -1;
+	}
 	unsigned char params[2] = {length > 2 ? data[2] : uint8_t{0}, length > 3 ? data[3] : uint8_t{0}};
 	switch (data[1]) {
 	case 'R': RateCommand(device, params, now); break;
@@ -633,7 +658,7 @@ void SimSensor::Plug(bool present)
 		return;
 	manual_present_ = present;
 	if (present)
-		Event("plug", now);
+		Replugged(now);
 	else
 		Vanish(now, "unplug");
 	changed_.notify_all();
@@ -672,6 +697,13 @@ int SimSensor::OpenCount()
 {
 	Lock lock(mutex_);
 	return open_count_;
+}
+
+bool SimSensor::RefusesOpen()
+{
+	Lock lock(mutex_);
+	ReloadFromEnvironment(Clock::now());
+	return config_ && config_->refuse_open;
 }
 
 bool SimSensor::FailInit(bool fail)

@@ -77,6 +77,7 @@ public:
 	std::string Errors();
 	int OpenCount();
 	bool FailInit(bool fail);
+	bool RefusesOpen();
 	unsigned PeriodMs();
 	std::optional<Image> CurrentImage();
 
@@ -88,6 +89,7 @@ private:
 	void ReloadFromEnvironment(Clock::time_point now);
 	void Advance(Clock::time_point now);
 	void Vanish(Clock::time_point at, const char *event);
+	void Replugged(Clock::time_point at);
 	bool Present(Clock::time_point now) const;
 	bool Stale(const hid_device *device) const { return device->incarnation != incarnation_; }
 	void Event(const std::string &text, Clock::time_point at);
@@ -123,6 +125,8 @@ private:
 	unsigned period_ms_ = kDefaultPeriodMs;
 	uint64_t samples_sent_ = 0;
 	std::optional<unsigned> level_override_;
+	bool stall_next_rate_ = false; // stall_after_plug: armed by each replug
+	bool streaming_held_ = false;  // ... and no samples until a rate command
 	std::set<hid_device *> handles_;
 	int open_count_ = 0;
 

@@ -52,6 +52,10 @@ ZELVAN_SIM_API int zelvan_sim_sensor_open_count(void);
 /* While set, hid_init fails with -1. Returns the previous setting. */
 ZELVAN_SIM_API int zelvan_sim_sensor_fail_init(int fail);
 
+/* 1 while the configuration lists the device but refuses to open it
+ * (refuse_open), as a node without access rights does; else 0. */
+ZELVAN_SIM_API int zelvan_sim_sensor_refuses_open(void);
+
 /* The sample period the firmware runs at now, in milliseconds. */
 ZELVAN_SIM_API unsigned zelvan_sim_sensor_period_ms(void);
 
