@@ -170,6 +170,19 @@ remove_installed_files() {
   fi
 }
 
+# SteamVR blocks a driver it suspects of a crash and skips it at every start
+# until the block goes; a reinstall clears it while SteamVR is closed.
+# zelvan-ctl does it (rewriting the settings file as SteamVR writes it) and
+# says so, or says why it cannot.
+clear_steamvr_block() {
+  local ctl=$target/bin/linux64/zelvan-ctl out line
+  [ -x "$ctl" ] || return 0
+  out=$("$ctl" unblock 2>&1) || true
+  while IFS= read -r line; do
+    [ -z "$line" ] || say "$line"
+  done <<<"$out"
+}
+
 do_install() {
   [ -f "$source_dir/driver.vrdrivermanifest" ] || die "$source_dir is not a driver folder (no driver.vrdrivermanifest)"
   if [ "$source_dir" = "$target" ]; then
@@ -197,6 +210,7 @@ do_install() {
   else
     vrpathreg adddriver
   fi
+  clear_steamvr_block
   say "done; restart SteamVR to load the driver"
 }
 

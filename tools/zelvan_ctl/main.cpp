@@ -11,6 +11,7 @@
 #include "ipd/serial_check.h"
 #include "tools/zelvan_ctl/control_client.h"
 #include "tools/zelvan_ctl/doctor.h"
+#include "tools/zelvan_ctl/doctor_steamvr.h"
 #include "tools/zelvan_ctl/status_line.h"
 
 namespace {
@@ -43,6 +44,12 @@ void Usage(std::FILE *out)
 		"  send TEXT...              send TEXT as it is (words joined by one space)\n"
 		"  doctor                    check installation, SteamVR, driver, sensor and\n"
 		"                            calibration; one line each (exit 1 if one fails)\n"
+		"  doctor --fix [--dry-run]  with SteamVR closed: unblock and enable the driver\n"
+		"                            in steamvr.vrsettings, unregister folders that are\n"
+		"                            gone and copies beside the installed one, then\n"
+		"                            check (--dry-run: only say what it would do)\n"
+		"  unblock                   with SteamVR closed: remove SteamVR's safe-mode\n"
+		"                            block on the driver (the install scripts run it)\n"
 		"\n"
 		"Options:\n"
 		"  --timeout SECONDS         how long to retry while the driver is busy and to\n"
@@ -142,11 +149,15 @@ int main(int argc, char **argv)
 	}
 
 	if (words[0] == "doctor") {
-		if (words.size() == 1)
-			return zelvan::ctl::RunDoctor(channel, timeout, json);
-		std::fprintf(stderr, "zelvan-ctl: doctor takes no arguments (see --help)\n");
+		const bool fix = words.size() >= 2 && words[1] == "--fix";
+		const bool dry_run = words.size() == 3 && words[2] == "--dry-run";
+		if (words.size() == 1 || (fix && (words.size() == 2 || dry_run)))
+			return zelvan::ctl::RunDoctor(channel, timeout, json, fix, dry_run);
+		std::fprintf(stderr, "zelvan-ctl: doctor takes only --fix or --fix --dry-run (see --help)\n");
 		return kExitUsage;
 	}
+	if (words[0] == "unblock" && words.size() == 1)
+		return zelvan::ctl::RunUnblock();
 
 	std::string command;
 	const size_t first = words[0] == "send" ? 1 : 0;
