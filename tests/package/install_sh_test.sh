@@ -3,10 +3,11 @@
 # stand-in that records its calls, the real registry layouts pointed at it,
 # and sudo/udevadm stand-ins. Each row is a step run on the state the
 # previous steps left.
-# Usage: install_sh_test.sh SOURCE_DIR VRPATHREG_STANDIN
+# Usage: install_sh_test.sh SOURCE_DIR VRPATHREG_STANDIN ZELVAN_CTL
 set -euo pipefail
 source_tree=$1
 standin=$2
+ctl=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -43,6 +44,14 @@ registry_from() {
 }
 no_steamvr() { rm -f "$registry"; }
 user_file() { mkdir -p "$1" && echo mine >"$1/notes.txt"; }
+# SteamVR blocked the driver after a crash; the real zelvan-ctl clears it.
+blocked() {
+  install -m 0755 "$ctl" "$src/bin/linux64/zelvan-ctl"
+  registry_from openvrpaths_linux.vrpath
+  sed -i "s|/home/jay/.local/share/Steam/config|$scratch/config|" "$registry"
+  mkdir -p "$scratch/config"
+  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true\n   }\n}\n' >"$scratch/config/steamvr.vrsettings"
+}
 
 fail() { echo "FAIL [$name]: $*" >&2; echo "--- output:" >&2; cat "$scratch/out" >&2; exit 1; }
 
@@ -91,6 +100,7 @@ steps=(
   "a folder install.sh did not make|user_file \"\$T\"|$I|$T|1||user|no||not installed by install.sh"
   "root prefix||$I --prefix /|/zelvanproximity|1||none|no||refusing"
   "unknown argument||$I --prefixx /tmp|$T|1||user|no||unknown argument"
+  "a block on the driver is cleared|blocked|$I --prefix \"\$scratch/b\"|$scratch/b/zelvanproximity|0|adddriver $scratch/b/zelvanproximity|same|no||cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
 )
 
 for row in "${steps[@]}"; do

@@ -75,7 +75,17 @@ void MendSettings(const SettingsFile &settings, bool enable_too, Printer &print)
 		print.Failed("not touching " + Esc(settings.path) + ": cannot keep a copy as " + Esc(backup) + ": " + Esc(error));
 		return;
 	}
-	if (!ReplaceFileAtomically(settings.path + ".zelvan-tmp", settings.path, SteamVrStyle(after), error)) {
+	// A settings file that is a link (to a synced folder, say) stays one: the
+	// file it names is replaced.
+	std::error_code link_error;
+	std::string real = settings.path;
+	if (fs::is_symlink(fs::path(settings.path), link_error))
+		real = fs::canonical(fs::path(settings.path), link_error).string();
+	if (link_error) {
+		print.Failed("not touching " + Esc(settings.path) + ": " + Esc(link_error.message()));
+		return;
+	}
+	if (!ReplaceFileAtomically(real + ".zelvan-tmp", real, SteamVrStyle(after), error)) {
 		print.Failed("cannot write " + Esc(settings.path) + ": " + Esc(error) + " (the file is unchanged)");
 		return;
 	}
