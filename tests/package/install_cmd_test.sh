@@ -4,10 +4,11 @@
 # registries pointed at it. Each row is a step run on the state the previous
 # steps left; each runs in a Wine prefix of its own, with %LOCALAPPDATA% in
 # the scratch home.
-# Usage: install_cmd_test.sh SOURCE_DIR VRPATHREG_STANDIN_EXE
+# Usage: install_cmd_test.sh SOURCE_DIR VRPATHREG_STANDIN_EXE ZELVAN_CTL_EXE
 set -euo pipefail
 source_tree=$1
 standin=$2
+ctl=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
@@ -44,6 +45,17 @@ registry_from() {
 }
 no_steamvr() { rm -f "$registry"; }
 user_file() { mkdir -p "$1" && echo mine >"$1/notes.txt"; }
+# SteamVR blocked the driver after a crash; the real zelvan-ctl clears it.
+blocked() {
+  rm -rf "$target"
+  install -m 0755 "$ctl" "$src/bin/win64/zelvan-ctl.exe"
+  registry_from openvrpaths_windows.vrpath
+  local json_config
+  json_config=$(winpath "$scratch/config" | sed 's/\\/\\\\\\\\/g')
+  sed -i "s/c:..program files (x86)..steam..config/$json_config/" "$registry"
+  mkdir -p "$scratch/config"
+  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true\n   }\n}\n' >"$scratch/config/steamvr.vrsettings"
+}
 
 fail() {
   echo "FAIL [$name]: $*" >&2
@@ -83,6 +95,7 @@ steps=(
   "uninstall keeps a file the user added|user_file \"\$target\"||src|--uninstall|0||user|left $T"
   "a folder install.cmd did not make|||src||1||user|not installed by install.cmd"
   "drive root prefix|||src|--prefix Z:\\|1||user|refusing"
+  "a block on the driver is cleared|blocked||src||0|adddriver $T|same|cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
 )
 
 for row in "${steps[@]}"; do

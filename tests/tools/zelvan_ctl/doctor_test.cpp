@@ -432,20 +432,25 @@ TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
 	}
 }
 
-#if !defined(_WIN32)
-// A program named as SteamVR's server.
+// A program named as SteamVR's server, running until the test ends.
 struct FakeVrServer {
 	ScratchDir dir;
 	ChildProcess process;
 
 	FakeVrServer()
 	{
+#if defined(_WIN32)
+		const fs::path exe = dir.path() / "vrserver.exe";
+		fs::copy_file(BinPath("zelvan-host-sim.exe"), exe);
+		process.Start({exe.string(), "--seconds", "60", DriverLibraryPath()},
+		              {{"ZELVAN_TEST_CHANNEL", dir.path().filename().string()}});
+#else
 		const fs::path exe = dir.path() / "vrserver";
 		fs::copy_file("/bin/sleep", exe);
 		process.Start({exe.string(), "60"});
+#endif
 	}
 };
-#endif
 
 TEST(Doctor, FixChangesNothingWhileSteamVrRunsOrOnADryRun)
 {
@@ -460,7 +465,6 @@ TEST(Doctor, FixChangesNothingWhileSteamVrRunsOrOnADryRun)
 		EXPECT_EQ(ReadAll(SettingsPath(layout)), blocked);
 		EXPECT_FALSE(fs::exists(SettingsPath(layout).string() + ".zelvan-backup"));
 	}
-#if !defined(_WIN32)
 	Layout layout;
 	WriteFile(SettingsPath(layout), blocked);
 	FakeVrServer server;
@@ -471,7 +475,6 @@ TEST(Doctor, FixChangesNothingWhileSteamVrRunsOrOnADryRun)
 		EXPECT_EQ(run.output.find("steamvr_settings"), std::string::npos) << words.back() << ": " << run.output;
 		EXPECT_EQ(ReadAll(SettingsPath(layout)), blocked) << words.back();
 	}
-#endif
 }
 
 TEST(Doctor, FixUnregistersThroughVrpathreg)
