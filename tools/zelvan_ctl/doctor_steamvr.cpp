@@ -193,8 +193,8 @@ Finding CheckSteamVrSettings(const std::string &config_dir)
 		return Make(check, Verdict::Ok, "no " + path + " yet (SteamVR has not run)");
 	if (!settings.error.empty())
 		return Make(check, Verdict::Fail, path + " " + settings.error,
-		            "SteamVR cannot read it either: correct it at that place, or move it away so that SteamVR writes a new "
-		            "one (its settings are then lost). zelvan-ctl doctor --fix never touches it.");
+		            "Correct it at that place, or move it away so that SteamVR writes a new one (its settings are then "
+		            "lost); zelvan-ctl doctor --fix never touches it.");
 	const std::string fix = "zelvan-ctl doctor --fix with SteamVR closed";
 	const std::string where = " in " + std::string(kDriverSection) + " of " + path;
 	if (settings.blocked && settings.disabled)
