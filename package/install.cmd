@@ -103,6 +103,7 @@ goto install_done
 :install_registered
 echo install.cmd: %target% is already registered with SteamVR
 :install_done
+call :clear_block
 echo install.cmd: done; restart SteamVR to load the driver
 exit /b 0
 
@@ -163,6 +164,19 @@ exit /b 0
 "%vrpathreg%" %1 "%target%"
 if errorlevel 1 (set "msg=%vrpathreg% %1 %target% failed" & exit /b 1)
 echo install.cmd: ran "%vrpathreg%" %1 "%target%"
+exit /b 0
+
+rem SteamVR blocks a driver it suspects of a crash and skips it at every
+rem start until the block goes; a reinstall clears it while SteamVR is
+rem closed. zelvan-ctl does it (rewriting the settings file as SteamVR
+rem writes it) and says so, or says why it cannot.
+:clear_block
+set "unblock_ctl=%target%\bin\win64\zelvan-ctl.exe"
+if not exist "%unblock_ctl%" exit /b 0
+set "said=%TEMP%\zelvanproximity-unblock.txt"
+"%unblock_ctl%" unblock > "%said%" 2>&1
+for /f "usebackq delims=" %%L in ("%said%") do echo install.cmd: %%L
+del /f /q "%said%" 2>nul
 exit /b 0
 
 rem Calls :%2 with "entry" set to each string of the registry's array %1,

@@ -240,6 +240,19 @@ refuse_links_in_target() {
   done < <(cd "$source_dir" && find . -mindepth 1)
 }
 
+# SteamVR blocks a driver it suspects of a crash and skips it at every start
+# until the block goes; a reinstall clears it while SteamVR is closed.
+# zelvan-ctl does it (rewriting the settings file as SteamVR writes it) and
+# says so, or says why it cannot.
+clear_steamvr_block() {
+  local ctl=$target/bin/linux64/zelvan-ctl out line
+  [ -x "$ctl" ] || return 0
+  out=$("$ctl" unblock 2>&1) || true
+  while IFS= read -r line; do
+    [ -z "$line" ] || say "$line"
+  done <<<"$out"
+}
+
 do_install() {
   [ -f "$source_dir/driver.vrdrivermanifest" ] || die "$source_dir is not a driver folder (no driver.vrdrivermanifest)"
   if [ "$udev" = 1 ] && [ "$(id -u)" != 0 ] && ! command -v sudo >/dev/null 2>&1; then
@@ -273,6 +286,7 @@ do_install() {
   else
     vrpathreg adddriver
   fi
+  clear_steamvr_block
   say "done; restart SteamVR to load the driver"
   if [ -n "$udev_missed" ]; then
     say "the udev rule is not installed ($udev_missed); run as root:"

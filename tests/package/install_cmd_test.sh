@@ -65,6 +65,17 @@ hostile_marker() {
 linked_resources() { mv "$target/resources" "$scratch/my-settings" && ln -s "$scratch/my-settings" "$target/resources"; }
 kept() { for f in "$@"; do [ -e "$f" ] || fail "$f was deleted"; done; }
 user_file() { mkdir -p "$1" && echo mine >"$1/notes.txt"; }
+# SteamVR blocked the driver after a crash; the real zelvan-ctl clears it.
+blocked() {
+  rm -rf "$target"
+  install -m 0755 "$ctl" "$src/bin/win64/zelvan-ctl.exe"
+  registry_from openvrpaths_windows.vrpath
+  local json_config
+  json_config=$(winpath "$scratch/config" | sed 's/\\/\\\\\\\\/g')
+  sed -i "s/c:..program files (x86)..steam..config/$json_config/" "$registry"
+  mkdir -p "$scratch/config"
+  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true\n   }\n}\n' >"$scratch/config/steamvr.vrsettings"
+}
 
 fail() {
   echo "FAIL [$name]: $*" >&2
@@ -111,6 +122,7 @@ steps=(
   "uninstall leaves the linked folder|||src|--uninstall|0|removedriver $T|-|it is a link or junction"
   "a runtime folder with brackets|kept \"\$scratch/my-settings/settings/default.vrsettings\"; rm -rf \"\$target\"; registry_with \"\$scratch/rv/Games [SSD]/SteamVR\"||src||0|adddriver $T|same|ran "
   "another driver with brackets before ours|registry_with \"\$scratch/rv/Games [SSD]/SteamVR\" \"/opt/other [beta]/driver\" \"\$target\"||src|--uninstall|0|removedriver $T|none|ran "
+  "a block on the driver is cleared|blocked||src||0|adddriver $T|same|cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
 )
 
 for row in "${steps[@]}"; do

@@ -69,6 +69,14 @@ sudo_back() {
   ! grep -q '^udev ' "$T/.zelvan-install" || fail "the marker records a rule that was not installed"
 }
 user_file() { mkdir -p "$1" && echo mine >"$1/notes.txt"; }
+# SteamVR blocked the driver after a crash; the real zelvan-ctl clears it.
+blocked() {
+  install -m 0755 "$ctl" "$src/bin/linux64/zelvan-ctl"
+  registry_from openvrpaths_linux.vrpath
+  sed -i "s|/home/jay/.local/share/Steam/config|$scratch/config|" "$registry"
+  mkdir -p "$scratch/config"
+  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true\n   }\n}\n' >"$scratch/config/steamvr.vrsettings"
+}
 
 fail() { echo "FAIL [$name]: $*" >&2; echo "--- output:" >&2; cat "$scratch/out" >&2; exit 1; }
 
@@ -132,6 +140,7 @@ steps=(
   "--udev without root or sudo|rm -rf \"\$T\"; registry_from openvrpaths_linux.vrpath; no_sudo|FAKE_UID=65534 $I --udev|$T|1|adddriver $T|same|no||udevadm control --reload && udevadm trigger"
   "uninstall after the missed rule|sudo_back|$I --uninstall|$T|0|removedriver $T|none|no||deleted"
   "a prefix with a line break||$I --prefix \"\$scratch/pre\${NL}fix\"|$T|1||none|no||line break"
+  "a block on the driver is cleared|blocked|$I --prefix \"\$scratch/b\"|$scratch/b/zelvanproximity|0|adddriver $scratch/b/zelvanproximity|same|no||cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
 )
 
 for row in "${steps[@]}"; do

@@ -17,6 +17,7 @@ enum class Outcome {
 struct Exchange {
 	Outcome outcome = Outcome::Failed;
 	std::string reply;
+	long foreign_uid = -1; // Failed: the user id that holds the channel, not ours
 };
 
 // Sends `command` as one message and waits for the reply until `timeout`,

@@ -16,7 +16,7 @@ namespace zelvan::ctl {
 
 // The server must run as this user: anyone can take an abstract name, and a
 // stranger's server could answer with forged replies.
-std::string ServerOwnerProblem(int fd)
+std::string ServerOwnerProblem(int fd, long &foreign_uid)
 {
 	ucred peer{};
 	socklen_t size = sizeof(peer);
@@ -24,6 +24,7 @@ std::string ServerOwnerProblem(int fd)
 		return std::string("cannot tell who serves the channel: ") + std::strerror(errno);
 	if (peer.uid == geteuid())
 		return {};
+	foreign_uid = static_cast<long>(peer.uid);
 	return "the channel is held by uid " + std::to_string(peer.uid) + ", not by you (uid " +
 	       std::to_string(geteuid()) + "); not talking to it";
 }
@@ -55,9 +56,10 @@ Exchange SendCommand(const std::string &channel, const std::string &command, std
 			return {Outcome::TimedOut, {}};
 		std::this_thread::sleep_for(std::chrono::milliseconds(20));
 	}
-	if (const std::string problem = ServerOwnerProblem(fd); !problem.empty()) {
+	long foreign_uid = -1;
+	if (const std::string problem = ServerOwnerProblem(fd, foreign_uid); !problem.empty()) {
 		close(fd);
-		return {Outcome::Failed, problem};
+		return {Outcome::Failed, problem, foreign_uid};
 	}
 
 	Exchange result{Outcome::TimedOut, {}};

@@ -12,6 +12,7 @@
 #include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
 #include "tools/zelvan_ctl/control_client.h"
+#include "tools/zelvan_ctl/doctor_steamvr.h"
 #include "tools/zelvan_ctl/status_line.h"
 
 namespace zelvan::ctl {
@@ -324,6 +325,8 @@ Finding CheckRunning(Context &ctx, const std::string &channel, std::chrono::mill
 		return Make(check, Verdict::Fail, "no reply on " + channel + " in time",
 		            "The driver is busy or stalled; restart SteamVR.");
 	case Outcome::Failed:
+		if (exchange.foreign_uid >= 0)
+			return ForeignChannelHolder(channel, exchange.foreign_uid);
 		return Make(check, Verdict::Fail, channel + ": " + EscapeControlBytes(exchange.reply),
 		            "Run the doctor as the user who runs SteamVR.");
 	case Outcome::Replied:
@@ -426,21 +429,45 @@ void Print(const std::vector<Finding> &findings, bool json)
 		++counts[static_cast<int>(f.verdict)];
 		// Paths, sysfs names and the driver's words may hold control bytes that
 		// would steer the terminal; escaping twice changes nothing.
-		std::printf("%-4s  %-13s %s%s%s\n", Word(f.verdict), f.check.c_str(), EscapeControlBytes(f.found).c_str(),
+		std::printf("%-4s  %-16s %s%s%s\n", Word(f.verdict), f.check.c_str(), EscapeControlBytes(f.found).c_str(),
 		            f.remedy.empty() ? "" : " -- ", EscapeControlBytes(f.remedy).c_str());
 	}
 	std::printf("%d ok, %d warn, %d FAIL: %s\n", counts[0], counts[1], counts[2],
 	            counts[2] > 0 ? "fix the FAIL lines from the top" : counts[1] > 0 ? "nothing failed" : "all good");
 }
 
+RuntimeView View(const Context &ctx)
+{
+	return {ctx.registry_path, RegistryList(ctx.registry, "external_drivers"), ctx.runtime_dir, ConfigDir(ctx)};
+}
+
 } // namespace
 
-int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, bool json)
+RuntimeView LookUpRuntime()
 {
+	Context ctx;
+	CheckSteamVr(ctx);
+	return View(ctx);
+}
+
+bool IsOurDriverFolder(const std::string &dir)
+{
+	return IsOurManifest(dir);
+}
+
+int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, bool json, bool fix, bool dry_run)
+{
+	int fixed = 0;
+	if (fix) {
+		fixed = RunFix(LookUpRuntime(), dry_run, json ? stderr : stdout);
+		if (fixed == 2)
+			return 1;
+	}
 	Context ctx;
 	std::vector<Finding> findings;
 	findings.push_back(CheckSteamVr(ctx));
-	findings.push_back(CheckRegistered(ctx));
+	findings.push_back(ExamineRegistrations(View(ctx), CheckRegistered(ctx)));
+	findings.push_back(CheckSteamVrSettings(ConfigDir(ctx)));
 	findings.push_back(CheckLibrary(ctx));
 	findings.push_back(CheckLog(ctx));
 	findings.push_back(CheckRunning(ctx, channel, timeout));
@@ -449,7 +476,7 @@ int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, boo
 	findings.push_back(CheckPresenceMode(ctx));
 	Print(findings, json);
 	const bool failed = std::any_of(findings.begin(), findings.end(), [](const Finding &f) { return f.verdict == Verdict::Fail; });
-	return failed ? 1 : 0;
+	return failed || fixed != 0 ? 1 : 0;
 }
 
 } // namespace zelvan::ctl

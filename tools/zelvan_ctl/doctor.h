@@ -22,7 +22,10 @@ struct Finding {
 
 // Runs every check, prints one line each and a summary (or, with `json`, one
 // JSON array) to standard output. Returns 0 when nothing failed, 1 otherwise.
-int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, bool json);
+// With `fix`, first makes the safe mends (doctor_steamvr.h; `dry_run`: only
+// says what it would do), printed before the checks (to stderr with `json`).
+int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, bool json, bool fix = false,
+              bool dry_run = false);
 
 // A JSON file of the runtime's, or null when it is missing or not JSON.
 nlohmann::json ReadJsonFile(const std::string &path);

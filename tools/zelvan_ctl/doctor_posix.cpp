@@ -2,6 +2,7 @@
 // driver library (ldd), and the sensor's hidraw node, its access and the udev
 // rule.
 #include "tools/zelvan_ctl/doctor.h"
+#include "tools/zelvan_ctl/doctor_steamvr.h"
 
 #include <algorithm>
 #include <cctype>
@@ -28,9 +29,11 @@ namespace fs = std::filesystem;
 
 const char *const kBundledHidapi = "libhidapi-hidraw.so.0";
 
-// Runs ldd on the library; false when ldd could not be started. Output is
-// stdout and stderr together.
-bool RunLdd(const std::string &library, std::string &output, int &status)
+} // namespace
+
+// Runs argv (argv[0] found on PATH unless it names a path) and waits for it;
+// false when it could not be started. Output is stdout and stderr together.
+bool RunCollectingOutput(const std::vector<std::string> &args, std::string &output, int &status)
 {
 	int fds[2];
 	if (pipe2(fds, O_CLOEXEC) != 0)
@@ -39,9 +42,12 @@ bool RunLdd(const std::string &library, std::string &output, int &status)
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
 	posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-	const char *argv[] = {"ldd", library.c_str(), nullptr};
+	std::vector<char *> argv;
+	for (const std::string &arg : args)
+		argv.push_back(const_cast<char *>(arg.c_str()));
+	argv.push_back(nullptr);
 	pid_t pid = 0;
-	const int spawned = posix_spawnp(&pid, "ldd", &actions, nullptr, const_cast<char *const *>(argv), environ);
+	const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
 	posix_spawn_file_actions_destroy(&actions);
 	close(fds[1]);
 	if (spawned != 0) {
@@ -56,7 +62,15 @@ bool RunLdd(const std::string &library, std::string &output, int &status)
 	close(fds[0]);
 	while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
 	}
-	return !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
+	return true;
+}
+
+namespace {
+
+// Runs ldd on the library; false when ldd could not be started.
+bool RunLdd(const std::string &library, std::string &output, int &status)
+{
+	return RunCollectingOutput({"ldd", library}, output, status) && !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
 }
 
 // The names ldd could not resolve ("libfoo.so.1 => not found").

@@ -12,6 +12,7 @@
 #include "tools/zelvan_ctl/control_client.h"
 #include "tools/zelvan_ctl/doctor.h"
 #include "tools/zelvan_ctl/paths_command.h"
+#include "tools/zelvan_ctl/doctor_steamvr.h"
 #include "tools/zelvan_ctl/status_line.h"
 
 namespace {
@@ -46,6 +47,12 @@ void Usage(std::FILE *out)
 		"                            calibration; one line each (exit 1 if one fails)\n"
 		"  paths KEY [REGISTRY]      the path registry's runtime, external_drivers,\n"
 		"                            config or log folders, one a line (for scripts)\n"
+		"  doctor --fix [--dry-run]  with SteamVR closed: unblock and enable the driver\n"
+		"                            in steamvr.vrsettings, unregister folders that are\n"
+		"                            gone and copies beside the installed one, then\n"
+		"                            check (--dry-run: only say what it would do)\n"
+		"  unblock                   with SteamVR closed: remove SteamVR's safe-mode\n"
+		"                            block on the driver (the install scripts run it)\n"
 		"\n"
 		"Options:\n"
 		"  --timeout SECONDS         how long to retry while the driver is busy and to\n"
@@ -147,11 +154,15 @@ int main(int argc, char **argv)
 	if (words[0] == "paths")
 		return zelvan::ctl::RunPaths({words.begin() + 1, words.end()});
 	if (words[0] == "doctor") {
-		if (words.size() == 1)
-			return zelvan::ctl::RunDoctor(channel, timeout, json);
-		std::fprintf(stderr, "zelvan-ctl: doctor takes no arguments (see --help)\n");
+		const bool fix = words.size() >= 2 && words[1] == "--fix";
+		const bool dry_run = words.size() == 3 && words[2] == "--dry-run";
+		if (words.size() == 1 || (fix && (words.size() == 2 || dry_run)))
+			return zelvan::ctl::RunDoctor(channel, timeout, json, fix, dry_run);
+		std::fprintf(stderr, "zelvan-ctl: doctor takes only --fix or --fix --dry-run (see --help)\n");
 		return kExitUsage;
 	}
+	if (words[0] == "unblock" && words.size() == 1)
+		return zelvan::ctl::RunUnblock();
 
 	std::string command;
 	const size_t first = words[0] == "send" ? 1 : 0;

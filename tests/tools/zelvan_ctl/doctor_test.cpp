@@ -14,8 +14,13 @@
 #include "tests/support/sim_run.h"
 
 #if !defined(_WIN32)
+#include <csignal>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include "control/abstract_socket_posix.h"
 #endif
 
 namespace zelvan::test {
@@ -345,6 +350,271 @@ TEST(Doctor, SensorNodeAccessAndUdevRule)
 }
 #endif
 
+// --- SteamVR's own decisions: its settings file and its path registry ---
+
+fs::path SettingsPath(const Layout &l)
+{
+	return fs::path(l.files.config_dir) / "steamvr.vrsettings";
+}
+
+// A real settings file as SteamVR writes it, with the driver's section added.
+std::string SettingsWith(const nlohmann::json &sections)
+{
+	std::ifstream in(FixturePath("steamvr_psmoveservice_issue166.vrsettings"));
+	nlohmann::json value = nlohmann::json::parse(in);
+	value.merge_patch(sections);
+	// SteamVR puts a space before the colon too.
+	std::string text = value.dump(3);
+	for (size_t at = text.find("\": "); at != std::string::npos; at = text.find("\": ", at + 4))
+		text.insert(at + 1, " ");
+	return text + "\n";
+}
+
+std::function<void(Layout &)> Settings(const std::string &text)
+{
+	return [text](Layout &l) { WriteFile(SettingsPath(l), text); };
+}
+
+const nlohmann::json kBlocked = {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", true}, {"presence_mode", "on"}}}};
+const nlohmann::json kDisabled = {{"driver_ZelvanProximity", {{"enable", false}}}};
+const nlohmann::json kBoth = {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", true}, {"enable", false}}}};
+const nlohmann::json kNeither = {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", false}, {"enable", true}}}};
+const nlohmann::json kOtherBlocked = {{"driver_vridge", {{"blocked_by_safe_mode", true}}}};
+
+TEST(Doctor, SteamVrSettingsSayWhySteamVrSkipsTheDriver)
+{
+	RunTable("steamvr_settings", {
+		{"SteamVR has not run", [](Layout &) {}, "ok", "(SteamVR has not run)"},
+		{"real file", [](Layout &l) {
+			 fs::copy_file(FixturePath("steamvr_psmoveservice_issue166.vrsettings"), SettingsPath(l));
+		 }, "ok", "neither blocked nor turned off"},
+		{"blocked", Settings(SettingsWith(kBlocked)), "FAIL",
+		 "SteamVR blocked the driver after a crash (\"blocked_by_safe_mode\" : true in driver_ZelvanProximity of"},
+		{"turned off", Settings(SettingsWith(kDisabled)), "FAIL", "turned off in Manage Add-ons (\"enable\" : false"},
+		{"both", Settings(SettingsWith(kBoth)), "FAIL", "(it clears both)"},
+		{"keys present, not blocking", Settings(SettingsWith(kNeither)), "ok", "neither"},
+		{"another driver blocked", Settings(SettingsWith(kOtherBlocked)), "ok", "neither"},
+		{"not JSON", Settings("{\n   \"steamvr\" : {\n      \"a\" : 1,\n   }\n"), "FAIL", "is not JSON: parse error at line 4"},
+	});
+}
+
+TEST(Doctor, RegisteredNamesEveryCopyAndFoldersThatAreGone)
+{
+	const auto patch = [](Layout &l, const std::vector<fs::path> &dirs) {
+		nlohmann::json list = nlohmann::json::array();
+		for (const fs::path &dir : dirs)
+			list.push_back(dir.string());
+		l.Patch({{"external_drivers", list}});
+	};
+	RunTable("registered", {
+		{"registered and in the runtime's drivers",
+		 [](Layout &l) {
+			 l.Registered();
+			 l.DriverFolder("steam/steamapps/common/SteamVR/drivers/zelvan");
+		 },
+		 "FAIL", "2 copies of the driver: "},
+		{"two registered folders",
+		 [&](Layout &l) { patch(l, {l.DriverFolder("a"), l.DriverFolder("b")}); }, "FAIL", "-- Keep one"},
+		{"one folder registered twice",
+		 [&](Layout &l) { patch(l, {l.DriverFolder("a"), l.dir.path() / "a" / ""}); }, "ok", "external_drivers holds"},
+		{"a registered folder is gone",
+		 [&](Layout &l) { patch(l, {l.dir.path() / "gone", l.DriverFolder("a")}); }, "warn", "gone does not exist (SteamVR skips it)"},
+		{"only a folder that is gone",
+		 [&](Layout &l) { patch(l, {l.dir.path() / "gone"}); }, "FAIL", "Remove the folders that are gone"},
+	});
+}
+
+RunResult Ctl(const Layout &l, const std::vector<std::string> &words, const std::map<std::string, std::string> &extra = {})
+{
+	std::map<std::string, std::string> all = l.env;
+	for (const auto &[k, v] : extra)
+		all[k] = v;
+	std::vector<std::string> argv = {BinPath(std::string("zelvan-ctl") + kExeSuffix), "--timeout", "1"};
+	argv.insert(argv.end(), words.begin(), words.end());
+	return RunProgram(argv, all, std::chrono::seconds(30));
+}
+
+std::string ReadAll(const fs::path &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
+{
+	struct FixCase {
+		const char *name;
+		std::string before;
+		nlohmann::json changes; // a merge patch: what --fix changes; null: nothing
+		const char *said;
+	};
+	const std::vector<FixCase> cases = {
+		{"blocked", SettingsWith(kBlocked), {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}}}},
+		 "fix: removed \"blocked_by_safe_mode\" : true in driver_ZelvanProximity of"},
+		{"turned off", SettingsWith(kDisabled), {{"driver_ZelvanProximity", {{"enable", true}}}}, "fix: set \"enable\" to true"},
+		{"both", SettingsWith(kBoth), {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}, {"enable", true}}}},
+		 "true and set \"enable\" to true"},
+		{"neither", SettingsWith(kNeither), nullptr, "fix: nothing to mend"},
+		{"another driver blocked", SettingsWith(kOtherBlocked), nullptr, "fix: nothing to mend"},
+		{"not JSON", "{ \"driver_ZelvanProximity\" : { \"blocked_by_safe_mode\" : true }", nullptr,
+		 "fix FAILED: not touching"},
+	};
+	for (const FixCase &c : cases) {
+		Layout layout;
+		WriteFile(SettingsPath(layout), c.before);
+		const RunResult run = Ctl(layout, {"doctor", "--fix"});
+		EXPECT_NE(run.output.find(c.said), std::string::npos) << c.name << ": " << run.output;
+		EXPECT_NE(run.output.find("steamvr_settings"), std::string::npos) << c.name << ": the checks run after the mends";
+		EXPECT_EQ(run.exit_code, 1) << c.name << ": nothing answers on the channel";
+		const std::string after = ReadAll(SettingsPath(layout));
+		const fs::path backup = SettingsPath(layout).string() + ".zelvan-backup";
+		if (c.changes.is_null()) {
+			EXPECT_EQ(after, c.before) << c.name;
+			EXPECT_FALSE(fs::exists(backup)) << c.name;
+			continue;
+		}
+		nlohmann::json expected = nlohmann::json::parse(c.before);
+		expected.merge_patch(c.changes);
+		EXPECT_EQ(nlohmann::json::parse(after), expected) << c.name << ":\n" << after;
+		EXPECT_NE(after.find("\n   \"jsonid\" : \"vrsettings\",\n"), std::string::npos) << c.name << ":\n" << after;
+		EXPECT_EQ(ReadAll(backup), c.before) << c.name;
+		EXPECT_NE(run.output.find("ok    steamvr_settings"), std::string::npos) << c.name << ": " << run.output;
+	}
+}
+
+// A program named as SteamVR's server, running until the test ends.
+struct FakeVrServer {
+	ScratchDir dir;
+	ChildProcess process;
+
+	FakeVrServer()
+	{
+#if defined(_WIN32)
+		const fs::path exe = dir.path() / "vrserver.exe";
+		fs::copy_file(BinPath("zelvan-host-sim.exe"), exe);
+		process.Start({exe.string(), "--seconds", "60", DriverLibraryPath()},
+		              {{"ZELVAN_TEST_CHANNEL", dir.path().filename().string()}});
+#else
+		const fs::path exe = dir.path() / "vrserver";
+		fs::copy_file("/bin/sleep", exe);
+		process.Start({exe.string(), "60"});
+#endif
+	}
+};
+
+TEST(Doctor, FixChangesNothingWhileSteamVrRunsOrOnADryRun)
+{
+	const std::string blocked = SettingsWith(kBoth);
+	{
+		Layout layout;
+		WriteFile(SettingsPath(layout), blocked);
+		const RunResult run = Ctl(layout, {"doctor", "--fix", "--dry-run"});
+		EXPECT_NE(run.output.find("fix (dry run): would remove \"blocked_by_safe_mode\" : true and set \"enable\" to true"),
+		          std::string::npos)
+			<< run.output;
+		EXPECT_EQ(ReadAll(SettingsPath(layout)), blocked);
+		EXPECT_FALSE(fs::exists(SettingsPath(layout).string() + ".zelvan-backup"));
+	}
+	Layout layout;
+	WriteFile(SettingsPath(layout), blocked);
+	FakeVrServer server;
+	for (const std::vector<std::string> &words : {std::vector<std::string>{"doctor", "--fix"}, {"unblock"}}) {
+		const RunResult run = Ctl(layout, words);
+		EXPECT_EQ(run.exit_code, 1) << words.back() << ": " << run.output;
+		EXPECT_NE(run.output.find("close SteamVR"), std::string::npos) << words.back() << ": " << run.output;
+		EXPECT_EQ(run.output.find("steamvr_settings"), std::string::npos) << words.back() << ": " << run.output;
+		EXPECT_EQ(ReadAll(SettingsPath(layout)), blocked) << words.back();
+	}
+}
+
+TEST(Doctor, FixUnregistersThroughVrpathreg)
+{
+#if defined(_WIN32)
+	const char *const vrpathreg = "bin/win64/vrpathreg.exe";
+#else
+	const char *const vrpathreg = "bin/vrpathreg.sh";
+#endif
+	struct RegCase {
+		const char *name;
+		std::vector<std::string> registered; // folder names under the scratch; "+" marks the installed one
+		std::vector<std::string> kept;
+	};
+	const std::vector<RegCase> cases = {
+		{"a folder that is gone", {"gone", "a"}, {"a"}},
+		{"copies beside the installed one", {"a", "+zelvanproximity", "b"}, {"zelvanproximity"}},
+		{"copies, none installed", {"a", "b"}, {"a", "b"}},
+	};
+	for (const RegCase &c : cases) {
+		Layout layout;
+		const fs::path tool = fs::path(layout.files.runtime_dir) / vrpathreg;
+		fs::create_directories(tool.parent_path());
+		fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
+		nlohmann::json list = nlohmann::json::array();
+		for (std::string name : c.registered) {
+			const bool installed = name[0] == '+';
+			name = installed ? name.substr(1) : name;
+			if (name != "gone")
+				layout.DriverFolder(name);
+			if (installed)
+				WriteFile(layout.dir.path() / name / ".zelvan-install", (layout.dir.path() / name).string() + "\n");
+			list.push_back((layout.dir.path() / name).string());
+		}
+		layout.Patch({{"external_drivers", list}});
+		const fs::path log = layout.dir.path() / "vrpathreg.log";
+		const RunResult run = Ctl(layout, {"doctor", "--fix"},
+		                          {{"ZELVAN_VRPATHREG_REGISTRY", layout.registry.string()},
+		                           {"ZELVAN_VRPATHREG_LOG", log.string()}});
+		std::ifstream in(layout.registry);
+		const nlohmann::json after = nlohmann::json::parse(in);
+		std::vector<std::string> kept;
+		for (const auto &dir : after["external_drivers"])
+			kept.push_back(fs::path(dir.get<std::string>()).filename().string());
+		EXPECT_EQ(kept, c.kept) << c.name << ": " << run.output;
+		size_t ran = 0;
+		for (size_t at = run.output.find("fix: ran "); at != std::string::npos; at = run.output.find("fix: ran ", at + 1))
+			++ran;
+		EXPECT_EQ(ran, c.registered.size() - c.kept.size()) << c.name << ": " << run.output;
+	}
+}
+
+#if !defined(_WIN32)
+TEST(Doctor, ChannelHeldByAnotherUserIsNamed)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root to listen as another user";
+	const std::string name = "zelvan_doctor_foreign_" + std::to_string(getpid());
+	int ready[2];
+	ASSERT_EQ(pipe(ready), 0);
+	const pid_t child = fork();
+	ASSERT_GE(child, 0);
+	if (child == 0) {
+		AbstractAddress address;
+		const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+		if (setuid(65534) != 0 || !MakeAbstractAddress(name, address) || bind(fd, address.get(), address.length) != 0 ||
+		    listen(fd, 4) != 0)
+			_exit(1);
+		(void)!write(ready[1], "x", 1);
+		pause();
+		_exit(0);
+	}
+	close(ready[1]);
+	char byte = 0;
+	const bool listening = read(ready[0], &byte, 1) == 1;
+	close(ready[0]);
+	Layout layout;
+	const Line line = listening ? Check(layout.Doctor({{"ZELVAN_TEST_CHANNEL", name}}), "running") : Line{};
+	kill(child, SIGKILL);
+	waitpid(child, nullptr, 0);
+	ASSERT_TRUE(listening);
+	EXPECT_EQ(line.status, "FAIL") << line.text;
+	EXPECT_NE(line.text.find("a program of uid 65534 holds the driver's channel name @" + name +
+	                         " -- Stop that program: the driver takes the channel within 5 s once it is free. "
+	                         "Find it with ss -xlp | grep zelvan_proximity_ctl"),
+	          std::string::npos)
+		<< line.text;
+}
+#endif
+
 TEST(Doctor, TextFormHasOneLinePerCheckAndExitsOneOnFailure)
 {
 	Layout layout;
@@ -352,13 +622,13 @@ TEST(Doctor, TextFormHasOneLinePerCheckAndExitsOneOnFailure)
 	EXPECT_EQ(run.exit_code, 1);
 #if defined(_WIN32)
 	const char *const sensor = "warn  sensor ";
-	const char *const summary = "2 ok, 4 warn, 2 FAIL";
+	const char *const summary = "3 ok, 4 warn, 2 FAIL";
 #else
 	const char *const sensor = "FAIL  sensor ";
-	const char *const summary = "2 ok, 3 warn, 3 FAIL";
+	const char *const summary = "3 ok, 3 warn, 3 FAIL";
 #endif
 	const std::string output = "\n" + run.output;
-	for (const char *line : {"ok    steamvr ", "FAIL  registered ", "warn  library ", "warn  log ", "FAIL  running ", sensor,
+	for (const char *line : {"ok    steamvr ", "FAIL  registered ", "ok    steamvr_settings ", "warn  library ", "warn  log ", "FAIL  running ", sensor,
 	                         "warn  calibration ", "ok    presence_mode "})
 		EXPECT_NE(output.find(std::string("\n") + line), std::string::npos) << line << output;
 	EXPECT_NE(output.find(summary), std::string::npos) << output;

@@ -1,0 +1,186 @@
+// zelvan-ctl doctor --fix: the few mends that are safe to make for the user,
+// each printed as it is made. Only while SteamVR's server is closed: it
+// rewrites its settings file and registry when it exits.
+#include "tools/zelvan_ctl/doctor_steamvr.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "ipd/serial_check.h"
+
+namespace zelvan::ctl {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What install.sh / install.cmd leave in the folder they made.
+const char *const kInstallMarker = ".zelvan-install";
+
+struct Printer {
+	std::FILE *out;
+	bool dry_run;
+	const char *done = "fix:";
+	int mends = 0;
+	bool failed = false;
+
+	void Done(const std::string &what)
+	{
+		++mends;
+		std::fprintf(out, "%s %s\n", dry_run ? "fix (dry run): would" : done, what.c_str());
+	}
+	void Failed(const std::string &what)
+	{
+		failed = true;
+		std::fprintf(out, "fix FAILED: %s\n", what.c_str());
+	}
+};
+
+std::string Esc(const std::string &text)
+{
+	return EscapeControlBytes(text);
+}
+
+// Removes the safe-mode block and, with `enable_too`, turns the driver back
+// on. Everything else in the file stays as parsed.
+void MendSettings(const SettingsFile &settings, bool enable_too, Printer &print)
+{
+	if (!settings.exists)
+		return;
+	if (!settings.error.empty()) {
+		print.Failed("not touching " + Esc(settings.path) + ": it " + settings.error);
+		return;
+	}
+	const bool enable = enable_too && settings.disabled;
+	if (!settings.blocked && !enable)
+		return;
+	nlohmann::json after = settings.value;
+	nlohmann::json &section = after[kDriverSection];
+	std::string what;
+	if (settings.blocked) {
+		section.erase("blocked_by_safe_mode");
+		what = std::string(print.dry_run ? "remove" : "removed") + " \"blocked_by_safe_mode\" : true";
+	}
+	if (enable) {
+		section["enable"] = true;
+		what += std::string(what.empty() ? "set" : " and set") + " \"enable\" to true";
+	}
+	what += " in " + std::string(kDriverSection) + " of " + Esc(settings.path);
+	if (print.dry_run) {
+		print.Done(what);
+		return;
+	}
+	const std::string backup = settings.path + ".zelvan-backup";
+	std::string error;
+	if (!ReplaceFileAtomically(backup + ".tmp", backup, settings.bytes, error)) {
+		print.Failed("not touching " + Esc(settings.path) + ": cannot keep a copy as " + Esc(backup) + ": " + Esc(error));
+		return;
+	}
+	// A settings file that is a link (to a synced folder, say) stays one: the
+	// file it names is replaced.
+	std::error_code link_error;
+	std::string real = settings.path;
+	if (fs::is_symlink(fs::path(settings.path), link_error))
+		real = fs::canonical(fs::path(settings.path), link_error).string();
+	if (link_error) {
+		print.Failed("not touching " + Esc(settings.path) + ": " + Esc(link_error.message()));
+		return;
+	}
+	if (!ReplaceFileAtomically(real + ".zelvan-tmp", real, SteamVrStyle(after), error)) {
+		print.Failed("cannot write " + Esc(settings.path) + ": " + Esc(error) + " (the file is unchanged)");
+		return;
+	}
+	print.Done(what + " (the old file is kept as " + Esc(backup) + ")");
+}
+
+bool IsDirectory(const std::string &path)
+{
+	std::error_code error;
+	return !path.empty() && fs::is_directory(fs::path(path), error);
+}
+
+bool SameFolder(const std::string &a, const std::string &b)
+{
+	std::error_code error;
+	return fs::equivalent(fs::path(a), fs::path(b), error) && !error;
+}
+
+// Registered folders that are gone and, when the folder an install script
+// made is registered, the other registered copies; through vrpathreg, which
+// owns the registry.
+void MendRegistrations(const RuntimeView &runtime, Printer &print)
+{
+	std::vector<std::pair<std::string, std::string>> drop; // folder, why
+	const auto add = [&](const std::string &dir, const std::string &why) {
+		for (const auto &d : drop)
+			if (d.first == dir)
+				return;
+		drop.emplace_back(dir, why);
+	};
+	std::string installed;
+	for (const std::string &dir : runtime.external_drivers) {
+		std::error_code error;
+		if (installed.empty() && IsOurDriverFolder(dir) && fs::is_regular_file(fs::path(dir) / kInstallMarker, error))
+			installed = dir;
+	}
+	for (const std::string &dir : runtime.external_drivers) {
+		if (!IsDirectory(dir))
+			add(dir, "it does not exist");
+		else if (!installed.empty() && IsOurDriverFolder(dir) && !SameFolder(dir, installed))
+			add(dir, "another copy of the driver; the installed one is " + Esc(installed));
+	}
+	if (drop.empty())
+		return;
+	const std::string vrpathreg = VrpathregPath(runtime.runtime_dir);
+	for (const auto &[dir, why] : drop) {
+		const std::string command = Esc(vrpathreg.empty() ? std::string(kVrpathregName) : vrpathreg) +
+		                            " removedriver " + Esc(dir);
+		if (vrpathreg.empty()) {
+			print.Failed("cannot run " + command + " (" + why + "): the runtime folder has no " + kVrpathregName);
+			continue;
+		}
+		if (print.dry_run) {
+			print.Done("run " + command + " (" + why + ")");
+			continue;
+		}
+		std::string output;
+		if (RunTool(vrpathreg, {"removedriver", dir}, output))
+			print.Done("ran " + command + " (" + why + ")");
+		else
+			print.Failed(command + " failed: " + Esc(output.substr(0, output.find('\n'))));
+	}
+}
+
+} // namespace
+
+int RunFix(const RuntimeView &runtime, bool dry_run, std::FILE *out)
+{
+	if (IsVrServerRunning()) {
+		std::fprintf(out, "fix: SteamVR's server (vrserver) is running, so nothing was changed; close SteamVR, then run "
+		                  "zelvan-ctl doctor --fix again\n");
+		return 2;
+	}
+	Printer print{out, dry_run};
+	MendSettings(ReadSettings(runtime.config_dir), true, print);
+	MendRegistrations(runtime, print);
+	if (print.mends == 0 && !print.failed)
+		std::fprintf(out, "fix: nothing to mend\n");
+	return print.failed ? 1 : 0;
+}
+
+int RunUnblock()
+{
+	const SettingsFile settings = ReadSettings(LookUpRuntime().config_dir);
+	if (!settings.error.empty() || !settings.blocked)
+		return 0;
+	if (IsVrServerRunning()) {
+		std::printf("SteamVR is running, so the driver stays blocked (\"blocked_by_safe_mode\" in %s); close SteamVR and "
+		            "run zelvan-ctl doctor --fix\n",
+		            Esc(settings.path).c_str());
+		return 1;
+	}
+	Printer print{stdout, false, "cleared SteamVR's safe-mode block on the driver:"};
+	MendSettings(settings, false, print);
+	return print.failed ? 1 : 0;
+}
+
+} // namespace zelvan::ctl

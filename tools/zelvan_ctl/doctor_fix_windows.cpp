@@ -1,0 +1,129 @@
+// zelvan-ctl doctor --fix on Windows: vrserver.exe among the processes, the
+// runtime's vrpathreg.exe, and a file replaced by MoveFileEx.
+#include "tools/zelvan_ctl/doctor_steamvr.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+namespace zelvan::ctl {
+
+const char *const kInstallScript = "install.cmd";
+const char *const kVrpathregName = "vrpathreg.exe";
+
+namespace {
+
+// A vrpathreg that hangs must not hold the doctor for ever.
+constexpr DWORD kToolWaitMs = 30000;
+
+std::string Quoted(const std::string &arg)
+{
+	// CommandLineToArgvW's rules: backslashes double only before a quote.
+	std::string out = "\"";
+	size_t backslashes = 0;
+	for (char c : arg) {
+		if (c == '\\') {
+			++backslashes;
+			continue;
+		}
+		out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+		backslashes = 0;
+		out += c;
+	}
+	out.append(backslashes * 2, '\\');
+	return out + "\"";
+}
+
+} // namespace
+
+bool IsVrServerRunning()
+{
+	const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+	if (snapshot == INVALID_HANDLE_VALUE)
+		return false;
+	PROCESSENTRY32W entry{};
+	entry.dwSize = sizeof(entry);
+	bool found = false;
+	for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry))
+		found = _wcsicmp(entry.szExeFile, L"vrserver.exe") == 0;
+	CloseHandle(snapshot);
+	return found;
+}
+
+std::string VrpathregPath(const std::string &runtime_dir)
+{
+	if (runtime_dir.empty())
+		return {};
+	const std::filesystem::path path = std::filesystem::path(runtime_dir) / "bin" / "win64" / "vrpathreg.exe";
+	std::error_code error;
+	return std::filesystem::is_regular_file(path, error) ? path.string() : std::string();
+}
+
+bool RunTool(const std::string &program, const std::vector<std::string> &args, std::string &output)
+{
+	SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+	HANDLE read_end = nullptr, write_end = nullptr;
+	if (!CreatePipe(&read_end, &write_end, &inherit, 0))
+		return false;
+	SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+	std::string command_line = Quoted(program);
+	for (const std::string &arg : args)
+		command_line += " " + Quoted(arg);
+	STARTUPINFOA startup{};
+	startup.cb = sizeof(startup);
+	startup.dwFlags = STARTF_USESTDHANDLES;
+	startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+	startup.hStdOutput = write_end;
+	startup.hStdError = write_end;
+	PROCESS_INFORMATION process{};
+	const BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+	                                    nullptr, nullptr, &startup, &process);
+	CloseHandle(write_end);
+	if (!started) {
+		output = "cannot start it (error " + std::to_string(GetLastError()) + ")";
+		CloseHandle(read_end);
+		return false;
+	}
+	// vrpathreg prints a line or two, which the pipe holds until it exits;
+	// waiting first bounds the time whatever it does.
+	DWORD code = 1;
+	if (WaitForSingleObject(process.hProcess, kToolWaitMs) != WAIT_OBJECT_0) {
+		TerminateProcess(process.hProcess, 1);
+		output = "did not finish in 30 s";
+	} else {
+		GetExitCodeProcess(process.hProcess, &code);
+		char buffer[4096];
+		DWORD available = 0, n = 0;
+		while (PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+		       ReadFile(read_end, buffer, sizeof(buffer), &n, nullptr) && n > 0)
+			output.append(buffer, n);
+	}
+	CloseHandle(read_end);
+	CloseHandle(process.hThread);
+	CloseHandle(process.hProcess);
+	return code == 0;
+}
+
+bool ReplaceFileAtomically(const std::string &temp, const std::string &path, const std::string &bytes, std::string &error)
+{
+	const HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (file == INVALID_HANDLE_VALUE) {
+		error = temp + ": error " + std::to_string(GetLastError());
+		return false;
+	}
+	DWORD written = 0;
+	const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+	                written == bytes.size() && FlushFileBuffers(file);
+	const DWORD write_error = GetLastError();
+	CloseHandle(file);
+	if (!ok || !MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+		error = "error " + std::to_string(ok ? GetLastError() : write_error);
+		DeleteFileA(temp.c_str());
+		return false;
+	}
+	return true;
+}
+
+} // namespace zelvan::ctl

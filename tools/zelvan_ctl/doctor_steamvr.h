@@ -1,0 +1,99 @@
+// zelvan-ctl doctor: SteamVR's own reasons for not loading the driver (its
+// settings file and its path registry), and the mends `doctor --fix` makes.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/zelvan_ctl/doctor.h"
+
+namespace zelvan::ctl {
+
+// What the doctor learnt of the runtime's files (doctor.cpp).
+struct RuntimeView {
+	std::string registry_path;                 // empty when not found
+	std::vector<std::string> external_drivers; // as registered, in order
+	std::string runtime_dir;                   // empty when none exists
+	std::string config_dir;                    // empty when not named
+};
+
+// The runtime as the steamvr check finds it.
+RuntimeView LookUpRuntime();
+
+// A folder with a driver.vrdrivermanifest named ZelvanProximity.
+bool IsOurDriverFolder(const std::string &dir);
+
+// --- Checks (doctor_steamvr.cpp) ---
+
+// steamvr.vrsettings as read for the check and the mend.
+struct SettingsFile {
+	std::string path;      // empty when the registry names no config folder
+	bool exists = false;
+	std::string bytes;     // the file as it is
+	nlohmann::json value;  // the parsed object, when `error` is empty
+	std::string error;     // why it cannot be read or used
+	bool blocked = false;  // the driver's section has "blocked_by_safe_mode" : true
+	bool disabled = false; // the driver's section has "enable" : false
+};
+
+SettingsFile ReadSettings(const std::string &config_dir);
+
+// The driver's section in SteamVR's settings.
+extern const char *const kDriverSection;
+
+// JSON written the way SteamVR writes its settings: 3-space indentation,
+// " : " after keys, short arrays of plain values on one line.
+std::string SteamVrStyle(const nlohmann::json &value);
+
+// steamvr.vrsettings in the config folder: parses, and the driver's section
+// is neither blocked by safe mode nor turned off.
+Finding CheckSteamVrSettings(const std::string &config_dir);
+
+// Adds to the registered check what it does not see on its own: every copy
+// of the driver SteamVR would find, and registered folders that are gone.
+Finding ExamineRegistrations(const RuntimeView &runtime, Finding registered);
+
+// The running check when another user's program holds the channel's name.
+Finding ForeignChannelHolder(const std::string &channel, long uid);
+
+// --- Mends (doctor_fix.cpp) ---
+
+// `doctor --fix [--dry-run]`: prints each mend (to `out`) as it is made or,
+// with `dry_run`, what it would do. 0 when every mend was made, 1 when one
+// failed or SteamVR's server runs (then nothing is changed).
+int RunFix(const RuntimeView &runtime, bool dry_run, std::FILE *out);
+
+// `zelvan-ctl unblock`, for the install scripts: the settings mend alone.
+// Prints nothing when there is nothing to mend; 1 when SteamVR's server runs
+// and there is something to mend, or the mend failed.
+int RunUnblock();
+
+// --- The platform's part (doctor_fix_posix.cpp, doctor_fix_windows.cpp) ---
+
+// A vrserver process of this user (Linux) or any vrserver.exe (Windows).
+bool IsVrServerRunning();
+
+// The runtime's vrpathreg, or empty when it has none.
+std::string VrpathregPath(const std::string &runtime_dir);
+
+// Runs `program` with `args` and waits for it; false when it could not be
+// started or exited with another status than 0. `output`: what it printed.
+bool RunTool(const std::string &program, const std::vector<std::string> &args, std::string &output);
+
+// POSIX: runs argv and waits for it, stdout and stderr into `output`, the
+// wait status into `status`; false when it could not be started.
+bool RunCollectingOutput(const std::vector<std::string> &argv, std::string &output, int &status);
+
+// Writes `bytes` to `temp`, flushed to disk, then renames it over `path`.
+bool ReplaceFileAtomically(const std::string &temp, const std::string &path, const std::string &bytes,
+                           std::string &error);
+
+// The platform's words: install script, vrpathreg's name, how to find who
+// holds the channel.
+extern const char *const kInstallScript;
+extern const char *const kVrpathregName;
+
+} // namespace zelvan::ctl
