@@ -8,8 +8,13 @@ if(NOT IS_DIRECTORY "${_stage}")
   message(FATAL_ERROR "no staged driver folder at ${_stage}")
 endif()
 
-set(_debug_root "${CPACK_TOPLEVEL_DIRECTORY}/debug")
-file(REMOVE_RECURSE "${_debug_root}")
+# The split is kept beside the generators' folders and reused while the
+# built binary is the same: objcopy stamps Windows binaries with the time, so
+# a second split (the zip's, then the setup program's) would give .debug
+# files that no longer match the first package's debuglinks.
+get_filename_component(_split_root "${CPACK_TOPLEVEL_DIRECTORY}" DIRECTORY)
+set(_split_root "${_split_root}/split-debug")
+set(_debug_root "${_split_root}/debug")
 file(GLOB_RECURSE _files LIST_DIRECTORIES false RELATIVE "${_stage}" "${_stage}/*")
 list(SORT _files)
 set(_debug_files)
@@ -22,16 +27,28 @@ foreach(_file IN LISTS _files)
     continue()
   endif()
   set(_debug "${_debug_root}/zelvanproximity/${_file}.debug")
-  get_filename_component(_debug_dir "${_debug}" DIRECTORY)
-  file(MAKE_DIRECTORY "${_debug_dir}")
-  execute_process(
-    COMMAND "${CPACK_ZELVAN_OBJCOPY}" --only-keep-debug "${_stage}/${_file}" "${_debug}"
-    COMMAND_ERROR_IS_FATAL ANY)
-  # --add-gnu-debuglink records the debug file's name and checksum.
-  execute_process(
-    COMMAND "${CPACK_ZELVAN_OBJCOPY}" --strip-debug --strip-unneeded
-            "--add-gnu-debuglink=${_debug}" "${_stage}/${_file}"
-    COMMAND_ERROR_IS_FATAL ANY)
+  set(_stripped "${_split_root}/stripped/${_file}")
+  file(SHA256 "${_stage}/${_file}" _hash)
+  set(_known "")
+  if(EXISTS "${_stripped}.sha256" AND EXISTS "${_debug}")
+    file(READ "${_stripped}.sha256" _known)
+  endif()
+  if(NOT _known STREQUAL _hash)
+    get_filename_component(_dir "${_debug}" DIRECTORY)
+    file(MAKE_DIRECTORY "${_dir}")
+    get_filename_component(_dir "${_stripped}" DIRECTORY)
+    file(MAKE_DIRECTORY "${_dir}")
+    execute_process(
+      COMMAND "${CPACK_ZELVAN_OBJCOPY}" --only-keep-debug "${_stage}/${_file}" "${_debug}"
+      COMMAND_ERROR_IS_FATAL ANY)
+    # --add-gnu-debuglink records the debug file's name and checksum.
+    execute_process(
+      COMMAND "${CPACK_ZELVAN_OBJCOPY}" --strip-debug --strip-unneeded
+              "--add-gnu-debuglink=${_debug}" "${_stage}/${_file}" "${_stripped}"
+      COMMAND_ERROR_IS_FATAL ANY)
+    file(WRITE "${_stripped}.sha256" "${_hash}")
+  endif()
+  file(COPY_FILE "${_stripped}" "${_stage}/${_file}")
   list(APPEND _debug_files "zelvanproximity/${_file}.debug")
 endforeach()
 

@@ -53,7 +53,7 @@ fail() {
   exit 1
 }
 
-snapshot() { (cd "$target" 2>/dev/null && find . -printf '%p %s %T@\n' | sort); }
+snapshot() { [ ! -d "$target" ] || (cd "$target" && find . -printf '%p %s %T@\n' | sort); }
 
 registrations() {
   python3 - "$registry" "$T" <<'PY'
