@@ -96,6 +96,9 @@ trap 'rm -rf "$unpacked"' EXIT
 if [ "$platform" = posix ]; then
   tar xzf "zelvanproximity-$version-linux64.tar.gz" -C "$unpacked"
   "$checks/check_exports.sh" "$unpacked/zelvanproximity/bin/linux64/driver_ZelvanProximity.so" posix >/dev/null
+  # One version: the stripped zelvan-ctl runs and says the one in the names.
+  got=$("$unpacked/zelvanproximity/bin/linux64/zelvan-ctl" --version)
+  [ "$got" = "zelvan-ctl $version" ] || { echo "FAIL: zelvan-ctl --version says '$got'" >&2; exit 1; }
 else
   python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
     "zelvanproximity-$version-win64.zip" "$unpacked"
