@@ -37,7 +37,8 @@ bool Starts(const char *text, const char *prefix)
 
 void Status(DeviceProvider &p, Reply reply)
 {
-	char ipd[16] = "unknown";
+	// Room for any formatted number, so that no value is cut short.
+	char ipd[sizeof(FixedText::text) + 2] = "unknown";
 	if (p.current_ipd_m > 0.0f)
 		std::snprintf(ipd, sizeof(ipd), "%smm", FormatFixed(p.current_ipd_m * 1000.0f, 1).text);
 	const char *source = p.manual_override ? "manual" : "algorithm";

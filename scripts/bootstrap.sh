@@ -11,6 +11,7 @@ packages=(
   libhidapi-dev libopenvr-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64
+  nsis
   socat python3 locales
   dpkg-dev
   fuse3

@@ -31,6 +31,23 @@ mkdir -p "$cache"
   fi
 ) 9>"$cache/.lock"
 
+# ZELVAN_WINE_PREFIX names a prefix that several runs share (a test whose
+# steps build on each other, or that runs two programs at once): it is made
+# from the template when missing and kept. "--wait" then waits for all of
+# its programs to end, "--kill" ends them.
+if [ -n "${ZELVAN_WINE_PREFIX:-}" ]; then
+  export WINEPREFIX=$ZELVAN_WINE_PREFIX
+  case ${1:-} in
+    --wait) exec "$wineserver" -w ;;
+    --kill) exec "$wineserver" -k ;;
+  esac
+  if [ ! -d "$WINEPREFIX/drive_c" ]; then
+    mkdir -p "$WINEPREFIX"
+    cp -a "$template/." "$WINEPREFIX/"
+  fi
+  exec "$wine" "$@"
+fi
+
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/zelvan-wine.XXXXXX")
 cleanup() {
   WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true

@@ -23,10 +23,9 @@ export ZELVAN_VRPATHREG_REGISTRY=$(winpath "$registry")
 
 # The driver folder as unpacked from a second download of the zip.
 src="$scratch/Downloads/zelvanproximity (1)/zelvanproximity"
-mkdir -p "$src/bin/win64" "$src/resources/settings" "$src/udev"
+mkdir -p "$src/bin/win64" "$src/resources/settings"
 cp "$source_tree/package/"{driver.vrdrivermanifest,README.txt,install.cmd} "$src/"
 cp "$source_tree/package/resources/settings/default.vrsettings" "$src/resources/settings/"
-cp "$source_tree/package/udev/70-zelvan-proximity.rules" "$src/udev/"
 for f in driver_ZelvanProximity.dll hidapi.dll; do echo "$f" >"$src/bin/win64/$f"; done
 cp "$ctl" "$src/bin/win64/zelvan-ctl.exe"
 target=$local_app_data/Programs/zelvanproximity

@@ -60,6 +60,7 @@ void Usage(std::FILE *out)
 		"  --json                    print the reply as one JSON object with typed values\n"
 		"  --watch [SECONDS]         repeat status every SECONDS (default 1), one line\n"
 		"  --channel NAME            another channel than %s\n"
+		"  --version                 the version of zelvan-ctl and the driver folder\n"
 		"  -h, --help                this text\n"
 		"\n"
 		"Exit status: 0 an OK reply or a status line, 1 an ERR reply, 2 no driver\n"
@@ -125,6 +126,9 @@ int main(int argc, char **argv)
 			words.push_back(a);
 		} else if (a == "-h" || a == "--help") {
 			Usage(stdout);
+			return kExitOk;
+		} else if (a == "--version") {
+			std::printf("zelvan-ctl %s\n", ZELVAN_VERSION);
 			return kExitOk;
 		} else if (a == "--json") {
 			json = true;
