@@ -40,6 +40,12 @@ key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZelvanProximity'
 steamvr() { cp "$source_tree/tests/fixtures/real/openvrpaths_windows.vrpath" "$registry"; }
 no_steamvr() { rm -f "$registry"; }
 user_file() { echo mine >"$target/notes.txt"; }
+# SteamVR blocked the driver after a crash; the setup clears the block.
+settings="$ZELVAN_WINE_PREFIX/drive_c/Program Files (x86)/Steam/config/steamvr.vrsettings"
+blocked() {
+  mkdir -p "$(dirname "$settings")"
+  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true,\n      "enable" : false\n   }\n}\n' >"$settings"
+}
 # SteamVR running while the step runs.
 vrserver() {
   "$wine_run" "$(winpath "$scratch/vrserver.exe")" "$(winpath "$scratch/running")" 120 >/dev/null 2>&1 &
@@ -89,6 +95,12 @@ check() {
     none) [ ! -e "$target" ] || fail "$target is still there" ;;
     user) [ "$(ls -A "$target")" = notes.txt ] || fail "$target holds '$(ls -A "$target")', not only the user's file" ;;
   esac
+  if [ "$setup" = blocked ]; then
+    # Only the block goes: turning the driver off stays the user's choice.
+    python3 -c 'import json,sys; assert json.load(open(sys.argv[1])) == {"driver_ZelvanProximity": {"enable": False}}' \
+      "$settings" || fail "the block is still in $(cat "$settings")"
+    [ -f "$settings.zelvan-backup" ] || fail "no backup of the settings file"
+  fi
   got=$("$wine_run" reg query "$key" 2>/dev/null | tr -d '\r' || true)
   if [ "$entry" = yes ]; then
     for value in "DisplayName.*Zelvan Proximity" "DisplayVersion.*REG_SZ *$version\$" "Publisher" \
@@ -106,6 +118,7 @@ check() {
 steps=(
   "silent install|steamvr|setup|/S|0|adddriver $T|1|all|yes"
   "second install|user_file|setup|/S|0||1|all|yes"
+  "a reinstall clears SteamVR's block|blocked|setup|/S|0||1|all|yes"
   "install while SteamVR runs|vrserver|setup|/S|2||1|same|yes"
   "silent uninstall keeps the user's file||uninstall|/S|0|removedriver $T|0|user|no"
   "install without SteamVR|no_steamvr|setup|/S|0||0|all|yes"
