@@ -119,7 +119,7 @@ TEST(HidrawNode, TheBundledHidapiTalksToTheSensor)
 		 [&](const SimResult &run) {
 			 EXPECT_EQ(CountPrefix(run.Log(), "HID: Cannot open the sensor"), 1u) << "two attempts, one line";
 			 EXPECT_EQ(CountPrefix(run.Log(), "HID: Device opened"), 0u);
-			 EXPECT_NE(doctor.find("FAIL  sensor        /dev/hidraw0 cannot be opened for reading and writing by this user"),
+			 EXPECT_NE(doctor.find("FAIL  sensor           /dev/hidraw0 cannot be opened for reading and writing by this user"),
 			           std::string::npos)
 			         << doctor;
 			 EXPECT_NE(doctor.find("install.sh --udev"), std::string::npos) << doctor;
