@@ -29,14 +29,14 @@ fi
 
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep "install ok installed" >/dev/null; then
     missing+=("$p")
   fi
 done
 
 # A decimal-comma locale, so the tests can prove numbers ignore the host locale.
 need_locale=0
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+if ! locale -a 2>/dev/null | grep -i '^de_DE\.utf-\?8$' >/dev/null; then
   need_locale=1
 fi
 

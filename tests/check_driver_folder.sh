@@ -42,9 +42,9 @@ assert "ipd_mm" not in section
 PY
 if [ "$platform" = posix ]; then
   rules=$(cat "$root/udev/70-zelvan-proximity.rules")
-  echo "$rules" | grep -q 'ATTRS{idVendor}=="35bd"' || fail "udev rule without the vendor id"
-  echo "$rules" | grep -q 'TAG+="uaccess"' || fail "udev rule without uaccess"
-  if echo "$rules" | grep -q 'MODE="0666"'; then fail "udev rule makes the node world-writable"; fi
+  grep -q 'ATTRS{idVendor}=="35bd"' <<<"$rules" || fail "udev rule without the vendor id"
+  grep -q 'TAG+="uaccess"' <<<"$rules" || fail "udev rule without uaccess"
+  if grep -q 'MODE="0666"' <<<"$rules"; then fail "udev rule makes the node world-writable"; fi
 fi
 # What users install is what must export only the factory.
 "$(dirname "$0")/check_exports.sh" "$root/${expected[0]}" "$platform" >/dev/null

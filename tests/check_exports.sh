@@ -22,8 +22,8 @@ if [ "$platform" = windows-hidapi ]; then
   driver=$3
   dump=$(x86_64-w64-mingw32-objdump -p "$lib")
   exports=$(echo "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && /^[ \t]*\[/ {print $NF; next} t {t=0}' | sort)
-  echo "$exports" | grep -qx hid_winapi_get_container_id || fail "$lib is not hidapi's Windows build"
-  if echo "$exports" | grep -q '^zelvan_sim_'; then fail "$lib is the simulated sensor"; fi
+  grep -qx hid_winapi_get_container_id <<<"$exports" || fail "$lib is not hidapi's Windows build"
+  if grep -q '^zelvan_sim_' <<<"$exports"; then fail "$lib is the simulated sensor"; fi
   for dll in $(echo "$dump" | awk '/DLL Name:/ {print $3}' | sort -u); do
     case "$dll" in
       KERNEL32.dll|msvcrt.dll|api-ms-win-crt-*.dll|ADVAPI32.dll|SETUPAPI.dll|CFGMGR32.dll|HID.DLL) ;;
@@ -34,7 +34,7 @@ if [ "$platform" = windows-hidapi ]; then
     awk '/DLL Name:/ {t = ($3 == "hidapi.dll"); next} t && /^[ \t]+[0-9a-f]+[ \t]+[0-9]+[ \t]+[A-Za-z_]/ {print $NF}' | sort)
   [ -n "$wanted" ] || fail "$driver imports nothing from hidapi.dll"
   for fn in $wanted; do
-    echo "$exports" | grep -qx "$fn" || fail "$lib lacks $fn, which $driver imports"
+    grep -qx "$fn" <<<"$exports" || fail "$lib lacks $fn, which $driver imports"
   done
   echo "hidapi.dll provides:" $wanted
   exit 0
@@ -58,7 +58,7 @@ if [ "$platform" = posix ]; then
   exports=$(nm -D --defined-only "$lib" | awk '{print $NF}' | sort)
   [ "$exports" = "HmdDriverFactory" ] || fail "exports of $lib are:"$'\n'"$exports"
   needed=$(objdump -p "$lib" | awk '/NEEDED/ {print $2}')
-  echo "$needed" | grep -q '^libhidapi-hidraw\.so' || fail "$lib does not link libhidapi-hidraw dynamically"
+  grep -q '^libhidapi-hidraw\.so' <<<"$needed" || fail "$lib does not link libhidapi-hidraw dynamically"
   if [ -z "${ZELVAN_SANITIZE:-}" ]; then
     # libm and the dynamic loader belong to the C library.
     check_loadable "$lib" libc.so.6 libm.so.6 ld-linux-x86-64.so.2 libudev.so.1 libhidapi-hidraw.so.0
@@ -80,6 +80,6 @@ else
       *) fail "$lib imports from $dll" ;;
     esac
   done
-  echo "$imports" | grep -qx hidapi.dll || fail "$lib does not import hidapi.dll"
+  grep -qx hidapi.dll <<<"$imports" || fail "$lib does not import hidapi.dll"
 fi
 echo "exports: $exports"

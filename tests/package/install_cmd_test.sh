@@ -99,7 +99,7 @@ check() {
     emptied) [ -z "$(ls -A "$target" 2>/dev/null)" ] || fail "$target is not empty" ;;
     user) [ "$(ls -A "$target")" = notes.txt ] || fail "$target holds '$(ls -A "$target")', not only the user's file" ;;
   esac
-  tr -d '\r' <"$scratch/out" | grep -qF -- "$text" || fail "output lacks '$text'"
+  tr -d '\r' <"$scratch/out" | grep -F -- "$text" >/dev/null || fail "output lacks '$text'"
 }
 
 # name | setup | environment | script (src: unpacked, installed) | arguments | status | vrpathreg calls | folder | output
