@@ -13,6 +13,7 @@ packages=(
   wine64
   nsis
   socat python3 locales
+  ccache
   dpkg-dev
   fuse3
   libfuse3-dev

@@ -26,6 +26,8 @@ cmake -S . -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DZELVAN_SANITIZE=address,undefined \
+  "-DCMAKE_C_COMPILER_LAUNCHER=env;CCACHE_BASEDIR=$root;CCACHE_NOHASHDIR=1;ccache" \
+  "-DCMAKE_CXX_COMPILER_LAUNCHER=env;CCACHE_BASEDIR=$root;CCACHE_NOHASHDIR=1;ccache" \
   -DZELVAN_BUILD_FUZZ=ON -DZELVAN_BUILD_TESTS=ON -DZELVAN_BUILD_TOOLS=ON >/dev/null
 build_targets=()
 for t in $targets; do build_targets+=("fuzz_$t"); done
