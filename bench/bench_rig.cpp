@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "control/control_channel.h"
-#include "driver/driver_settings.h"
+#include "core/driver_settings.h"
 #include "tests/support/calibration_file.h"
 #include "tools/sim_sensor/sim_sensor.h"
 
@@ -81,13 +81,13 @@ Rig::Rig(const RigOptions &options) : runtime(options.quiet_settings)
 		error_ = "Init failed";
 		return;
 	}
-	if (provider.pipe == kInvalidPipe) {
+	if (provider.control.pipe == kInvalidPipe) {
 		error_ = "the control channel is not listening";
 		return;
 	}
 	scratch.Write("config.json", RealisticCalibration());
 	calibration_path = scratch.File("config.json");
-	if (!provider.ParseLighthouseConfig(calibration_path)) {
+	if (!provider.ipd.ParseLighthouseConfig(calibration_path)) {
 		error_ = "the calibration file did not parse";
 		return;
 	}
@@ -114,7 +114,7 @@ bool Rig::SawPresence(bool value, size_t from) const
 {
 	const auto &updates = runtime.input.boolean_updates;
 	for (size_t i = from; i < updates.size(); ++i)
-		if (updates[i].first == provider.proximity_handle && updates[i].second == value)
+		if (updates[i].first == provider.presence.proximity_handle && updates[i].second == value)
 			return true;
 	return false;
 }
@@ -126,8 +126,8 @@ bool Rig::WaitUntilSteady(bool expect_present, std::chrono::milliseconds bound)
 		provider.RunFrame();
 		const bool streaming = provider.reader && provider.reader->GetConnectionState() == ConnectionState::Open &&
 		                       provider.reader->GetSnapshot().samples > 0;
-		if (streaming && provider.model_decided && provider.proximity_setup_done && provider.ipd_slider_ready &&
-		    provider.current_ipd_m > 0.0f && provider.last_presence == expect_present &&
+		if (streaming && provider.ipd.model_decided && provider.presence.proximity_setup_done && provider.ipd.ipd_slider_ready &&
+		    provider.ipd.current_ipd_m > 0.0f && provider.presence.last_presence == expect_present &&
 		    provider.reader->IsPersonDetected() == expect_present) {
 			// A few more frames, so no one-time step is left for the measured ones.
 			for (int i = 0; i < 100; ++i)

@@ -45,7 +45,7 @@ void BM_RunFrame_SteadyState(benchmark::State &state, bool quiet_settings)
 	for (auto _ : state)
 		rig.provider.RunFrame();
 	ReportAllocations(state, ThreadAllocations() - before, state.iterations());
-	if (rig.provider.last_presence != true)
+	if (rig.provider.presence.last_presence != true)
 		state.SkipWithError("the presence changed during the run");
 }
 

@@ -16,8 +16,8 @@
 
 #include "bench/bench_rig.h"
 #include "bench/benchmarks.h"
+#include "core/driver_log.h"
 #include "driver/device_provider.h"
-#include "driver/driver_log.h"
 #include "ipd/ipd_persistence.h"
 #include "sensor/hid_reader.h"
 #include "sensor/sensor_protocol.h"
@@ -169,12 +169,12 @@ void BM_PersistIpd(benchmark::State &state, ConsoleCase c)
 		log.Clear();
 		auto world = std::make_unique<ConsoleWorld>(c.fault);
 		DeviceProvider provider;
-		provider.initial_ipd_m = 0.0635f;
-		provider.current_ipd_m = 0.064f;
-		provider.config_serial = "LHR-1";
+		provider.ipd.initial_ipd_m = 0.0635f;
+		provider.ipd.current_ipd_m = 0.064f;
+		provider.ipd.config_serial = "LHR-1";
 		state.ResumeTiming();
 		const auto start = Clock::now();
-		PersistIpdToHeadset(provider);
+		PersistIpdToHeadset(provider.ipd);
 		worst = std::max(worst, MsSince(start));
 		state.PauseTiming();
 		const bool ok = world->ok() && Logged(log, c.last_line);
@@ -199,9 +199,9 @@ void BM_Cleanup(benchmark::State &state, ConsoleCase c)
 		auto world = std::make_unique<ConsoleWorld>(c.fault);
 		auto rig = std::make_unique<Rig>();
 		const bool ready = world->ok() && rig->ready();
-		rig->provider.initial_ipd_m = 0.0635f;
-		rig->provider.current_ipd_m = 0.064f;
-		rig->provider.config_serial = "LHR-1";
+		rig->provider.ipd.initial_ipd_m = 0.0635f;
+		rig->provider.ipd.current_ipd_m = 0.064f;
+		rig->provider.ipd.config_serial = "LHR-1";
 		state.ResumeTiming();
 		const auto start = Clock::now();
 		if (ready)

@@ -17,7 +17,7 @@
 
 #include "control/abstract_socket_posix.h"
 #include "control/refusal_log.h"
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 
 namespace zelvan {
 namespace {

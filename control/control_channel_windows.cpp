@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 
 namespace zelvan {
 namespace {

@@ -7,13 +7,14 @@
 #include <limits>
 #include <type_traits>
 
-#include "control/control_channel.h"
-#include "driver/c_numbers.h"
-#include "driver/device_provider.h"
-#include "driver/driver_log.h"
-#include "driver/driver_settings.h"
-#include "driver/host_interfaces.h"
-#include "ipd/serial_check.h"
+#include "core/c_numbers.h"
+#include "core/driver_log.h"
+#include "core/driver_settings.h"
+#include "core/host_interfaces.h"
+#include "core/text_escape.h"
+#include "ipd/ipd_controls.h"
+#include "presence/proximity_output.h"
+#include "sensor/hid_reader.h"
 
 namespace zelvan {
 namespace {
@@ -35,57 +36,57 @@ bool Starts(const char *text, const char *prefix)
 	return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-void Status(DeviceProvider &p, Reply reply)
+void Status(const ControlTargets &t, Reply reply)
 {
 	// Room for any formatted number, so that no value is cut short.
 	char ipd[sizeof(FixedText::text) + 2] = "unknown";
-	if (p.current_ipd_m > 0.0f)
-		std::snprintf(ipd, sizeof(ipd), "%smm", FormatFixed(p.current_ipd_m * 1000.0f, 1).text);
-	const char *source = p.manual_override ? "manual" : "algorithm";
-	const char *lh_config = p.lh_config_loaded ? "loaded" : "not_loaded";
-	const int verbosity = p.log_verbose ? 1 : 0;
-	if (!p.reader) {
+	if (t.ipd.current_ipd_m > 0.0f)
+		std::snprintf(ipd, sizeof(ipd), "%smm", FormatFixed(t.ipd.current_ipd_m * 1000.0f, 1).text);
+	const char *source = t.presence.manual_override ? "manual" : "algorithm";
+	const char *lh_config = t.ipd.lh_config_loaded ? "loaded" : "not_loaded";
+	const int verbosity = t.settings.log_verbose ? 1 : 0;
+	if (!t.reader) {
 		std::snprintf(reply, kReplySize,
 		              "proximity=%s hid=not_connected source=%s report_rate_ms=%d log_verbosity=%d "
 		              "moving_avg_length=%d ipd=%s lh_config=%s",
-		              TrueFalse(p.last_presence), source, static_cast<int>(p.report_rate_ms), verbosity,
-		              static_cast<int>(p.moving_avg_length), ipd, lh_config);
+		              TrueFalse(t.presence.last_presence), source, static_cast<int>(t.settings.report_rate_ms), verbosity,
+		              static_cast<int>(t.settings.moving_avg_length), ipd, lh_config);
 		return;
 	}
-	const ConnectionState state = p.reader->GetConnectionState();
-	const UserSignature sig = p.reader->GetUserSignature();
-	const ProximitySnapshot snap = p.reader->GetSnapshot();
-	const uint16_t raw = p.reader->GetRawProximity();
+	const ConnectionState state = t.reader->GetConnectionState();
+	const UserSignature sig = t.reader->GetUserSignature();
+	const ProximitySnapshot snap = t.reader->GetSnapshot();
+	const uint16_t raw = t.reader->GetRawProximity();
 	std::snprintf(reply, kReplySize,
 	              "proximity=%s hid=%s source=%s prox_raw=%u cal=%u thresh=%u hyst=%u trim=%d averaged_prox=%u "
 	              "detected=%s eff_thresh=%u samples=%u report_rate_ms=%d log_verbosity=%d moving_avg_length=%d "
 	              "ipd=%s lh_config=%s",
-	              TrueFalse(p.last_presence), ConnectionStateWord(state), source, unsigned{raw},
+	              TrueFalse(t.presence.last_presence), ConnectionStateWord(state), source, unsigned{raw},
 	              unsigned{sig.programmed_cal}, unsigned{sig.proximity_threshold}, unsigned{sig.proximity_hysteresis},
 	              int{sig.user_trim}, snap.averaged_prox, TrueFalse(snap.person_detected), unsigned{snap.eff_thresh},
-	              snap.samples, static_cast<int>(p.report_rate_ms), verbosity, static_cast<int>(p.moving_avg_length),
+	              snap.samples, static_cast<int>(t.settings.report_rate_ms), verbosity, static_cast<int>(t.settings.moving_avg_length),
 	              ipd, lh_config);
 }
 
 // Stores the mode for the next runs and applies it now; nothing changes when
 // the runtime does not store it.
-void PersistPresence(DeviceProvider &p, const char *argument, Reply reply)
+void PersistPresence(const ControlTargets &t, const char *argument, Reply reply)
 {
 	const std::optional<PresenceMode> mode = ParsePresenceMode(argument);
 	if (!mode) {
 		std::snprintf(reply, kReplySize, "ERR usage: proximity persist on|off|auto");
 		return;
 	}
-	const int error = p.PersistPresenceMode(*mode);
+	const int error = t.presence.PersistPresenceMode(*mode);
 	if (error != 0)
 		std::snprintf(reply, kReplySize, "ERR presence_mode not stored (settings error %d)", error);
 	else
 		std::snprintf(reply, kReplySize, "OK presence_mode=%s", PresenceModeName(*mode));
 }
 
-void SetIpd(DeviceProvider &p, const char *argument, Reply reply)
+void SetIpd(const ControlTargets &t, const char *argument, Reply reply)
 {
-	if (p.first_model) {
+	if (t.ipd.first_model) {
 		std::snprintf(reply, kReplySize, "ERR ipd not supported on Zelvan 1");
 		return;
 	}
@@ -102,26 +103,26 @@ void SetIpd(DeviceProvider &p, const char *argument, Reply reply)
 		return;
 	}
 	const float value = *parsed;
-	if (p.ApplyIpd(value))
+	if (t.ipd.ApplyIpd(value))
 		std::snprintf(reply, kReplySize, "OK ipd=%smm", FormatFixed(value, 1).text);
 	else
 		std::snprintf(reply, kReplySize, "ERR lh_config not loaded");
 }
 
-void QueryIpd(DeviceProvider &p, Reply reply)
+void QueryIpd(const ControlTargets &t, Reply reply)
 {
-	if (p.first_model)
+	if (t.ipd.first_model)
 		std::snprintf(reply, kReplySize, "ERR ipd not supported on Zelvan 1");
-	else if (p.current_ipd_m > 0.0f)
-		std::snprintf(reply, kReplySize, "OK ipd=%smm", FormatFixed(p.current_ipd_m * 1000.0f, 1).text);
+	else if (t.ipd.current_ipd_m > 0.0f)
+		std::snprintf(reply, kReplySize, "OK ipd=%smm", FormatFixed(t.ipd.current_ipd_m * 1000.0f, 1).text);
 	else
 		std::snprintf(reply, kReplySize, "OK ipd=unknown");
 }
 
-void LoadConfig(DeviceProvider &p, const char *path, Reply reply)
+void LoadConfig(const ControlTargets &t, const char *path, Reply reply)
 {
 	DriverLog("IPD: Loading lighthouse config from explicit path: %s\n", EscapeControlBytes(path).c_str());
-	if (p.ParseLighthouseConfig(path))
+	if (t.ipd.ParseLighthouseConfig(path))
 		std::snprintf(reply, kReplySize, "OK lh_config=loaded");
 	else
 		std::snprintf(reply, kReplySize, "ERR failed to read config: file not found or parse error");
@@ -182,40 +183,33 @@ void TestHandle(const char *argument, Reply reply)
 
 } // namespace
 
-void ExecuteControlCommand(DeviceProvider &p, const char *text, char (&reply)[kReplySize])
+void ExecuteControlCommand(const ControlTargets &t, const char *text, char (&reply)[kReplySize])
 {
 	std::memset(reply, 0, kReplySize);
 	if (Is(text, "proximity on")) {
-		p.SetManualPresence(true);
+		t.presence.SetManualPresence(true);
 		std::snprintf(reply, kReplySize, "OK proximity=true source=manual");
 	} else if (Is(text, "proximity off")) {
-		p.SetManualPresence(false);
+		t.presence.SetManualPresence(false);
 		std::snprintf(reply, kReplySize, "OK proximity=false source=manual");
 	} else if (Is(text, "proximity auto")) {
-		p.ClearManualOverride();
+		t.presence.ClearManualOverride();
 		std::snprintf(reply, kReplySize, "OK source=algorithm");
 	} else if (Starts(text, "proximity persist ")) {
-		PersistPresence(p, text + 18, reply);
+		PersistPresence(t, text + 18, reply);
 	} else if (Is(text, "status")) {
-		Status(p, reply);
+		Status(t, reply);
 	} else if (Starts(text, "ipd ")) {
-		SetIpd(p, text + 4, reply);
+		SetIpd(t, text + 4, reply);
 	} else if (Is(text, "ipd?")) {
-		QueryIpd(p, reply);
+		QueryIpd(t, reply);
 	} else if (Starts(text, "load_lh_config ")) {
-		LoadConfig(p, text + 15, reply);
+		LoadConfig(t, text + 15, reply);
 	} else if (Starts(text, "test_handle ")) {
 		TestHandle(text + 12, reply);
 	} else {
 		std::snprintf(reply, kReplySize, "ERR unknown command");
 	}
-}
-
-void HandleControlCommand(DeviceProvider &p, const char *text)
-{
-	char reply[kReplySize];
-	ExecuteControlCommand(p, text, reply);
-	ReplyAndRelease(p.pipe, p.pipe_connected, p.pipe_client, reply);
 }
 
 } // namespace zelvan

@@ -1,19 +1,26 @@
-// HandleControlCommand: one control message in, one reply line out.
+// ExecuteControlCommand: one control message in, one reply line out.
 #pragma once
 
 #include <cstddef>
 
 namespace zelvan {
 
-class DeviceProvider;
+class HidReader;
+class IpdControls;
+class ProximityOutput;
+struct SensorSettings;
 
 inline constexpr size_t kReplySize = 512;
 
-// Carries out one command on the runtime's thread and formats its reply.
-void ExecuteControlCommand(DeviceProvider &provider, const char *text, char (&reply)[kReplySize]);
+// What the commands act on, all of it the provider's.
+struct ControlTargets {
+	const HidReader *reader; // none before Init or when hidapi did not start
+	const SensorSettings &settings;
+	ProximityOutput &presence;
+	IpdControls &ipd;
+};
 
-// Called by the channel poll for every message: executes it, sends the reply
-// and releases the connection.
-void HandleControlCommand(DeviceProvider &provider, const char *text);
+// Carries out one command on the runtime's thread and formats its reply.
+void ExecuteControlCommand(const ControlTargets &targets, const char *text, char (&reply)[kReplySize]);
 
 } // namespace zelvan

@@ -11,9 +11,9 @@
 
 #include "control/control_channel.h"
 #include "control/control_commands.h"
+#include "core/driver_log.h"
+#include "core/host_interfaces.h"
 #include "driver/device_provider.h"
-#include "driver/driver_log.h"
-#include "driver/host_interfaces.h"
 #include "tests/support/fake_runtime.h"
 
 namespace {
@@ -41,7 +41,7 @@ bool NamesAPlainSmallFile(const char *text)
 void Execute(zelvan::DeviceProvider &provider, const char *text)
 {
 	char reply[zelvan::kReplySize];
-	zelvan::ExecuteControlCommand(provider, text, reply);
+	zelvan::ExecuteControlCommand(provider.Targets(), text, reply);
 	// Every message gets one terminated line that starts as clients expect.
 	if (std::memchr(reply, '\0', sizeof(reply)) == nullptr)
 		__builtin_trap();

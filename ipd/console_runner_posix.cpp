@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 
 extern char **environ;
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 
 namespace zelvan {
 

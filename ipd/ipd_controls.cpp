@@ -1,12 +1,18 @@
 // ApplyIpd and the IPD's inputs: the initial value at Init, the runtime's
-// IPD events, the ipd_mm setting used as a slider, and the slider set-up.
-#include <cmath>
+// IPD events, the ipd_mm setting used as a slider, the slider set-up, and
+// the model decision that turns all of them off on the first model.
+#include "ipd/ipd_controls.h"
 
-#include "driver/c_numbers.h"
-#include "driver/device_provider.h"
-#include "driver/driver_log.h"
-#include "driver/driver_settings.h"
-#include "driver/host_interfaces.h"
+#include <cmath>
+#include <cstring>
+
+#include <openvr_driver.h>
+
+#include "core/c_numbers.h"
+#include "core/driver_log.h"
+#include "core/driver_settings.h"
+#include "core/host_interfaces.h"
+#include "sensor/hid_reader.h"
 
 namespace zelvan {
 namespace {
@@ -34,7 +40,7 @@ vr::HmdMatrix34_t EyeToHead(const float (&rotation)[9], float x)
 
 } // namespace
 
-bool DeviceProvider::ApplyIpd(float ipd_mm)
+bool IpdControls::ApplyIpd(float ipd_mm)
 {
 	// Written so that NaN is refused too.
 	if (!InRange(ipd_mm))
@@ -57,7 +63,7 @@ bool DeviceProvider::ApplyIpd(float ipd_mm)
 	return true;
 }
 
-void DeviceProvider::SetupIpdSlider()
+void IpdControls::SetupIpdSlider()
 {
 	if (ipd_slider_ready || first_model)
 		return;
@@ -85,7 +91,7 @@ void DeviceProvider::SetupIpdSlider()
 	}
 }
 
-void DeviceProvider::DrainEvents()
+void IpdControls::DrainEvents()
 {
 	vr::IVRServerDriverHost *host = HostServerDriverHost();
 	vr::VREvent_t event;
@@ -101,7 +107,7 @@ void DeviceProvider::DrainEvents()
 	}
 }
 
-void DeviceProvider::PollIpdSlider()
+void IpdControls::PollIpdSlider()
 {
 	if (first_model)
 		return;
@@ -115,7 +121,20 @@ void DeviceProvider::PollIpdSlider()
 	ApplyIpd(value);
 }
 
-void DeviceProvider::ReadInitialIpd()
+void IpdControls::DecideModel()
+{
+	if (model_decided || !reader_)
+		return;
+	const UserSignature signature = reader_->GetUserSignature();
+	if (signature.hmd_serial[0] == '\0')
+		return;
+	model_decided = true;
+	first_model = std::strncmp(signature.hmd_serial, "QK1", 3) == 0;
+	DriverLog("HMD Serial: %s -> %s\n", signature.hmd_serial,
+	          first_model ? "Zelvan 1 (IPD disabled)" : "Zelvan 2 (IPD enabled)");
+}
+
+void IpdControls::ReadInitialIpd()
 {
 	float value = 0.0f;
 	const vr::ETrackedPropertyError error = ReadHmdFloat(vr::Prop_UserIpdMeters_Float, value);
@@ -128,9 +147,9 @@ void DeviceProvider::ReadInitialIpd()
 	DriverLog("IPD: No initial IPD available from HMD container (err=%d)\n", error);
 }
 
-void DeviceProvider::LoadConfigEarly()
+void IpdControls::LoadConfigEarly()
 {
-	if (reader && !LoadLighthouseConfig())
+	if (reader_ && !LoadLighthouseConfig())
 		DriverLog("IPD: Eager config load deferred -- serial not yet available from HID\n");
 }
 

@@ -5,10 +5,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/c_numbers.h"
-#include "driver/device_provider.h"
-#include "driver/driver_log.h"
+#include "core/c_numbers.h"
+#include "core/driver_log.h"
+#include "core/text_escape.h"
 #include "ipd/console_runner.h"
+#include "ipd/ipd_controls.h"
 #include "ipd/json_scan.h"
 #include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
@@ -178,7 +179,7 @@ std::string FindLighthouseConsole()
 	return tool;
 }
 
-void PersistIpdToHeadset(DeviceProvider &p, std::chrono::milliseconds budget)
+void PersistIpdToHeadset(const IpdControls &p, std::chrono::milliseconds budget)
 {
 	const auto start = ConsoleClock::now();
 	if (p.current_ipd_m <= 0.0f || p.initial_ipd_m <= 0.0f || std::fabs(p.current_ipd_m - p.initial_ipd_m) < 1e-4f) {

@@ -7,7 +7,7 @@
 
 namespace zelvan {
 
-class DeviceProvider;
+class IpdControls;
 
 enum class DefaultMmEdit {
 	Edited,
@@ -30,6 +30,6 @@ std::string FindLighthouseConsole();
 constexpr std::chrono::milliseconds kPersistBudget{15000};
 
 // Cleanup's first step. Both runs of the tool share the budget.
-void PersistIpdToHeadset(DeviceProvider &provider, std::chrono::milliseconds budget = kPersistBudget);
+void PersistIpdToHeadset(const IpdControls &ipd, std::chrono::milliseconds budget = kPersistBudget);
 
 } // namespace zelvan

@@ -6,13 +6,15 @@
 #include <cstring>
 #include <string>
 
-#include "driver/c_numbers.h"
-#include "driver/device_provider.h"
-#include "driver/driver_log.h"
-#include "driver/host_interfaces.h"
+#include "core/c_numbers.h"
+#include "core/driver_log.h"
+#include "core/host_interfaces.h"
+#include "core/text_escape.h"
+#include "ipd/ipd_controls.h"
 #include "ipd/json_scan.h"
 #include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
+#include "sensor/hid_reader.h"
 
 namespace zelvan {
 namespace {
@@ -133,7 +135,7 @@ EyeAngles RotationAngles(const float (&m)[9])
 	};
 }
 
-bool DeviceProvider::ParseLighthouseConfig(const std::string &path)
+bool IpdControls::ParseLighthouseConfig(const std::string &path)
 {
 	const std::string logged = EscapeControlBytes(path);
 	std::string text;
@@ -164,12 +166,12 @@ bool DeviceProvider::ParseLighthouseConfig(const std::string &path)
 	return true;
 }
 
-bool DeviceProvider::LoadLighthouseConfig()
+bool IpdControls::LoadLighthouseConfig()
 {
 	std::string serial = SerialFromRuntime();
 	if (serial.empty()) {
-		if (reader)
-			serial = reader->GetTrackingSerial();
+		if (reader_)
+			serial = reader_->GetTrackingSerial();
 		if (serial.empty()) {
 			DriverLog("IPD: No tracking serial available from any source\n");
 			return false;

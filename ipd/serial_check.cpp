@@ -1,7 +1,5 @@
-// IsSafeSerial and the escaping of refused serials for the log.
+// IsSafeSerial: which serial numbers may become part of a path.
 #include "ipd/serial_check.h"
-
-#include <cstdio>
 
 namespace zelvan {
 
@@ -16,44 +14,6 @@ bool IsSafeSerial(const std::string &serial)
 			return false;
 	}
 	return true;
-}
-
-std::string EscapeForLog(const std::string &text)
-{
-	std::string out;
-	for (unsigned char c : text) {
-		if (c < 0x20 || c >= 0x7F || c == '\\' || c == '"') {
-			char escaped[8];
-			std::snprintf(escaped, sizeof(escaped), "\\x%02X", c);
-			out += escaped;
-		} else {
-			out += static_cast<char>(c);
-		}
-	}
-	return out;
-}
-
-std::string EscapeControlBytes(const std::string &text)
-{
-	std::string out;
-	out.reserve(text.size());
-	for (size_t i = 0; i < text.size(); ++i) {
-		const auto c = static_cast<unsigned char>(text[i]);
-		// U+0080..U+009F in UTF-8: C1 controls, which some terminals obey.
-		const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-		                static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-		if (c >= 0x20 && c != 0x7F && !c1) {
-			out += static_cast<char>(c);
-			continue;
-		}
-		for (size_t k = i; k <= (c1 ? i + 1 : i); ++k) {
-			char escaped[8];
-			std::snprintf(escaped, sizeof(escaped), "\\x%02X", static_cast<unsigned char>(text[k]));
-			out += escaped;
-		}
-		i += c1 ? 1 : 0;
-	}
-	return out;
 }
 
 } // namespace zelvan

@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
-#include "ipd/serial_check.h"
 
 namespace zelvan {
 namespace {

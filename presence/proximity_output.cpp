@@ -1,8 +1,10 @@
 // Head presence to the runtime: the HMD's /proximity input component, the
 // property fallback, and the manual override of the control channel.
-#include "driver/device_provider.h"
-#include "driver/driver_log.h"
-#include "driver/host_interfaces.h"
+#include "presence/proximity_output.h"
+
+#include "core/driver_log.h"
+#include "core/host_interfaces.h"
+#include "sensor/hid_reader.h"
 
 namespace zelvan {
 namespace {
@@ -14,8 +16,7 @@ const char *TrueFalse(bool value)
 
 } // namespace
 
-// RunFrame's first step: one attempt, in the first frame the HMD exists.
-void DeviceProvider::SetupProximityComponent()
+void ProximityOutput::SetupProximityComponent()
 {
 	if (proximity_setup_done)
 		return;
@@ -41,7 +42,7 @@ void DeviceProvider::SetupProximityComponent()
 
 // Sends a presence value only when it differs from the last one sent; the
 // value is recorded first, so a failed call is not repeated every frame.
-void DeviceProvider::PublishProximity(bool present)
+void ProximityOutput::PublishProximity(bool present)
 {
 	if (present == last_presence)
 		return;
@@ -60,8 +61,7 @@ void DeviceProvider::PublishProximity(bool present)
 	DriverLog("Proximity: SetBoolProperty fallback (%s)\n", TrueFalse(present));
 }
 
-// RunFrame's last step.
-void DeviceProvider::UpdatePresence()
+void ProximityOutput::UpdatePresence(const HidReader *reader, bool log_verbose)
 {
 	if (!reader || manual_override)
 		return;
@@ -74,14 +74,14 @@ void DeviceProvider::UpdatePresence()
 }
 
 // Any manual change supersedes a stored mode that has not taken hold yet.
-void DeviceProvider::SetManualPresence(bool present)
+void ProximityOutput::SetManualPresence(bool present)
 {
 	presence_mode_pending = false;
 	manual_override = true;
 	PublishProximity(present);
 }
 
-void DeviceProvider::ClearManualOverride()
+void ProximityOutput::ClearManualOverride()
 {
 	presence_mode_pending = false;
 	manual_override = false;
@@ -91,14 +91,14 @@ void DeviceProvider::ClearManualOverride()
 // RunFrame, where a control command would be handled: a stored on or off
 // acts like that command. It waits for the frame in which the HMD's presence
 // output is set up, as a value published before the HMD exists is lost.
-void DeviceProvider::ApplyStoredPresenceMode()
+void ProximityOutput::ApplyStoredPresenceMode()
 {
 	if (!presence_mode_pending || !proximity_setup_done)
 		return;
 	SetManualPresence(presence_mode == PresenceMode::On);
 }
 
-int DeviceProvider::PersistPresenceMode(PresenceMode mode)
+int ProximityOutput::PersistPresenceMode(PresenceMode mode)
 {
 	const int error = StorePresenceMode(*HostSettings(), mode);
 	if (error != vr::VRSettingsError_None)

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 
 namespace zelvan {
 

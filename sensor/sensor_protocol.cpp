@@ -8,7 +8,7 @@
 
 #include <hidapi.h>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 
 namespace zelvan {
 

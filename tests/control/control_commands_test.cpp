@@ -5,9 +5,9 @@
 #include <string>
 
 #include "control/control_commands.h"
+#include "core/driver_log.h"
+#include "core/host_interfaces.h"
 #include "driver/device_provider.h"
-#include "driver/driver_log.h"
-#include "driver/host_interfaces.h"
 #include "tests/support/fake_runtime.h"
 
 namespace zelvan {
@@ -19,15 +19,15 @@ protected:
 	{
 		ASSERT_EQ(InitHostInterfaces(&runtime), 0);
 		AttachDriverLog(&runtime.log);
-		provider.proximity_setup_done = true;
-		provider.proximity_handle = 1000;
+		provider.presence.proximity_setup_done = true;
+		provider.presence.proximity_handle = 1000;
 	}
 	void TearDown() override { DetachDriverLog(); }
 
 	std::string Run(const std::string &text)
 	{
 		char reply[kReplySize];
-		ExecuteControlCommand(provider, text.c_str(), reply);
+		ExecuteControlCommand(provider.Targets(), text.c_str(), reply);
 		return reply;
 	}
 
@@ -46,10 +46,10 @@ TEST_F(ControlCommands, ManualPresencePublishesOnlyChanges)
 {
 	EXPECT_EQ(Run("proximity on"), "OK proximity=true source=manual");
 	EXPECT_EQ(Run("proximity on"), "OK proximity=true source=manual");
-	EXPECT_TRUE(provider.manual_override);
+	EXPECT_TRUE(provider.presence.manual_override);
 	EXPECT_EQ(Run("proximity off"), "OK proximity=false source=manual");
 	EXPECT_EQ(Run("proximity auto"), "OK source=algorithm");
-	EXPECT_FALSE(provider.manual_override);
+	EXPECT_FALSE(provider.presence.manual_override);
 	EXPECT_EQ(runtime.input.boolean_updates,
 	          (std::vector<std::pair<vr::VRInputComponentHandle_t, bool>>{{1000, true}, {1000, false}}));
 	const auto log = runtime.log.Lines();
@@ -76,9 +76,9 @@ TEST_F(ControlCommands, PersistStoresTheModeAndAppliesItAtOnce)
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.text);
 		runtime.settings.strings.clear();
-		provider.manual_override = true;
+		provider.presence.manual_override = true;
 		EXPECT_EQ(Run(c.text), c.reply);
-		EXPECT_EQ(provider.manual_override, c.manual);
+		EXPECT_EQ(provider.presence.manual_override, c.manual);
 		if (c.stored)
 			EXPECT_EQ(runtime.settings.strings["driver_ZelvanProximity/presence_mode"], c.stored);
 		else
@@ -92,7 +92,7 @@ TEST_F(ControlCommands, PersistChangesNothingWhenTheRuntimeDoesNotStoreIt)
 {
 	runtime.settings.set_string_error = vr::VRSettingsError_WriteFailed;
 	EXPECT_EQ(Run("proximity persist on"), "ERR presence_mode not stored (settings error 2)");
-	EXPECT_FALSE(provider.manual_override);
+	EXPECT_FALSE(provider.presence.manual_override);
 	EXPECT_TRUE(runtime.input.boolean_updates.empty());
 	EXPECT_EQ(runtime.log.Lines().back(), "Config: Failed to store presence_mode (err=2)\n");
 }
@@ -117,9 +117,9 @@ TEST_F(ControlCommands, IpdArgumentsAreCheckedBeforeAnythingIsApplied)
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(Run(c.text), c.reply) << c.text;
-	provider.current_ipd_m = 0.0635f;
+	provider.ipd.current_ipd_m = 0.0635f;
 	EXPECT_EQ(Run("ipd?"), "OK ipd=63.5mm");
-	provider.first_model = true;
+	provider.ipd.first_model = true;
 	EXPECT_EQ(Run("ipd?"), "ERR ipd not supported on Zelvan 1");
 	EXPECT_EQ(Run("ipd 63"), "ERR ipd not supported on Zelvan 1");
 	EXPECT_EQ(Run("ipd nonsense"), "ERR ipd not supported on Zelvan 1");
@@ -137,7 +137,7 @@ TEST_F(ControlCommands, TestHandleGoesStraightToTheRuntime)
 	EXPECT_EQ(Run("test_handle  +7\t-2147483648 trailing"), "OK handle=7 value=true err=0");
 	EXPECT_EQ(runtime.input.boolean_updates,
 	          (std::vector<std::pair<vr::VRInputComponentHandle_t, bool>>{{5, true}, {18446744073709551615ULL, false}, {7, true}}));
-	EXPECT_FALSE(provider.last_presence) << "the driver's own presence state is not touched";
+	EXPECT_FALSE(provider.presence.last_presence) << "the driver's own presence state is not touched";
 	EXPECT_EQ(runtime.log.Lines().front(), "TestHandle: handle=5 value=true err=0\n");
 }
 
@@ -146,9 +146,9 @@ TEST_F(ControlCommands, StatusWithoutAReaderUsesTheShortFormat)
 	EXPECT_EQ(Run("status"),
 	          "proximity=false hid=not_connected source=algorithm report_rate_ms=200 log_verbosity=0 "
 	          "moving_avg_length=8 ipd=unknown lh_config=not_loaded");
-	provider.current_ipd_m = 0.0635f;
-	provider.manual_override = true;
-	provider.last_presence = true;
+	provider.ipd.current_ipd_m = 0.0635f;
+	provider.presence.manual_override = true;
+	provider.presence.last_presence = true;
 	EXPECT_EQ(Run(std::string("status\0trailing", 15)),
 	          "proximity=true hid=not_connected source=manual report_rate_ms=200 log_verbosity=0 "
 	          "moving_avg_length=8 ipd=63.5mm lh_config=not_loaded");
@@ -157,11 +157,11 @@ TEST_F(ControlCommands, StatusWithoutAReaderUsesTheShortFormat)
 TEST_F(ControlCommands, StatusWithAReaderCarriesTheSensorKeysAndIsNeverCut)
 {
 	provider.reader = std::make_unique<HidReader>(64, true);
-	provider.report_rate_ms = 5000;
-	provider.moving_avg_length = 64;
-	provider.log_verbose = true;
-	provider.current_ipd_m = 0.075f;
-	provider.lh_config_loaded = true;
+	provider.settings.report_rate_ms = 5000;
+	provider.settings.moving_avg_length = 64;
+	provider.settings.log_verbose = true;
+	provider.ipd.current_ipd_m = 0.075f;
+	provider.ipd.lh_config_loaded = true;
 	const std::string status = Run("status");
 	EXPECT_EQ(status,
 	          "proximity=false hid=not_connected source=algorithm prox_raw=0 cal=0 thresh=1500 hyst=100 trim=0 "

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "core/host_interfaces.h"
 #include "driver/device_provider.h"
-#include "driver/host_interfaces.h"
 #include "tests/support/fake_runtime.h"
 
 namespace zelvan {

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 #include "ipd/console_runner.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_runtime.h"

@@ -10,8 +10,9 @@
 #include <fstream>
 #include <string>
 
+#include "core/driver_log.h"
+#include "core/text_escape.h"
 #include "driver/device_provider.h"
-#include "driver/driver_log.h"
 #include "ipd/console_runner.h"
 #include "ipd/ipd_persistence.h"
 #include "ipd/serial_check.h"
@@ -86,10 +87,10 @@ protected:
 	std::vector<std::string> Persist(float initial, float current, const std::string &serial)
 	{
 		DeviceProvider p;
-		p.initial_ipd_m = initial;
-		p.current_ipd_m = current;
-		p.config_serial = serial;
-		PersistIpdToHeadset(p);
+		p.ipd.initial_ipd_m = initial;
+		p.ipd.current_ipd_m = current;
+		p.ipd.config_serial = serial;
+		PersistIpdToHeadset(p.ipd);
 		return log.Lines();
 	}
 
@@ -183,11 +184,11 @@ protected:
 		log.Clear();
 		test::SetEnvironment("ZELVAN_LH_FAULT", fault);
 		DeviceProvider p;
-		p.initial_ipd_m = 0.0635f;
-		p.current_ipd_m = 0.064f;
-		p.config_serial = test::kSerial;
+		p.ipd.initial_ipd_m = 0.0635f;
+		p.ipd.current_ipd_m = 0.064f;
+		p.ipd.config_serial = test::kSerial;
 		const auto start = std::chrono::steady_clock::now();
-		PersistIpdToHeadset(p);
+		PersistIpdToHeadset(p.ipd);
 		seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 		return log.Lines();
 	}

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "core/driver_log.h"
 #include "driver/device_provider.h"
-#include "driver/driver_log.h"
 #include "ipd/lighthouse_config.h"
 #include "tests/support/calibration_file.h"
 #include "tests/support/fake_runtime.h"
@@ -96,7 +96,7 @@ protected:
 	bool Parse(const std::string &text)
 	{
 		scratch.Write("config.json", text);
-		return provider.ParseLighthouseConfig(scratch.File("config.json"));
+		return provider.ipd.ParseLighthouseConfig(scratch.File("config.json"));
 	}
 
 	test::FakeDriverLog log;
@@ -121,10 +121,10 @@ TEST_F(CalibrationFile, FiveDegreeEyesAreCachedLeftFirstWhicheverOrderTheFileHas
 		SCOPED_TRACE(c.name);
 		DeviceProvider p;
 		scratch.Write("config.json", c.text);
-		ASSERT_TRUE(p.ParseLighthouseConfig(scratch.File("config.json")));
-		EXPECT_TRUE(p.lh_config_loaded);
-		EXPECT_NEAR(p.eye_rotations.left[2], std::sin(5.0 * 3.14159265358979 / 180), 1e-6);
-		EXPECT_NEAR(p.eye_rotations.right[2], -std::sin(5.0 * 3.14159265358979 / 180), 1e-6);
+		ASSERT_TRUE(p.ipd.ParseLighthouseConfig(scratch.File("config.json")));
+		EXPECT_TRUE(p.ipd.lh_config_loaded);
+		EXPECT_NEAR(p.ipd.eye_rotations.left[2], std::sin(5.0 * 3.14159265358979 / 180), 1e-6);
+		EXPECT_NEAR(p.ipd.eye_rotations.right[2], -std::sin(5.0 * 3.14159265358979 / 180), 1e-6);
 		const auto lines = log.Lines();
 		EXPECT_EQ(lines.back(), // atan2 of a negated exact zero is -0, which prints with its sign.
 		          "IPD: Cached rotations L pitch=-0.00 yaw=5.00 roll=-0.00  R pitch=-0.00 yaw=-5.00 roll=-0.00\n");
@@ -137,7 +137,7 @@ TEST_F(CalibrationFile, FiveDegreeEyesAreCachedLeftFirstWhicheverOrderTheFileHas
 TEST_F(CalibrationFile, AFirstMatrixWithZeroYawCountsAsSwapped)
 {
 	ASSERT_TRUE(Parse(test::CalibrationJson(test::YawTransform(0, -0.03), test::YawTransform(3, 0.03))));
-	EXPECT_NEAR(provider.eye_rotations.left[2], std::sin(3.0 * 3.14159265358979 / 180), 1e-6);
+	EXPECT_NEAR(provider.ipd.eye_rotations.left[2], std::sin(3.0 * 3.14159265358979 / 180), 1e-6);
 	const auto lines = log.Lines();
 	EXPECT_NE(std::find(lines.begin(), lines.end(), "IPD: WARNING eye order swapped in config, correcting\n"), lines.end());
 }
@@ -145,11 +145,11 @@ TEST_F(CalibrationFile, AFirstMatrixWithZeroYawCountsAsSwapped)
 TEST_F(CalibrationFile, AFailedReloadKeepsTheEarlierRotations)
 {
 	ASSERT_TRUE(Parse(test::CalibrationJson(test::YawTransform(5, -0.03), test::YawTransform(-5, 0.03))));
-	const EyeRotations before = provider.eye_rotations;
+	const EyeRotations before = provider.ipd.eye_rotations;
 	EXPECT_FALSE(Parse("{ \"tracking_to_eye_transform\" : [ { \"eye_to_head\" : [ [ 1, 0 ] ] } ] }"));
-	EXPECT_FALSE(provider.ParseLighthouseConfig(scratch.File("missing.json")));
-	EXPECT_TRUE(provider.lh_config_loaded);
-	EXPECT_EQ(std::memcmp(&before, &provider.eye_rotations, sizeof(before)), 0);
+	EXPECT_FALSE(provider.ipd.ParseLighthouseConfig(scratch.File("missing.json")));
+	EXPECT_TRUE(provider.ipd.lh_config_loaded);
+	EXPECT_EQ(std::memcmp(&before, &provider.ipd.eye_rotations, sizeof(before)), 0);
 	EXPECT_EQ(log.Lines().back(), "IPD: Failed to open config file: " + scratch.File("missing.json") + "\n");
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 #include "sensor/hid_reader.h"
 #include "sensor/sensor_protocol.h"
 #include "tests/support/fake_runtime.h"

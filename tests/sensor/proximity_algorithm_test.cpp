@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 #include "sensor/proximity_algorithm.h"
 #include "tests/support/fake_runtime.h"
 

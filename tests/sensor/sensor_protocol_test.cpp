@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 #include "sensor/sensor_protocol.h"
 #include "tests/support/fake_runtime.h"
 

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
 #include "tools/zelvan_ctl/control_client.h"

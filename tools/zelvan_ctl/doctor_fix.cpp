@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "ipd/serial_check.h"
+#include "core/text_escape.h"
 
 namespace zelvan::ctl {
 namespace {

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
-#include "ipd/serial_check.h"
 
 namespace zelvan::ctl {
 

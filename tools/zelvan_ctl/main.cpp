@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "control/control_channel.h"
-#include "ipd/serial_check.h"
+#include "core/text_escape.h"
 #include "tools/zelvan_ctl/control_client.h"
 #include "tools/zelvan_ctl/doctor.h"
-#include "tools/zelvan_ctl/paths_command.h"
 #include "tools/zelvan_ctl/doctor_steamvr.h"
+#include "tools/zelvan_ctl/paths_command.h"
 #include "tools/zelvan_ctl/status_line.h"
 
 namespace {

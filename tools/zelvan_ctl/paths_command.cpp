@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
+#include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
-#include "ipd/serial_check.h"
 #include "tools/zelvan_ctl/doctor.h"
 
 namespace zelvan::ctl {

@@ -1,5 +1,5 @@
 // Locale-independent number formatting and parsing, on <charconv>.
-#include "driver/c_numbers.h"
+#include "core/c_numbers.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,5 +1,5 @@
 // DriverLog and its sink: printf-style lines into the runtime's driver log.
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,14 +1,14 @@
 // Reading and clamping the driver's integer settings, and the presence mode.
-#include "driver/driver_settings.h"
+#include "core/driver_settings.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include <openvr_driver.h>
 
-#include "driver/driver_log.h"
-#include "driver/host_interfaces.h"
-#include "ipd/serial_check.h"
+#include "core/driver_log.h"
+#include "core/host_interfaces.h"
+#include "core/text_escape.h"
 
 namespace zelvan {
 

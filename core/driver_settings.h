@@ -23,6 +23,13 @@ inline constexpr IntSetting kReportRateMs{"report_rate_ms", 200, 50, 5000};
 inline constexpr IntSetting kLogVerbosity{"log_verbosity", 0, 0, 1};
 inline constexpr IntSetting kMovingAvgLength{"moving_avg_length", 8, 1, 64};
 
+// The integer settings as Init read and clamped them.
+struct SensorSettings {
+	uint32_t report_rate_ms = 200;
+	uint32_t moving_avg_length = 8;
+	bool log_verbose = false;
+};
+
 // Reads one integer setting of our section: the fallback on any settings
 // error, else the value clamped into [min, max].
 int32_t ReadClampedSetting(vr::IVRSettings &settings, const IntSetting &setting);

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "driver/driver_log.h"
+#include "core/driver_log.h"
 #include "tests/support/fake_runtime.h"
 
 namespace zelvan {

@@ -1,5 +1,5 @@
 // HostInterfaces: what Init asks the runtime for, and the lazy look-ups after.
-#include "driver/host_interfaces.h"
+#include "core/host_interfaces.h"
 
 #include <cstring>
 

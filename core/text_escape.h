@@ -1,0 +1,17 @@
+// Escaping outside text (paths, serials, users' commands) before it reaches
+// a log line or a terminal; shared by the driver and its tools.
+#pragma once
+
+#include <string>
+
+namespace zelvan {
+
+// The serial for a log line, with control and non-ASCII bytes as \xNN.
+std::string EscapeForLog(const std::string &text);
+
+// A user's text for a log line or a terminal: control bytes (C0, DEL and the
+// UTF-8 forms of C1) become \xNN, so that a line end cannot start a log line
+// of its own and a reply cannot drive the terminal.
+std::string EscapeControlBytes(const std::string &text);
+
+} // namespace zelvan

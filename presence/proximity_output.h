@@ -1,0 +1,39 @@
+// ProximityOutput: head presence to the runtime, through the HMD's
+// /proximity input component or its property fallback, and the manual
+// override that the control channel and the stored presence mode hold.
+#pragma once
+
+#include <openvr_driver.h>
+
+#include "core/driver_settings.h"
+
+namespace zelvan {
+
+class HidReader;
+
+// Lives in the provider and runs on the runtime's thread only.
+class ProximityOutput {
+public:
+	// RunFrame's first step: one attempt, in the first frame the HMD exists.
+	void SetupProximityComponent();
+	// RunFrame, where a control command would be handled.
+	void ApplyStoredPresenceMode();
+	// RunFrame's last step: the detector's decision, unless the override holds.
+	void UpdatePresence(const HidReader *reader, bool log_verbose);
+
+	void PublishProximity(bool present);
+	void SetManualPresence(bool present);
+	void ClearManualOverride();
+	// The persist command: stores the mode and applies it at once; returns
+	// the runtime's error code, 0 once stored.
+	int PersistPresenceMode(PresenceMode mode);
+
+	bool last_presence = false;
+	bool manual_override = false;
+	PresenceMode presence_mode = PresenceMode::Auto; // read at Init, changed by the persist command
+	bool presence_mode_pending = false;             // the stored mode is still to take hold
+	vr::VRInputComponentHandle_t proximity_handle = 0;
+	bool proximity_setup_done = false;
+};
+
+} // namespace zelvan
