@@ -14,12 +14,6 @@ namespace zelvan::sim {
 namespace config_parser {
 
 constexpr size_t kAny = std::numeric_limits<size_t>::max();
-constexpr uint8_t kTagCal = 6;
-constexpr uint8_t kTagHmdSerial = 8;
-constexpr uint8_t kTagTrackingSerial = 9;
-constexpr uint8_t kTagThreshold = 11;
-constexpr uint8_t kTagHysteresis = 12;
-constexpr uint8_t kTagTrim = 14;
 // A 'U' reply is one 64-byte input report: 'U', L, then at most 62 bytes.
 constexpr unsigned kMaxReplyPayload = 62;
 
@@ -111,11 +105,6 @@ bool ToHexBytes(const std::vector<std::string> &words, size_t from, std::vector<
 			out.push_back(static_cast<uint8_t>(std::stoi(std::string(w.substr(j, 2)), nullptr, 16)));
 	}
 	return true;
-}
-
-std::vector<uint8_t> Le16(unsigned v)
-{
-	return {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>((v >> 8) & 0xFF)};
 }
 
 const Parser::Rule Parser::kRules[] = {
@@ -228,19 +217,6 @@ std::string Parser::PathOf(const std::string &word) const
 	return (std::filesystem::path(base_dir_) / path).string();
 }
 
-void Parser::AddField(const Line &line, uint8_t tag, const std::vector<uint8_t> &value, bool corrupt)
-{
-	if (first_field_line_ == 0)
-		first_field_line_ = line.number;
-	if (value.size() > 255) {
-		Error(line.number, "a record value holds at most 255 bytes, this one has " + std::to_string(value.size()));
-		return;
-	}
-	if (!builder_.AddRecord(tag, value, corrupt))
-		Error(line.number, "the signature image is full: " + std::to_string(builder_.size()) + " of 512 bytes used, this record needs " +
-		                       std::to_string(value.size() + 3));
-}
-
 void Parser::OnPresent(const Line &line)
 {
 	if (const auto v = Flag(line, 1))
@@ -295,105 +271,6 @@ void Parser::OnAbsentUntil(const Line &line)
 {
 	if (const auto v = Number(line, 1, 0, kMaxMs, "the time"))
 		config_.absent_until_ms = *v;
-}
-
-void Parser::OnCal(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, 65535, "cal"))
-		AddField(line, kTagCal, Le16(static_cast<unsigned>(*v)));
-}
-
-void Parser::OnThresh(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, 65535, "thresh"))
-		AddField(line, kTagThreshold, Le16(static_cast<unsigned>(*v)));
-}
-
-void Parser::OnHyst(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, 65535, "hyst"))
-		AddField(line, kTagHysteresis, Le16(static_cast<unsigned>(*v)));
-}
-
-void Parser::OnTrim(const Line &line)
-{
-	if (const auto v = Number(line, 1, -32768, 32767, "trim"))
-		AddField(line, kTagTrim, Le16(static_cast<unsigned>(static_cast<uint16_t>(*v))));
-}
-
-// The rest of the line; quotes keep blanks at either end.
-std::vector<uint8_t> TextValue(const std::string &rest)
-{
-	std::string text = rest;
-	if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-		text = text.substr(1, text.size() - 2);
-	return {text.begin(), text.end()};
-}
-
-void Parser::OnTrackingSerial(const Line &line)
-{
-	AddField(line, kTagTrackingSerial, TextValue(line.rest));
-}
-
-void Parser::OnHmdSerial(const Line &line)
-{
-	AddField(line, kTagHmdSerial, TextValue(line.rest));
-}
-
-void Parser::OnRecord(const Line &line)
-{
-	const auto tag = Number(line, 1, 0, 255, "the tag");
-	std::vector<uint8_t> value;
-	std::string bad;
-	if (!ToHexBytes(line.words, 2, value, bad)) {
-		Error(line.number, "'" + bad + "' is not a run of hex bytes");
-		return;
-	}
-	if (tag)
-		AddField(line, static_cast<uint8_t>(*tag), value, Lower(line.words[0]) == "record_bad_crc");
-}
-
-void Parser::OnRecordBadCrc(const Line &line)
-{
-	OnRecord(line);
-}
-
-void Parser::OnRaw(const Line &line)
-{
-	std::vector<uint8_t> bytes;
-	std::string bad;
-	if (!ToHexBytes(line.words, 1, bytes, bad)) {
-		Error(line.number, "'" + bad + "' is not a run of hex bytes");
-		return;
-	}
-	if (first_field_line_ == 0)
-		first_field_line_ = line.number;
-	if (!builder_.AddRaw(bytes))
-		Error(line.number, "the signature image is full: " + std::to_string(builder_.size()) + " of 512 bytes used, raw adds " +
-		                       std::to_string(bytes.size()));
-}
-
-void Parser::OnImageHex(const Line &line)
-{
-	if (first_hex_line_ == 0)
-		first_hex_line_ = line.number;
-	std::string bad;
-	if (!ToHexBytes(line.words, 1, image_hex_, bad))
-		Error(line.number, "'" + bad + "' is not a run of hex bytes");
-	else if (image_hex_.size() > kImageSize)
-		Error(line.number, "image_hex makes " + std::to_string(image_hex_.size()) + " bytes, the image has 512");
-}
-
-void Parser::OnImageFill(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, 255, "the fill byte"))
-		fill_ = static_cast<uint8_t>(*v);
-}
-
-void Parser::OnEndMarker(const Line &line)
-{
-	if (const auto v = Flag(line, 1))
-		end_marker_ = *v;
 }
 
 bool Parser::Reply(const Line &line, size_t from, bool block, ReplyRule &rule)
