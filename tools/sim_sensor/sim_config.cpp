@@ -1,4 +1,4 @@
-// Parser of the simulated sensor's configuration text.
+// Parser of the simulated sensor's configuration text: the line reader, the keyword table, the device keywords.
 #include "sim_config.h"
 #include "sim_config_parser.h"
 

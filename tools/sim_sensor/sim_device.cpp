@@ -1,4 +1,4 @@
-// The simulated sensor's behaviour behind the hidapi calls.
+// The simulated sensor's behaviour behind the hidapi calls: enumerating, opening, reading, feature reports.
 #include "sim_device.h"
 
 #include <algorithm>
