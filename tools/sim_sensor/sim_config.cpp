@@ -1,32 +1,18 @@
-// Parser of the simulated sensor's configuration text.
+// Parser of the simulated sensor's configuration text: the line reader, the keyword table, the device keywords.
 #include "sim_config.h"
+#include "sim_config_parser.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <sstream>
 
 namespace zelvan::sim {
-namespace {
+namespace config_parser {
 
 constexpr size_t kAny = std::numeric_limits<size_t>::max();
-constexpr uint8_t kTagCal = 6;
-constexpr uint8_t kTagHmdSerial = 8;
-constexpr uint8_t kTagTrackingSerial = 9;
-constexpr uint8_t kTagThreshold = 11;
-constexpr uint8_t kTagHysteresis = 12;
-constexpr uint8_t kTagTrim = 14;
-// A 'U' reply is one 64-byte input report: 'U', L, then at most 62 bytes.
-constexpr unsigned kMaxReplyPayload = 62;
-
-struct Line {
-	int number = 0;
-	std::vector<std::string> words; // words[0] is the keyword
-	std::string rest;               // everything after the keyword, trimmed
-};
 
 bool IsSpace(char c)
 {
@@ -118,101 +104,6 @@ bool ToHexBytes(const std::vector<std::string> &words, size_t from, std::vector<
 	return true;
 }
 
-std::vector<uint8_t> Le16(unsigned v)
-{
-	return {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>((v >> 8) & 0xFF)};
-}
-
-class Parser {
-public:
-	Parser(std::string source, std::string base_dir) : source_(std::move(source)), base_dir_(std::move(base_dir)) {}
-	ParseResult Run(const std::string &text);
-
-private:
-	using Handler = void (Parser::*)(const Line &);
-	struct Rule {
-		const char *keyword;
-		size_t min_args;
-		size_t max_args;
-		Handler handler;
-	};
-	static const Rule kRules[];
-
-	void Error(int line, const std::string &message);
-	std::optional<int64_t> Number(const Line &line, size_t index, int64_t min, int64_t max, const char *what);
-	std::optional<bool> Flag(const Line &line, size_t index);
-	std::string PathOf(const std::string &word) const;
-	void AddField(const Line &line, uint8_t tag, const std::vector<uint8_t> &value, bool corrupt = false);
-	bool Reply(const Line &line, size_t from, bool block, ReplyRule &rule);
-	void NoteLevel(const Line &line);
-	void Finish();
-
-	void OnPresent(const Line &line);
-	void OnFailInit(const Line &line);
-	void OnFailReads(const Line &line);
-	void OnFailFeatures(const Line &line);
-	void OnRefuseOpen(const Line &line);
-	void OnStallAfterPlug(const Line &line);
-	void OnUsbId(const Line &line);
-	void OnAbsentUntil(const Line &line);
-	void OnCal(const Line &line);
-	void OnThresh(const Line &line);
-	void OnHyst(const Line &line);
-	void OnTrim(const Line &line);
-	void OnTrackingSerial(const Line &line);
-	void OnHmdSerial(const Line &line);
-	void OnRecord(const Line &line);
-	void OnRecordBadCrc(const Line &line);
-	void OnRaw(const Line &line);
-	void OnImageHex(const Line &line);
-	void OnImageFill(const Line &line);
-	void OnEndMarker(const Line &line);
-	void OnRateReply(const Line &line);
-	void OnBlockReply(const Line &line);
-	void OnInterleaveSamples(const Line &line);
-	void OnShortSamples(const Line &line);
-	void OnLevel(const Line &line);
-	void OnRamp(const Line &line);
-	void OnWearer(const Line &line);
-	void OnWearerLevels(const Line &line);
-	void OnNoise(const Line &line);
-	void OnSeed(const Line &line);
-	void OnReplay(const Line &line);
-	void OnUnplug(const Line &line);
-	void OnSilent(const Line &line);
-	void OnLog(const Line &line);
-
-	std::string source_;
-	std::string base_dir_;
-	std::vector<std::string> errors_;
-	SensorConfig config_;
-
-	ImageBuilder builder_;
-	std::vector<uint8_t> image_hex_;
-	int first_field_line_ = 0;
-	int first_hex_line_ = 0;
-	bool end_marker_ = true;
-	uint8_t fill_ = 0xFF;
-
-	// Kept in line order and laid out at the end, once the wearer levels are known.
-	struct LevelOp {
-		int64_t start_ms;
-		int64_t end_ms;
-		unsigned from;
-		unsigned to;
-		enum { Plain, WearerOn, WearerOff } kind;
-	};
-	std::vector<LevelOp> level_ops_;
-	unsigned on_level_ = kDefaultOnLevel;
-	unsigned off_level_ = kDefaultOffLevel;
-	int first_level_line_ = 0;
-	int replay_line_ = 0;
-	std::vector<unsigned> replay_;
-	bool replay_loop_ = false;
-	unsigned noise_ = 0;
-	uint64_t seed_ = 1;
-};
-
 const Parser::Rule Parser::kRules[] = {
 	{"present", 1, 1, &Parser::OnPresent},
 	{"fail_init", 1, 1, &Parser::OnFailInit},
@@ -249,8 +140,6 @@ const Parser::Rule Parser::kRules[] = {
 	{"silent", 2, 2, &Parser::OnSilent},
 	{"log", 1, 1, &Parser::OnLog},
 };
-
-constexpr int64_t kMaxMs = int64_t{1} << 40;
 
 ParseResult Parser::Run(const std::string &text)
 {
@@ -325,19 +214,6 @@ std::string Parser::PathOf(const std::string &word) const
 	return (std::filesystem::path(base_dir_) / path).string();
 }
 
-void Parser::AddField(const Line &line, uint8_t tag, const std::vector<uint8_t> &value, bool corrupt)
-{
-	if (first_field_line_ == 0)
-		first_field_line_ = line.number;
-	if (value.size() > 255) {
-		Error(line.number, "a record value holds at most 255 bytes, this one has " + std::to_string(value.size()));
-		return;
-	}
-	if (!builder_.AddRecord(tag, value, corrupt))
-		Error(line.number, "the signature image is full: " + std::to_string(builder_.size()) + " of 512 bytes used, this record needs " +
-		                       std::to_string(value.size() + 3));
-}
-
 void Parser::OnPresent(const Line &line)
 {
 	if (const auto v = Flag(line, 1))
@@ -394,299 +270,6 @@ void Parser::OnAbsentUntil(const Line &line)
 		config_.absent_until_ms = *v;
 }
 
-void Parser::OnCal(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, 65535, "cal"))
-		AddField(line, kTagCal, Le16(static_cast<unsigned>(*v)));
-}
-
-void Parser::OnThresh(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, 65535, "thresh"))
-		AddField(line, kTagThreshold, Le16(static_cast<unsigned>(*v)));
-}
-
-void Parser::OnHyst(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, 65535, "hyst"))
-		AddField(line, kTagHysteresis, Le16(static_cast<unsigned>(*v)));
-}
-
-void Parser::OnTrim(const Line &line)
-{
-	if (const auto v = Number(line, 1, -32768, 32767, "trim"))
-		AddField(line, kTagTrim, Le16(static_cast<unsigned>(static_cast<uint16_t>(*v))));
-}
-
-// The rest of the line; quotes keep blanks at either end.
-std::vector<uint8_t> TextValue(const std::string &rest)
-{
-	std::string text = rest;
-	if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-		text = text.substr(1, text.size() - 2);
-	return {text.begin(), text.end()};
-}
-
-void Parser::OnTrackingSerial(const Line &line)
-{
-	AddField(line, kTagTrackingSerial, TextValue(line.rest));
-}
-
-void Parser::OnHmdSerial(const Line &line)
-{
-	AddField(line, kTagHmdSerial, TextValue(line.rest));
-}
-
-void Parser::OnRecord(const Line &line)
-{
-	const auto tag = Number(line, 1, 0, 255, "the tag");
-	std::vector<uint8_t> value;
-	std::string bad;
-	if (!ToHexBytes(line.words, 2, value, bad)) {
-		Error(line.number, "'" + bad + "' is not a run of hex bytes");
-		return;
-	}
-	if (tag)
-		AddField(line, static_cast<uint8_t>(*tag), value, Lower(line.words[0]) == "record_bad_crc");
-}
-
-void Parser::OnRecordBadCrc(const Line &line)
-{
-	OnRecord(line);
-}
-
-void Parser::OnRaw(const Line &line)
-{
-	std::vector<uint8_t> bytes;
-	std::string bad;
-	if (!ToHexBytes(line.words, 1, bytes, bad)) {
-		Error(line.number, "'" + bad + "' is not a run of hex bytes");
-		return;
-	}
-	if (first_field_line_ == 0)
-		first_field_line_ = line.number;
-	if (!builder_.AddRaw(bytes))
-		Error(line.number, "the signature image is full: " + std::to_string(builder_.size()) + " of 512 bytes used, raw adds " +
-		                       std::to_string(bytes.size()));
-}
-
-void Parser::OnImageHex(const Line &line)
-{
-	if (first_hex_line_ == 0)
-		first_hex_line_ = line.number;
-	std::string bad;
-	if (!ToHexBytes(line.words, 1, image_hex_, bad))
-		Error(line.number, "'" + bad + "' is not a run of hex bytes");
-	else if (image_hex_.size() > kImageSize)
-		Error(line.number, "image_hex makes " + std::to_string(image_hex_.size()) + " bytes, the image has 512");
-}
-
-void Parser::OnImageFill(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, 255, "the fill byte"))
-		fill_ = static_cast<uint8_t>(*v);
-}
-
-void Parser::OnEndMarker(const Line &line)
-{
-	if (const auto v = Flag(line, 1))
-		end_marker_ = *v;
-}
-
-bool Parser::Reply(const Line &line, size_t from, bool block, ReplyRule &rule)
-{
-	ReplyRule r;
-	bool kind_given = false;
-	for (size_t i = from; i < line.words.size(); ++i) {
-		const std::string w = Lower(line.words[i]);
-		const size_t eq = w.find('=');
-		const std::string key = w.substr(0, eq);
-		const std::string value = eq == std::string::npos ? "" : w.substr(eq + 1);
-		std::optional<int64_t> n;
-		if (eq != std::string::npos)
-			n = ToInteger(value, false);
-		if (eq == std::string::npos && (w == "ok" || w == "error" || w == "none")) {
-			if (kind_given) {
-				Error(line.number, "more than one of ok, error and none");
-				return false;
-			}
-			kind_given = true;
-			r.kind = w == "ok" ? ReplyRule::Kind::Normal : w == "error" ? ReplyRule::Kind::Error : ReplyRule::Kind::None;
-		} else if (key == "delay" && n && *n <= 600000) {
-			r.delay_ms = static_cast<unsigned>(*n);
-		} else if (block && key == "length" && n && *n <= 255) {
-			r.length = static_cast<unsigned>(*n);
-		} else if (block && key == "short" && n && *n <= kMaxReplyPayload) {
-			r.delivered = static_cast<unsigned>(*n);
-		} else {
-			Error(line.number, "'" + line.words[i] + "' is not a reply (" +
-			                       (block ? "ok, error, none, length=0..255, short=0..62" : "ok, error, none") + ", delay=MS)");
-			return false;
-		}
-	}
-	if (r.kind != ReplyRule::Kind::Normal && (r.length || r.delivered)) {
-		Error(line.number, "length= and short= shape a reply; error and none send none");
-		return false;
-	}
-	rule = r;
-	return true;
-}
-
-void Parser::OnRateReply(const Line &line)
-{
-	Reply(line, 1, false, config_.rate_reply);
-}
-
-void Parser::OnBlockReply(const Line &line)
-{
-	std::optional<int64_t> block;
-	if (Lower(line.words[1]) != "all" && !(block = Number(line, 1, 0, static_cast<int64_t>(kBlockCount) - 1, "the block")))
-		return;
-	ReplyRule rule;
-	if (!Reply(line, 2, true, rule))
-		return;
-	for (size_t b = 0; b < kBlockCount; ++b)
-		if (!block || static_cast<size_t>(*block) == b)
-			config_.block_replies[b] = rule;
-}
-
-void Parser::OnInterleaveSamples(const Line &line)
-{
-	const auto n = Number(line, 1, 0, 1000, "the count");
-	if (!n)
-		return;
-	config_.interleave_samples = static_cast<unsigned>(*n);
-	const std::string which = line.words.size() > 2 ? Lower(line.words[2]) : "blocks";
-	if (which != "blocks" && which != "rate" && which != "all") {
-		Error(line.number, "interleave_samples applies to blocks, rate or all, not '" + line.words[2] + "'");
-		return;
-	}
-	config_.interleave_blocks = which != "rate";
-	config_.interleave_rate = which != "blocks";
-}
-
-void Parser::OnShortSamples(const Line &line)
-{
-	if (const auto v = Flag(line, 1))
-		config_.short_samples = *v;
-}
-
-void Parser::NoteLevel(const Line &line)
-{
-	if (first_level_line_ == 0)
-		first_level_line_ = line.number;
-}
-
-void Parser::OnLevel(const Line &line)
-{
-	NoteLevel(line);
-	const auto ms = Number(line, 1, 0, kMaxMs, "the time");
-	const auto raw = Number(line, 2, 0, 65535, "the level");
-	if (ms && raw)
-		level_ops_.push_back({*ms, *ms, static_cast<unsigned>(*raw), static_cast<unsigned>(*raw), LevelOp::Plain});
-}
-
-void Parser::OnRamp(const Line &line)
-{
-	NoteLevel(line);
-	const auto start = Number(line, 1, 0, kMaxMs, "the start");
-	const auto end = Number(line, 2, 0, kMaxMs, "the end");
-	const auto from = Number(line, 3, 0, 65535, "the first level");
-	const auto to = Number(line, 4, 0, 65535, "the last level");
-	if (!start || !end || !from || !to)
-		return;
-	if (*end <= *start) {
-		Error(line.number, "a ramp must end after it starts");
-		return;
-	}
-	level_ops_.push_back({*start, *end, static_cast<unsigned>(*from), static_cast<unsigned>(*to), LevelOp::Plain});
-}
-
-void Parser::OnWearer(const Line &line)
-{
-	NoteLevel(line);
-	const auto ms = Number(line, 1, 0, kMaxMs, "the time");
-	const std::string state = Lower(line.words[2]);
-	if (state != "on" && state != "off") {
-		Error(line.number, "wearer is on or off, not '" + line.words[2] + "'");
-		return;
-	}
-	if (ms)
-		level_ops_.push_back({*ms, *ms, 0, 0, state == "on" ? LevelOp::WearerOn : LevelOp::WearerOff});
-}
-
-void Parser::OnWearerLevels(const Line &line)
-{
-	const auto on = Number(line, 1, 0, 65535, "the on-head level");
-	const auto off = Number(line, 2, 0, 65535, "the off-head level");
-	if (on && off) {
-		on_level_ = static_cast<unsigned>(*on);
-		off_level_ = static_cast<unsigned>(*off);
-	}
-}
-
-void Parser::OnNoise(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, 65535, "the noise amplitude"))
-		noise_ = static_cast<unsigned>(*v);
-}
-
-void Parser::OnSeed(const Line &line)
-{
-	if (const auto v = Number(line, 1, 0, std::numeric_limits<int64_t>::max(), "the seed"))
-		seed_ = static_cast<uint64_t>(*v);
-}
-
-void Parser::OnReplay(const Line &line)
-{
-	replay_line_ = line.number;
-	if (line.words.size() > 2) {
-		if (Lower(line.words[2]) != "loop") {
-			Error(line.number, "replay FILE takes only 'loop' after it, not '" + line.words[2] + "'");
-			return;
-		}
-		replay_loop_ = true;
-	}
-	const std::string path = PathOf(line.words[1]);
-	std::ifstream in(path);
-	if (!in) {
-		Error(line.number, "cannot read replay file " + path);
-		return;
-	}
-	std::vector<unsigned> readings;
-	bool timed = false;
-	int data_lines = 0;
-	std::string raw;
-	for (int number = 1; std::getline(in, raw); ++number) {
-		const std::vector<std::string> words = Split(StripComment(raw));
-		if (words.empty())
-			continue;
-		const bool this_timed = words.size() == 2;
-		std::optional<int64_t> ms = this_timed ? ToInteger(words[0], false) : int64_t{0};
-		std::optional<int64_t> value = ToInteger(words.back(), false);
-		const std::string where = "replay " + path + ":" + std::to_string(number) + ": ";
-		if (words.size() > 2 || !ms || !value || *value > 65535 || *ms > kMaxMs) {
-			Error(line.number, where + "expected a reading (0..65535) or 'MS READING'");
-			return;
-		}
-		if (data_lines++ > 0 && this_timed != timed) {
-			Error(line.number, where + "mixes plain readings with timed ones");
-			return;
-		}
-		timed = this_timed;
-		if (timed)
-			config_.levels.Step(*ms, static_cast<unsigned>(*value));
-		else
-			readings.push_back(static_cast<unsigned>(*value));
-	}
-	if (data_lines == 0) {
-		Error(line.number, "replay file " + path + " holds no readings");
-		return;
-	}
-	if (!timed)
-		replay_ = std::move(readings);
-}
-
 void Parser::OnUnplug(const Line &line)
 {
 	const auto at = Number(line, 1, 0, kMaxMs, "the time");
@@ -740,11 +323,11 @@ void Parser::Finish()
 	std::stable_sort(config_.silences.begin(), config_.silences.end(), by_start);
 }
 
-} // namespace
+} // namespace config_parser
 
 ParseResult ParseConfig(const std::string &text, const std::string &source, const std::string &base_dir)
 {
-	return Parser(source, base_dir).Run(text);
+	return config_parser::Parser(source, base_dir).Run(text);
 }
 
 } // namespace zelvan::sim

@@ -1,24 +1,19 @@
-// The simulated sensor's behaviour behind the hidapi calls.
+// The simulated sensor's behaviour behind the hidapi calls: enumerating, opening, reading, feature reports.
 #include "sim_device.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
 namespace zelvan::sim {
 namespace {
 
-constexpr const char *kEnvironmentVariable = "ZELVAN_SIM_SENSOR";
 constexpr const char *kDevicePath = "sim:zelvan-proximity";
 constexpr const wchar_t *kManufacturer = L"Zelvan";
 constexpr const wchar_t *kProduct = L"Zelvan Proximity Sensor (simulated)";
 constexpr const wchar_t *kSerial = L"ZPS-SIM-0001";
-constexpr size_t kReplyQueueLimit = 64; // an input buffer that nobody reads overflows
 // A wait is never longer than this; the loop around it simply waits again.
 constexpr auto kLongestWait = std::chrono::minutes(10);
 
@@ -33,17 +28,6 @@ std::string Hex(const unsigned char *data, size_t length)
 		out += digits[data[i] & 0xF];
 	}
 	return out;
-}
-
-// Floor and ceiling of a / b for b > 0, also for negative a.
-int64_t FloorDiv(int64_t a, int64_t b)
-{
-	return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
-int64_t CeilDiv(int64_t a, int64_t b)
-{
-	return -FloorDiv(-a, b);
 }
 
 wchar_t *CopyText(const wchar_t *text)
@@ -96,17 +80,6 @@ void FreeInfo(hid_device_info *info)
 	}
 }
 
-bool ReadFile(const std::string &path, std::string &text)
-{
-	std::ifstream in(path, std::ios::binary);
-	if (!in)
-		return false;
-	std::ostringstream buffer;
-	buffer << in.rdbuf();
-	text = buffer.str();
-	return true;
-}
-
 } // namespace
 
 void FreeDeviceInfo(hid_device_info *info)
@@ -120,266 +93,9 @@ SimSensor &SimSensor::Instance()
 	return *instance;
 }
 
-// ---- configuration and time -------------------------------------------------
-
-void SimSensor::Apply(ParseResult result, Clock::time_point now)
-{
-	for (const std::string &e : result.errors)
-		std::fprintf(stderr, "sim_sensor: %s\n", e.c_str());
-	errors_ = std::move(result.errors);
-	config_ = std::move(result.config);
-
-	// A new configuration is a new device: what the host held is gone.
-	++incarnation_;
-	loaded_at_ = now;
-	scenario_start_.reset();
-	manual_present_ = config_ && config_->present;
-	period_ms_ = kDefaultPeriodMs;
-	samples_sent_ = 0;
-	level_override_.reset();
-	stall_next_rate_ = false;
-	streaming_held_ = false;
-	open_count_ = 0;
-	events_.clear();
-	const size_t unplugs = config_ ? config_->unplugs.size() : 0;
-	unplug_started_.assign(unplugs, false);
-	unplug_ended_.assign(unplugs, false);
-	if (config_)
-		config_->levels.Rewind();
-	if (log_file_ != nullptr) {
-		std::fclose(log_file_);
-		log_file_ = nullptr;
-	}
-	if (config_ && !config_->log_path.empty()) {
-		log_file_ = std::fopen(config_->log_path.c_str(), "a");
-		if (log_file_ == nullptr)
-			std::fprintf(stderr, "sim_sensor: cannot append to log file %s\n", config_->log_path.c_str());
-	}
-	changed_.notify_all();
-}
-
-// The file named by the environment wins whenever its text has changed since
-// it was last loaded; without the variable the configuration stays as it is.
-void SimSensor::ReloadFromEnvironment(Clock::time_point now)
-{
-	const char *path = std::getenv(kEnvironmentVariable);
-	if (path == nullptr || *path == '\0')
-		return;
-	std::string text;
-	const bool readable = ReadFile(path, text);
-	std::string key = std::string(path) + '\n' + (readable ? "=" + text : "!");
-	if (key == file_key_)
-		return;
-	file_key_ = std::move(key);
-	if (!readable) {
-		Apply({std::nullopt, {std::string(path) + ": cannot read the file"}}, now);
-		return;
-	}
-	Apply(ParseConfig(text, path, std::filesystem::path(path).parent_path().string()), now);
-}
-
-// Plays the scheduled unplugs up to `now`, at the times they happened.
-void SimSensor::Advance(Clock::time_point now)
-{
-	if (!config_ || !scenario_start_)
-		return;
-	for (size_t i = 0; i < config_->unplugs.size(); ++i) {
-		const Window &w = config_->unplugs[i];
-		const Clock::time_point start = At(w.start_ms);
-		if (!unplug_started_[i] && now >= start) {
-			unplug_started_[i] = true;
-			if (w.duration_ms < 0)
-				manual_present_ = false;
-			Vanish(start, "unplug");
-		}
-		if (w.duration_ms >= 0 && !unplug_ended_[i] && now >= At(w.start_ms + w.duration_ms)) {
-			unplug_ended_[i] = true;
-			Replugged(At(w.start_ms + w.duration_ms));
-		}
-	}
-}
-
-// Losing power resets the firmware to its default rate.
-void SimSensor::Vanish(Clock::time_point at, const char *event)
-{
-	++incarnation_;
-	period_ms_ = kDefaultPeriodMs;
-	Event(event, at);
-	changed_.notify_all();
-}
-
-void SimSensor::Replugged(Clock::time_point at)
-{
-	Event("plug", at);
-	stall_next_rate_ = streaming_held_ = config_->stall_after_plug;
-}
-
-bool SimSensor::Present(Clock::time_point now) const
-{
-	if (!config_ || !manual_present_ || now < loaded_at_ + std::chrono::milliseconds(config_->absent_until_ms))
-		return false;
-	if (scenario_start_) {
-		for (const Window &w : config_->unplugs)
-			if (w.duration_ms >= 0 && now >= At(w.start_ms) && now < At(w.start_ms + w.duration_ms))
-				return false;
-	}
-	return true;
-}
-
-void SimSensor::Event(const std::string &text, Clock::time_point at)
-{
-	events_ += text;
-	events_ += '\n';
-	if (log_file_ != nullptr) {
-		const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - loaded_at_).count();
-		std::fprintf(log_file_, "%8lld ms  %s\n", static_cast<long long>(ms), text.c_str());
-		std::fflush(log_file_);
-	}
-}
-
 void SimSensor::SetError(hid_device *device, const wchar_t *why)
 {
 	(device != nullptr ? device->error : global_error_) = why;
-}
-
-// ---- the sample stream ------------------------------------------------------
-
-const Window *SimSensor::SilenceAt(Clock::time_point t) const
-{
-	for (const Window &w : config_->silences)
-		if (t >= At(w.start_ms) && t < At(w.start_ms + w.duration_ms))
-			return &w;
-	return nullptr;
-}
-
-// The latest sample that has come due and not been taken, if any. Samples
-// that came due while nobody read are dropped in its favour; those that fall
-// in a silence are never sent.
-std::optional<int64_t> SimSensor::DueSample(hid_device *device, Clock::time_point now)
-{
-	if (streaming_held_)
-		return std::nullopt;
-	const int64_t period = Period().count();
-	const int64_t first = device->next_index;
-	const int64_t last_due = FloorDiv((now - device->anchor).count(), period);
-	if (last_due < first)
-		return std::nullopt;
-	device->next_index = last_due + 1;
-	for (int64_t k = last_due; k >= first;) {
-		const Window *w = SilenceAt(device->anchor + k * Period());
-		if (w == nullptr)
-			return k;
-		k = CeilDiv((At(w->start_ms) - device->anchor).count(), period) - 1;
-	}
-	return std::nullopt;
-}
-
-Clock::time_point SimSensor::NextSample(const hid_device *device) const
-{
-	if (streaming_held_)
-		return Clock::time_point::max();
-	const int64_t period = Period().count();
-	int64_t k = device->next_index;
-	while (const Window *w = SilenceAt(device->anchor + k * Period()))
-		k = CeilDiv((At(w->start_ms + w->duration_ms) - device->anchor).count(), period);
-	return device->anchor + k * Period();
-}
-
-std::vector<uint8_t> SimSensor::SampleReport(Clock::time_point at)
-{
-	const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - *scenario_start_).count();
-	const uint64_t index = samples_sent_++;
-	const unsigned raw = level_override_ ? config_->levels.AddNoise(*level_override_) : config_->levels.Sample(ms, index);
-	std::vector<uint8_t> report(kReportSize, 0);
-	report[0] = '#';
-	report[1] = static_cast<uint8_t>(index >> 16); // a running counter, as the firmware sends
-	report[2] = static_cast<uint8_t>(index >> 8);
-	report[3] = static_cast<uint8_t>(index);
-	report[4] = static_cast<uint8_t>(raw >> 8);
-	report[5] = static_cast<uint8_t>(raw);
-	if (config_->short_samples)
-		report.resize(5);
-	return report;
-}
-
-// ---- commands ---------------------------------------------------------------
-
-void SimSensor::Queue(hid_device *device, std::vector<uint8_t> reply, unsigned delay_ms, bool interleave, Clock::time_point now,
-                      bool full_report)
-{
-	const Clock::time_point ready = now + std::chrono::milliseconds(delay_ms);
-	if (interleave)
-		for (unsigned i = 0; i < config_->interleave_samples; ++i)
-			device->replies.push_back({SampleReport(now), ready});
-	if (full_report)
-		reply.resize(std::max(reply.size(), kReportSize), 0);
-	device->replies.push_back({std::move(reply), ready});
-	while (device->replies.size() > kReplyQueueLimit)
-		device->replies.pop_front();
-	changed_.notify_all();
-}
-
-void SimSensor::RateCommand(hid_device *device, const unsigned char *params, Clock::time_point now)
-{
-	const unsigned period = static_cast<unsigned>(params[0] << 8 | params[1]);
-	const ReplyRule &rule = config_->rate_reply;
-	const bool interleave = config_->interleave_rate;
-	// The firmware refuses a period of 0 and keeps the one it had.
-	if (rule.kind == ReplyRule::Kind::Error || period == 0) {
-		Event("reply E R", now);
-		Queue(device, {'E', 'R', params[0], params[1]}, rule.delay_ms, interleave, now);
-		return;
-	}
-	period_ms_ = period;
-	streaming_held_ = false;
-	for (hid_device *h : handles_) {
-		h->anchor = now;
-		h->next_index = 1;
-	}
-	if (rule.kind == ReplyRule::Kind::None) {
-		Event("noreply R", now);
-		return;
-	}
-	Event("reply $", now);
-	Queue(device, {'$', params[0], params[1]}, rule.delay_ms, interleave, now);
-}
-
-void SimSensor::BlockCommand(hid_device *device, unsigned block, Clock::time_point now)
-{
-	const bool interleave = config_->interleave_blocks;
-	const std::string name = "U " + std::to_string(block);
-	if (block >= kBlockCount) {
-		Event("reply E " + name, now);
-		Queue(device, {'E', 'U', static_cast<uint8_t>(block)}, 0, interleave, now);
-		return;
-	}
-	const ReplyRule &rule = config_->block_replies[block];
-	if (rule.kind == ReplyRule::Kind::None) {
-		Event("noreply " + name, now);
-		return;
-	}
-	if (rule.kind == ReplyRule::Kind::Error) {
-		Event("reply E " + name, now);
-		Queue(device, {'E', 'U', static_cast<uint8_t>(block)}, rule.delay_ms, interleave, now);
-		return;
-	}
-	const unsigned length = rule.length.value_or(kBlockSize);
-	// A length past one block reads on into the next ones, as a firmware
-	// that trusts its own length byte would.
-	const size_t carried = std::min<size_t>(rule.delivered.value_or(length), kReportSize - 2);
-	std::vector<uint8_t> reply{'U', static_cast<uint8_t>(length)};
-	for (size_t i = 0; i < carried; ++i) {
-		const size_t offset = block * kBlockSize + i;
-		reply.push_back(offset < kImageSize ? config_->image[offset] : 0xFF);
-	}
-	std::string event = "reply " + name;
-	if (length != kBlockSize)
-		event += " L=" + std::to_string(length);
-	if (rule.delivered)
-		event += " bytes=" + std::to_string(reply.size());
-	Event(event, now);
-	// A reply cut short: the read returns only what was carried.
-	Queue(device, std::move(reply), rule.delay_ms, interleave, now, !rule.delivered);
 }
 
 // ---- hidapi -----------------------------------------------------------------
@@ -634,97 +350,6 @@ int SimSensor::GetText(hid_device *device, Text which, wchar_t *out, size_t capa
 	std::wcsncpy(out, text, capacity - 1);
 	out[capacity - 1] = L'\0';
 	return 0;
-}
-
-// ---- control ----------------------------------------------------------------
-
-int SimSensor::Configure(const char *text)
-{
-	Lock lock(mutex_);
-	if (text == nullptr) {
-		Apply({}, Clock::now());
-		return 0;
-	}
-	Apply(ParseConfig(text, "config", ""), Clock::now());
-	return config_ ? 0 : -1;
-}
-
-void SimSensor::Plug(bool present)
-{
-	Lock lock(mutex_);
-	const Clock::time_point now = Clock::now();
-	Advance(now);
-	if (!config_ || present == manual_present_)
-		return;
-	manual_present_ = present;
-	if (present)
-		Replugged(now);
-	else
-		Vanish(now, "unplug");
-	changed_.notify_all();
-}
-
-void SimSensor::SetLevel(std::optional<unsigned> raw)
-{
-	Lock lock(mutex_);
-	level_override_ = raw;
-	changed_.notify_all();
-}
-
-std::string SimSensor::Events()
-{
-	Lock lock(mutex_);
-	Advance(Clock::now());
-	return events_;
-}
-
-void SimSensor::ClearEvents()
-{
-	Lock lock(mutex_);
-	events_.clear();
-}
-
-std::string SimSensor::Errors()
-{
-	Lock lock(mutex_);
-	std::string text;
-	for (const std::string &e : errors_)
-		text += e + "\n";
-	return text;
-}
-
-int SimSensor::OpenCount()
-{
-	Lock lock(mutex_);
-	return open_count_;
-}
-
-bool SimSensor::RefusesOpen()
-{
-	Lock lock(mutex_);
-	ReloadFromEnvironment(Clock::now());
-	return config_ && config_->refuse_open;
-}
-
-bool SimSensor::FailInit(bool fail)
-{
-	Lock lock(mutex_);
-	return std::exchange(fail_init_, fail);
-}
-
-unsigned SimSensor::PeriodMs()
-{
-	Lock lock(mutex_);
-	Advance(Clock::now());
-	return period_ms_;
-}
-
-std::optional<Image> SimSensor::CurrentImage()
-{
-	Lock lock(mutex_);
-	if (!config_)
-		return std::nullopt;
-	return config_->image;
 }
 
 } // namespace zelvan::sim

@@ -46,6 +46,9 @@ inline constexpr size_t kReportSize = 64;
 // Frees a list from Enumerate.
 void FreeDeviceInfo(hid_device_info *info);
 
+// Defined by subject: the hidapi calls in sim_device.cpp, the sample stream and
+// command replies in sim_firmware.cpp, configuration, unplugs, event log and
+// control calls in sim_scenario.cpp.
 class SimSensor {
 public:
 	// One per process, never destroyed: the driver's thread may still be in
