@@ -1,12 +1,10 @@
-// zelvan-ctl doctor: the checks shared by both platforms, their order and
-// how the findings are printed.
+// zelvan-ctl doctor: the checks shared by both platforms and their order.
 #include "tools/zelvan_ctl/doctor.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <system_error>
 
 #include "core/text_escape.h"
@@ -405,36 +403,6 @@ Finding CheckPresenceMode(const Context &ctx)
 		return Make(check, Verdict::Warn, "presence_mode=off: presence is always 'not worn'", "Only if that is not meant: " + give_back);
 	return Make(check, Verdict::Warn, "presence_mode=" + EscapeControlBytes(mode) + " is not auto, on or off",
 	            "Correct it: " + give_back);
-}
-
-const char *Word(Verdict verdict)
-{
-	return verdict == Verdict::Ok ? "ok" : verdict == Verdict::Warn ? "warn" : "FAIL";
-}
-
-void Print(const std::vector<Finding> &findings, bool json)
-{
-	if (json) {
-		nlohmann::json out = nlohmann::json::array();
-		for (const Finding &f : findings) {
-			nlohmann::json item = {{"check", f.check}, {"status", Word(f.verdict)}, {"found", EscapeControlBytes(f.found)}};
-			if (!f.remedy.empty())
-				item["remedy"] = EscapeControlBytes(f.remedy);
-			out.push_back(item);
-		}
-		std::cout << out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-		return;
-	}
-	int counts[3] = {};
-	for (const Finding &f : findings) {
-		++counts[static_cast<int>(f.verdict)];
-		// Paths, sysfs names and the driver's words may hold control bytes that
-		// would steer the terminal; escaping twice changes nothing.
-		std::printf("%-4s  %-16s %s%s%s\n", Word(f.verdict), f.check.c_str(), EscapeControlBytes(f.found).c_str(),
-		            f.remedy.empty() ? "" : " -- ", EscapeControlBytes(f.remedy).c_str());
-	}
-	std::printf("%d ok, %d warn, %d FAIL: %s\n", counts[0], counts[1], counts[2],
-	            counts[2] > 0 ? "fix the FAIL lines from the top" : counts[1] > 0 ? "nothing failed" : "all good");
 }
 
 RuntimeView View(const Context &ctx)

@@ -33,6 +33,12 @@ nlohmann::json ReadJsonFile(const std::string &path);
 // The strings of one of the path registry's arrays, in order.
 std::vector<std::string> RegistryList(const nlohmann::json &registry, const char *key);
 
+// --- The report (doctor_report.cpp) ---
+
+// The findings to standard output: one line each and a summary or, with
+// `json`, one JSON array. Every text is escaped on the way out.
+void Print(const std::vector<Finding> &findings, bool json);
+
 // --- The platform's part (doctor_posix.cpp, doctor_windows.cpp) ---
 
 // The driver library inside the driver folder, relative to it.

@@ -1,9 +1,7 @@
 // zelvan-ctl doctor against scratch layouts of the runtime's files, the
 // driver folder, SteamVR's log and (on Linux) sysfs: one table per check.
-#include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <fstream>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,11 +10,11 @@
 #include "tests/support/fixtures.h"
 #include "tests/support/runtime_files.h"
 #include "tests/support/sim_run.h"
+#include "tests/tools/zelvan_ctl/doctor_fixture.h"
 
 #if !defined(_WIN32)
 #include <csignal>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,84 +23,6 @@
 
 namespace zelvan::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-#if defined(_WIN32)
-const char *const kLibrary = "bin/win64/driver_ZelvanProximity.dll";
-const char *const kHidapi = "bin/win64/hidapi.dll";
-#else
-const char *const kLibrary = "bin/linux64/driver_ZelvanProximity.so";
-const char *const kHidapi = "bin/linux64/libhidapi-hidraw.so.0";
-#endif
-
-const char *const kManifest = R"({ "alwaysActivate": true, "name" : "ZelvanProximity", "directory" : "" })";
-
-void WriteFile(const fs::path &path, const std::string &text)
-{
-	fs::create_directories(path.parent_path());
-	std::ofstream(path, std::ios::binary) << text;
-}
-
-// A runtime laid out as SteamVR leaves it, which each case then changes.
-struct Layout {
-	ScratchDir dir;
-	RuntimeFiles files = LayOutRuntime(dir);
-	fs::path registry = dir.path() / "user" / "openvr" / "openvrpaths.vrpath";
-	fs::path logs = dir.path() / "steam" / "logs";
-	fs::path root = dir.path() / "root"; // the sysfs root
-	std::map<std::string, std::string> env = files.env;
-
-	Layout() { env["ZELVAN_TEST_SYSFS_ROOT"] = root.string(); }
-
-	// Changes the registry's values (a JSON merge patch).
-	void Patch(const nlohmann::json &patch) const
-	{
-		std::ifstream in(registry);
-		nlohmann::json value = nlohmann::json::parse(in);
-		in.close();
-		value.merge_patch(patch);
-		WriteFile(registry, value.dump(1, '\t'));
-	}
-
-	// A driver folder with its manifest and the library's files, this build's
-	// library when it must load.
-	fs::path DriverFolder(const std::string &name, bool library = true, bool hidapi = true) const
-	{
-		const fs::path folder = dir.path() / name;
-		WriteFile(folder / "driver.vrdrivermanifest", kManifest);
-		fs::create_directories((folder / kLibrary).parent_path());
-		if (library) {
-			fs::copy_file(DriverLibraryPath(), folder / kLibrary);
-		}
-#if defined(_WIN32)
-		if (hidapi)
-			WriteFile(folder / kHidapi, "");
-#else
-		if (hidapi)
-			fs::copy_file(ZELVAN_TEST_HIDAPI, folder / kHidapi);
-#endif
-		return folder;
-	}
-
-	fs::path Registered(bool library = true, bool hidapi = true) const
-	{
-		const fs::path folder = DriverFolder("zelvanproximity", library, hidapi);
-		Patch({{"external_drivers", {folder.string()}}});
-		return folder;
-	}
-
-	RunResult Doctor(const std::map<std::string, std::string> &extra = {}, bool json = true) const
-	{
-		std::map<std::string, std::string> all = env;
-		for (const auto &[k, v] : extra)
-			all[k] = v;
-		std::vector<std::string> argv = {BinPath(std::string("zelvan-ctl") + kExeSuffix), "--timeout", "1", "doctor"};
-		if (json)
-			argv.insert(argv.begin() + 1, "--json");
-		return RunProgram(argv, all, std::chrono::seconds(30));
-	}
-};
 
 struct Line {
 	std::string status, text; // text: what was found and the remedy
@@ -225,54 +145,6 @@ TEST(Doctor, LastStartInSteamVrsLogSaysWhy)
 	});
 }
 
-// Paths from the registry, the file system and sysfs reach the terminal only
-// escaped, in both forms; a FIFO where a file is read holds nothing up.
-TEST(Doctor, HostileNamesAreEscapedAndFifosDoNotHang)
-{
-	const std::string clear = "\x1b[2J", title = "\x1b]0;title\x07";
-	const struct {
-		const char *name;
-		std::function<void(Layout &)> lay_out;
-		const char *shown;
-	} cases[] = {
-		{"runtime", [&](Layout &l) { l.Patch({{"runtime", {(l.dir.path() / ("rt" + clear)).string()}}}); }, "rt\\x1B[2J"},
-		{"log", [&](Layout &l) { l.Patch({{"log", {(l.dir.path() / ("log" + title)).string()}}}); }, "log\\x1B]0;title\\x07"},
-#if !defined(_WIN32)
-		{"driver", [](Layout &l) { l.Patch({{"external_drivers", {l.DriverFolder("drv\b\b", false).string()}}}); },
-		 "drv\\x08\\x08"},
-		{"hidraw node",
-		 [&](Layout &l) { WriteFile(l.root / "sys/class/hidraw" / ("hid" + clear) / "device/uevent", "HID_ID=0003:000035BD:00000101\n"); },
-		 "hid\\x1B[2J is in sysfs"},
-		{"udev rule", [&](Layout &l) { WriteFile(l.root / "etc/udev/rules.d" / ("70" + title + ".rules"), "35bd 0101"); },
-		 "70\\x1B]0;title\\x07.rules"},
-		{"FIFOs",
-		 [](Layout &l) {
-			 fs::create_directories(l.root / "sys/class/hidraw/hidraw3/device");
-			 fs::create_directories(l.root / "etc/udev/rules.d");
-			 ASSERT_EQ(mkfifo((l.root / "sys/class/hidraw/hidraw3/device/uevent").c_str(), 0600), 0);
-			 ASSERT_EQ(mkfifo((l.root / "etc/udev/rules.d/70-zelvan-proximity.rules").c_str(), 0600), 0);
-		 },
-		 "no hidraw node of 35bd:0101 (no udev rule for it)"},
-#endif
-	};
-	for (const auto &c : cases) {
-		for (const bool json : {false, true}) {
-			Layout layout;
-			c.lay_out(layout);
-			const RunResult run = layout.Doctor({}, json);
-			const auto raw = std::find_if(run.output.begin(), run.output.end(), [](char ch) {
-				return (static_cast<unsigned char>(ch) < 0x20 && ch != '\n' && ch != '\r') || ch == 0x7f;
-			});
-			EXPECT_EQ(raw, run.output.end()) << c.name << (json ? " (JSON)" : "") << ": a raw control byte in\n" << run.output;
-			std::string text = run.output;
-			if (json) // what a JSON reader gets
-				for (const auto &item : nlohmann::json::parse(run.output))
-					text += item["found"].get<std::string>() + " -- " + item.value("remedy", "") + "\n";
-			EXPECT_NE(text.find(c.shown), std::string::npos) << c.name << (json ? " (JSON)" : "") << ": " << run.output;
-		}
-	}
-}
-
 TEST(Doctor, RunningDriverIsDescribedInWords)
 {
 	Layout layout;
@@ -352,34 +224,10 @@ TEST(Doctor, SensorNodeAccessAndUdevRule)
 
 // --- SteamVR's own decisions: its settings file and its path registry ---
 
-fs::path SettingsPath(const Layout &l)
-{
-	return fs::path(l.files.config_dir) / "steamvr.vrsettings";
-}
-
-// A real settings file as SteamVR writes it, with the driver's section added.
-std::string SettingsWith(const nlohmann::json &sections)
-{
-	std::ifstream in(FixturePath("steamvr_psmoveservice_issue166.vrsettings"));
-	nlohmann::json value = nlohmann::json::parse(in);
-	value.merge_patch(sections);
-	// SteamVR puts a space before the colon too.
-	std::string text = value.dump(3);
-	for (size_t at = text.find("\": "); at != std::string::npos; at = text.find("\": ", at + 4))
-		text.insert(at + 1, " ");
-	return text + "\n";
-}
-
 std::function<void(Layout &)> Settings(const std::string &text)
 {
 	return [text](Layout &l) { WriteFile(SettingsPath(l), text); };
 }
-
-const nlohmann::json kBlocked = {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", true}, {"presence_mode", "on"}}}};
-const nlohmann::json kDisabled = {{"driver_ZelvanProximity", {{"enable", false}}}};
-const nlohmann::json kBoth = {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", true}, {"enable", false}}}};
-const nlohmann::json kNeither = {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", false}, {"enable", true}}}};
-const nlohmann::json kOtherBlocked = {{"driver_vridge", {{"blocked_by_safe_mode", true}}}};
 
 TEST(Doctor, SteamVrSettingsSayWhySteamVrSkipsTheDriver)
 {
@@ -424,159 +272,6 @@ TEST(Doctor, RegisteredNamesEveryCopyAndFoldersThatAreGone)
 	});
 }
 
-RunResult Ctl(const Layout &l, const std::vector<std::string> &words, const std::map<std::string, std::string> &extra = {})
-{
-	std::map<std::string, std::string> all = l.env;
-	for (const auto &[k, v] : extra)
-		all[k] = v;
-	std::vector<std::string> argv = {BinPath(std::string("zelvan-ctl") + kExeSuffix), "--timeout", "1"};
-	argv.insert(argv.end(), words.begin(), words.end());
-	return RunProgram(argv, all, std::chrono::seconds(30));
-}
-
-std::string ReadAll(const fs::path &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
-{
-	struct FixCase {
-		const char *name;
-		std::string before;
-		nlohmann::json changes; // a merge patch: what --fix changes; null: nothing
-		const char *said;
-	};
-	const std::vector<FixCase> cases = {
-		{"blocked", SettingsWith(kBlocked), {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}}}},
-		 "fix: removed \"blocked_by_safe_mode\" : true in driver_ZelvanProximity of"},
-		{"turned off", SettingsWith(kDisabled), {{"driver_ZelvanProximity", {{"enable", true}}}}, "fix: set \"enable\" to true"},
-		{"both", SettingsWith(kBoth), {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}, {"enable", true}}}},
-		 "true and set \"enable\" to true"},
-		{"neither", SettingsWith(kNeither), nullptr, "fix: nothing to mend"},
-		{"another driver blocked", SettingsWith(kOtherBlocked), nullptr, "fix: nothing to mend"},
-		{"not JSON", "{ \"driver_ZelvanProximity\" : { \"blocked_by_safe_mode\" : true }", nullptr,
-		 "fix FAILED: not touching"},
-	};
-	for (const FixCase &c : cases) {
-		Layout layout;
-		WriteFile(SettingsPath(layout), c.before);
-		const RunResult run = Ctl(layout, {"doctor", "--fix"});
-		EXPECT_NE(run.output.find(c.said), std::string::npos) << c.name << ": " << run.output;
-		EXPECT_NE(run.output.find("steamvr_settings"), std::string::npos) << c.name << ": the checks run after the mends";
-		EXPECT_EQ(run.exit_code, 1) << c.name << ": nothing answers on the channel";
-		const std::string after = ReadAll(SettingsPath(layout));
-		const fs::path backup = SettingsPath(layout).string() + ".zelvan-backup";
-		if (c.changes.is_null()) {
-			EXPECT_EQ(after, c.before) << c.name;
-			EXPECT_FALSE(fs::exists(backup)) << c.name;
-			continue;
-		}
-		nlohmann::json expected = nlohmann::json::parse(c.before);
-		expected.merge_patch(c.changes);
-		EXPECT_EQ(nlohmann::json::parse(after), expected) << c.name << ":\n" << after;
-		EXPECT_NE(after.find("\n   \"jsonid\" : \"vrsettings\",\n"), std::string::npos) << c.name << ":\n" << after;
-		EXPECT_EQ(ReadAll(backup), c.before) << c.name;
-		EXPECT_NE(run.output.find("ok    steamvr_settings"), std::string::npos) << c.name << ": " << run.output;
-	}
-}
-
-// A program named as SteamVR's server, running until the test ends.
-struct FakeVrServer {
-	ScratchDir dir;
-	ChildProcess process;
-
-	FakeVrServer()
-	{
-#if defined(_WIN32)
-		const fs::path exe = dir.path() / "vrserver.exe";
-		fs::copy_file(BinPath("zelvan-host-sim.exe"), exe);
-		process.Start({exe.string(), "--seconds", "60", DriverLibraryPath()},
-		              {{"ZELVAN_TEST_CHANNEL", dir.path().filename().string()}});
-#else
-		const fs::path exe = dir.path() / "vrserver";
-		fs::copy_file("/bin/sleep", exe);
-		process.Start({exe.string(), "60"});
-#endif
-	}
-};
-
-TEST(Doctor, FixChangesNothingWhileSteamVrRunsOrOnADryRun)
-{
-	const std::string blocked = SettingsWith(kBoth);
-	{
-		Layout layout;
-		WriteFile(SettingsPath(layout), blocked);
-		const RunResult run = Ctl(layout, {"doctor", "--fix", "--dry-run"});
-		EXPECT_NE(run.output.find("fix (dry run): would remove \"blocked_by_safe_mode\" : true and set \"enable\" to true"),
-		          std::string::npos)
-			<< run.output;
-		EXPECT_EQ(ReadAll(SettingsPath(layout)), blocked);
-		EXPECT_FALSE(fs::exists(SettingsPath(layout).string() + ".zelvan-backup"));
-	}
-	Layout layout;
-	WriteFile(SettingsPath(layout), blocked);
-	FakeVrServer server;
-	for (const std::vector<std::string> &words : {std::vector<std::string>{"doctor", "--fix"}, {"unblock"}}) {
-		const RunResult run = Ctl(layout, words);
-		EXPECT_EQ(run.exit_code, 1) << words.back() << ": " << run.output;
-		EXPECT_NE(run.output.find("close SteamVR"), std::string::npos) << words.back() << ": " << run.output;
-		EXPECT_EQ(run.output.find("steamvr_settings"), std::string::npos) << words.back() << ": " << run.output;
-		EXPECT_EQ(ReadAll(SettingsPath(layout)), blocked) << words.back();
-	}
-}
-
-TEST(Doctor, FixUnregistersThroughVrpathreg)
-{
-#if defined(_WIN32)
-	const char *const vrpathreg = "bin/win64/vrpathreg.exe";
-#else
-	const char *const vrpathreg = "bin/vrpathreg.sh";
-#endif
-	struct RegCase {
-		const char *name;
-		std::vector<std::string> registered; // folder names under the scratch; "+" marks the installed one
-		std::vector<std::string> kept;
-	};
-	const std::vector<RegCase> cases = {
-		{"a folder that is gone", {"gone", "a"}, {"a"}},
-		{"copies beside the installed one", {"a", "+zelvanproximity", "b"}, {"zelvanproximity"}},
-		{"copies, none installed", {"a", "b"}, {"a", "b"}},
-	};
-	for (const RegCase &c : cases) {
-		Layout layout;
-		const fs::path tool = fs::path(layout.files.runtime_dir) / vrpathreg;
-		fs::create_directories(tool.parent_path());
-		fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
-		nlohmann::json list = nlohmann::json::array();
-		for (std::string name : c.registered) {
-			const bool installed = name[0] == '+';
-			name = installed ? name.substr(1) : name;
-			if (name != "gone")
-				layout.DriverFolder(name);
-			if (installed)
-				WriteFile(layout.dir.path() / name / ".zelvan-install", (layout.dir.path() / name).string() + "\n");
-			list.push_back((layout.dir.path() / name).string());
-		}
-		layout.Patch({{"external_drivers", list}});
-		const fs::path log = layout.dir.path() / "vrpathreg.log";
-		const RunResult run = Ctl(layout, {"doctor", "--fix"},
-		                          {{"ZELVAN_VRPATHREG_REGISTRY", layout.registry.string()},
-		                           {"ZELVAN_VRPATHREG_LOG", log.string()}});
-		std::ifstream in(layout.registry);
-		const nlohmann::json after = nlohmann::json::parse(in);
-		std::vector<std::string> kept;
-		for (const auto &dir : after["external_drivers"])
-			kept.push_back(fs::path(dir.get<std::string>()).filename().string());
-		EXPECT_EQ(kept, c.kept) << c.name << ": " << run.output;
-		size_t ran = 0;
-		for (size_t at = run.output.find("fix: ran "); at != std::string::npos; at = run.output.find("fix: ran ", at + 1))
-			++ran;
-		EXPECT_EQ(ran, c.registered.size() - c.kept.size()) << c.name << ": " << run.output;
-	}
-}
-
 #if !defined(_WIN32)
 TEST(Doctor, ChannelHeldByAnotherUserIsNamed)
 {
@@ -614,25 +309,6 @@ TEST(Doctor, ChannelHeldByAnotherUserIsNamed)
 		<< line.text;
 }
 #endif
-
-TEST(Doctor, TextFormHasOneLinePerCheckAndExitsOneOnFailure)
-{
-	Layout layout;
-	const RunResult run = layout.Doctor({}, false);
-	EXPECT_EQ(run.exit_code, 1);
-#if defined(_WIN32)
-	const char *const sensor = "warn  sensor ";
-	const char *const summary = "3 ok, 4 warn, 2 FAIL";
-#else
-	const char *const sensor = "FAIL  sensor ";
-	const char *const summary = "3 ok, 3 warn, 3 FAIL";
-#endif
-	const std::string output = "\n" + run.output;
-	for (const char *line : {"ok    steamvr ", "FAIL  registered ", "ok    steamvr_settings ", "warn  library ", "warn  log ", "FAIL  running ", sensor,
-	                         "warn  calibration ", "ok    presence_mode "})
-		EXPECT_NE(output.find(std::string("\n") + line), std::string::npos) << line << output;
-	EXPECT_NE(output.find(summary), std::string::npos) << output;
-}
 
 } // namespace
 } // namespace zelvan::test

@@ -1,0 +1,173 @@
+// zelvan-ctl doctor --fix and unblock: what they mend, and when they leave everything as it is.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/child_process.h"
+#include "tests/support/sim_run.h"
+#include "tests/tools/zelvan_ctl/doctor_fixture.h"
+
+namespace zelvan::test {
+namespace {
+
+RunResult Ctl(const Layout &l, const std::vector<std::string> &words, const std::map<std::string, std::string> &extra = {})
+{
+	std::map<std::string, std::string> all = l.env;
+	for (const auto &[k, v] : extra)
+		all[k] = v;
+	std::vector<std::string> argv = {BinPath(std::string("zelvan-ctl") + kExeSuffix), "--timeout", "1"};
+	argv.insert(argv.end(), words.begin(), words.end());
+	return RunProgram(argv, all, std::chrono::seconds(30));
+}
+
+std::string ReadAll(const fs::path &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
+{
+	struct FixCase {
+		const char *name;
+		std::string before;
+		nlohmann::json changes; // a merge patch: what --fix changes; null: nothing
+		const char *said;
+	};
+	const std::vector<FixCase> cases = {
+		{"blocked", SettingsWith(kBlocked), {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}}}},
+		 "fix: removed \"blocked_by_safe_mode\" : true in driver_ZelvanProximity of"},
+		{"turned off", SettingsWith(kDisabled), {{"driver_ZelvanProximity", {{"enable", true}}}}, "fix: set \"enable\" to true"},
+		{"both", SettingsWith(kBoth), {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}, {"enable", true}}}},
+		 "true and set \"enable\" to true"},
+		{"neither", SettingsWith(kNeither), nullptr, "fix: nothing to mend"},
+		{"another driver blocked", SettingsWith(kOtherBlocked), nullptr, "fix: nothing to mend"},
+		{"not JSON", "{ \"driver_ZelvanProximity\" : { \"blocked_by_safe_mode\" : true }", nullptr,
+		 "fix FAILED: not touching"},
+	};
+	for (const FixCase &c : cases) {
+		Layout layout;
+		WriteFile(SettingsPath(layout), c.before);
+		const RunResult run = Ctl(layout, {"doctor", "--fix"});
+		EXPECT_NE(run.output.find(c.said), std::string::npos) << c.name << ": " << run.output;
+		EXPECT_NE(run.output.find("steamvr_settings"), std::string::npos) << c.name << ": the checks run after the mends";
+		EXPECT_EQ(run.exit_code, 1) << c.name << ": nothing answers on the channel";
+		const std::string after = ReadAll(SettingsPath(layout));
+		const fs::path backup = SettingsPath(layout).string() + ".zelvan-backup";
+		if (c.changes.is_null()) {
+			EXPECT_EQ(after, c.before) << c.name;
+			EXPECT_FALSE(fs::exists(backup)) << c.name;
+			continue;
+		}
+		nlohmann::json expected = nlohmann::json::parse(c.before);
+		expected.merge_patch(c.changes);
+		EXPECT_EQ(nlohmann::json::parse(after), expected) << c.name << ":\n" << after;
+		EXPECT_NE(after.find("\n   \"jsonid\" : \"vrsettings\",\n"), std::string::npos) << c.name << ":\n" << after;
+		EXPECT_EQ(ReadAll(backup), c.before) << c.name;
+		EXPECT_NE(run.output.find("ok    steamvr_settings"), std::string::npos) << c.name << ": " << run.output;
+	}
+}
+
+// A program named as SteamVR's server, running until the test ends.
+struct FakeVrServer {
+	ScratchDir dir;
+	ChildProcess process;
+
+	FakeVrServer()
+	{
+#if defined(_WIN32)
+		const fs::path exe = dir.path() / "vrserver.exe";
+		fs::copy_file(BinPath("zelvan-host-sim.exe"), exe);
+		process.Start({exe.string(), "--seconds", "60", DriverLibraryPath()},
+		              {{"ZELVAN_TEST_CHANNEL", dir.path().filename().string()}});
+#else
+		const fs::path exe = dir.path() / "vrserver";
+		fs::copy_file("/bin/sleep", exe);
+		process.Start({exe.string(), "60"});
+#endif
+	}
+};
+
+TEST(Doctor, FixChangesNothingWhileSteamVrRunsOrOnADryRun)
+{
+	const std::string blocked = SettingsWith(kBoth);
+	{
+		Layout layout;
+		WriteFile(SettingsPath(layout), blocked);
+		const RunResult run = Ctl(layout, {"doctor", "--fix", "--dry-run"});
+		EXPECT_NE(run.output.find("fix (dry run): would remove \"blocked_by_safe_mode\" : true and set \"enable\" to true"),
+		          std::string::npos)
+			<< run.output;
+		EXPECT_EQ(ReadAll(SettingsPath(layout)), blocked);
+		EXPECT_FALSE(fs::exists(SettingsPath(layout).string() + ".zelvan-backup"));
+	}
+	Layout layout;
+	WriteFile(SettingsPath(layout), blocked);
+	FakeVrServer server;
+	for (const std::vector<std::string> &words : {std::vector<std::string>{"doctor", "--fix"}, {"unblock"}}) {
+		const RunResult run = Ctl(layout, words);
+		EXPECT_EQ(run.exit_code, 1) << words.back() << ": " << run.output;
+		EXPECT_NE(run.output.find("close SteamVR"), std::string::npos) << words.back() << ": " << run.output;
+		EXPECT_EQ(run.output.find("steamvr_settings"), std::string::npos) << words.back() << ": " << run.output;
+		EXPECT_EQ(ReadAll(SettingsPath(layout)), blocked) << words.back();
+	}
+}
+
+TEST(Doctor, FixUnregistersThroughVrpathreg)
+{
+#if defined(_WIN32)
+	const char *const vrpathreg = "bin/win64/vrpathreg.exe";
+#else
+	const char *const vrpathreg = "bin/vrpathreg.sh";
+#endif
+	struct RegCase {
+		const char *name;
+		std::vector<std::string> registered; // folder names under the scratch; "+" marks the installed one
+		std::vector<std::string> kept;
+	};
+	const std::vector<RegCase> cases = {
+		{"a folder that is gone", {"gone", "a"}, {"a"}},
+		{"copies beside the installed one", {"a", "+zelvanproximity", "b"}, {"zelvanproximity"}},
+		{"copies, none installed", {"a", "b"}, {"a", "b"}},
+	};
+	for (const RegCase &c : cases) {
+		Layout layout;
+		const fs::path tool = fs::path(layout.files.runtime_dir) / vrpathreg;
+		fs::create_directories(tool.parent_path());
+		fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
+		nlohmann::json list = nlohmann::json::array();
+		for (std::string name : c.registered) {
+			const bool installed = name[0] == '+';
+			name = installed ? name.substr(1) : name;
+			if (name != "gone")
+				layout.DriverFolder(name);
+			if (installed)
+				WriteFile(layout.dir.path() / name / ".zelvan-install", (layout.dir.path() / name).string() + "\n");
+			list.push_back((layout.dir.path() / name).string());
+		}
+		layout.Patch({{"external_drivers", list}});
+		const fs::path log = layout.dir.path() / "vrpathreg.log";
+		const RunResult run = Ctl(layout, {"doctor", "--fix"},
+		                          {{"ZELVAN_VRPATHREG_REGISTRY", layout.registry.string()},
+		                           {"ZELVAN_VRPATHREG_LOG", log.string()}});
+		std::ifstream in(layout.registry);
+		const nlohmann::json after = nlohmann::json::parse(in);
+		std::vector<std::string> kept;
+		for (const auto &dir : after["external_drivers"])
+			kept.push_back(fs::path(dir.get<std::string>()).filename().string());
+		EXPECT_EQ(kept, c.kept) << c.name << ": " << run.output;
+		size_t ran = 0;
+		for (size_t at = run.output.find("fix: ran "); at != std::string::npos; at = run.output.find("fix: ran ", at + 1))
+			++ran;
+		EXPECT_EQ(ran, c.registered.size() - c.kept.size()) << c.name << ": " << run.output;
+	}
+}
+
+} // namespace
+} // namespace zelvan::test

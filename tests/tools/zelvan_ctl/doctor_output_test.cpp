@@ -1,0 +1,87 @@
+// What zelvan-ctl doctor prints: one line per check and a summary, or JSON, with every name escaped.
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/child_process.h"
+#include "tests/tools/zelvan_ctl/doctor_fixture.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+namespace zelvan::test {
+namespace {
+
+// Paths from the registry, the file system and sysfs reach the terminal only
+// escaped, in both forms; a FIFO where a file is read holds nothing up.
+TEST(Doctor, HostileNamesAreEscapedAndFifosDoNotHang)
+{
+	const std::string clear = "\x1b[2J", title = "\x1b]0;title\x07";
+	const struct {
+		const char *name;
+		std::function<void(Layout &)> lay_out;
+		const char *shown;
+	} cases[] = {
+		{"runtime", [&](Layout &l) { l.Patch({{"runtime", {(l.dir.path() / ("rt" + clear)).string()}}}); }, "rt\\x1B[2J"},
+		{"log", [&](Layout &l) { l.Patch({{"log", {(l.dir.path() / ("log" + title)).string()}}}); }, "log\\x1B]0;title\\x07"},
+#if !defined(_WIN32)
+		{"driver", [](Layout &l) { l.Patch({{"external_drivers", {l.DriverFolder("drv\b\b", false).string()}}}); },
+		 "drv\\x08\\x08"},
+		{"hidraw node",
+		 [&](Layout &l) { WriteFile(l.root / "sys/class/hidraw" / ("hid" + clear) / "device/uevent", "HID_ID=0003:000035BD:00000101\n"); },
+		 "hid\\x1B[2J is in sysfs"},
+		{"udev rule", [&](Layout &l) { WriteFile(l.root / "etc/udev/rules.d" / ("70" + title + ".rules"), "35bd 0101"); },
+		 "70\\x1B]0;title\\x07.rules"},
+		{"FIFOs",
+		 [](Layout &l) {
+			 fs::create_directories(l.root / "sys/class/hidraw/hidraw3/device");
+			 fs::create_directories(l.root / "etc/udev/rules.d");
+			 ASSERT_EQ(mkfifo((l.root / "sys/class/hidraw/hidraw3/device/uevent").c_str(), 0600), 0);
+			 ASSERT_EQ(mkfifo((l.root / "etc/udev/rules.d/70-zelvan-proximity.rules").c_str(), 0600), 0);
+		 },
+		 "no hidraw node of 35bd:0101 (no udev rule for it)"},
+#endif
+	};
+	for (const auto &c : cases) {
+		for (const bool json : {false, true}) {
+			Layout layout;
+			c.lay_out(layout);
+			const RunResult run = layout.Doctor({}, json);
+			const auto raw = std::find_if(run.output.begin(), run.output.end(), [](char ch) {
+				return (static_cast<unsigned char>(ch) < 0x20 && ch != '\n' && ch != '\r') || ch == 0x7f;
+			});
+			EXPECT_EQ(raw, run.output.end()) << c.name << (json ? " (JSON)" : "") << ": a raw control byte in\n" << run.output;
+			std::string text = run.output;
+			if (json) // what a JSON reader gets
+				for (const auto &item : nlohmann::json::parse(run.output))
+					text += item["found"].get<std::string>() + " -- " + item.value("remedy", "") + "\n";
+			EXPECT_NE(text.find(c.shown), std::string::npos) << c.name << (json ? " (JSON)" : "") << ": " << run.output;
+		}
+	}
+}
+
+TEST(Doctor, TextFormHasOneLinePerCheckAndExitsOneOnFailure)
+{
+	Layout layout;
+	const RunResult run = layout.Doctor({}, false);
+	EXPECT_EQ(run.exit_code, 1);
+#if defined(_WIN32)
+	const char *const sensor = "warn  sensor ";
+	const char *const summary = "3 ok, 4 warn, 2 FAIL";
+#else
+	const char *const sensor = "FAIL  sensor ";
+	const char *const summary = "3 ok, 3 warn, 3 FAIL";
+#endif
+	const std::string output = "\n" + run.output;
+	for (const char *line : {"ok    steamvr ", "FAIL  registered ", "ok    steamvr_settings ", "warn  library ", "warn  log ", "FAIL  running ", sensor,
+	                         "warn  calibration ", "ok    presence_mode "})
+		EXPECT_NE(output.find(std::string("\n") + line), std::string::npos) << line << output;
+	EXPECT_NE(output.find(summary), std::string::npos) << output;
+}
+
+} // namespace
+} // namespace zelvan::test
