@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "ipd/serial_check.h"
+#include "core/text_escape.h"
 
 namespace zelvan::ctl {
 namespace {
