@@ -89,8 +89,10 @@ check() {
       done
       for f in install.cmd install.sh udev; do [ ! -e "$target/$f" ] || fail "$f was installed"; done
       # One version: the installed zelvan-ctl says the one the setup carries.
-      got=$("$wine_run" "$T\\bin\\win64\\zelvan-ctl.exe" --version 2>&1 | tr -d '\r')
-      [ "$got" = "zelvan-ctl $version" ] || fail "zelvan-ctl --version says '$got'" ;;
+      # Its standard output alone: Wine may report its own troubles on stderr.
+      got=$("$wine_run" "$T\\bin\\win64\\zelvan-ctl.exe" --version 2>"$scratch/version.err" | tr -d '\r')
+      [ "$got" = "zelvan-ctl $version" ] ||
+        fail "zelvan-ctl --version says '$got' (stderr: $(cat "$scratch/version.err"))" ;;
     same) snapshot | diff "$scratch/before" - >/dev/null || fail "the installed files changed" ;;
     none) [ ! -e "$target" ] || fail "$target is still there" ;;
     user) [ "$(ls -A "$target")" = notes.txt ] || fail "$target holds '$(ls -A "$target")', not only the user's file" ;;
