@@ -37,36 +37,59 @@ cmake --build "$build" -j "$jobs" --target "${build_targets[@]}"
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export ASAN_OPTIONS=detect_leaks=1
 
-passed=0
-failed=()
-for t in $targets; do
+# run_target T: one target for the set time; its report goes to its own file
+# and it exits non-zero on a fault.
+run_target() {
+  local t=$1 work artifacts log extra=() status=0
   work="$build/fuzz-work/$t"
   artifacts="$build/fuzz-artifacts/$t"
   log="$build/fuzz-logs/$t.log"
   mkdir -p "$work" "$artifacts" "$(dirname "$log")"
-  extra=()
   if [ "$t" = control_command ]; then
     extra+=(-max_len=600 "-dict=$root/fuzz/control_command.dict")
   fi
-  echo "== fuzz_$t: ${seconds} s"
-  status=0
-  # Inputs that name files ("load_lh_config calibration.json") find them in
-  # the calibration corpus; standard input is closed so nothing can wait on it.
-  (cd "$root/fuzz/corpus/lighthouse_config" &&
-    "$build/bin/fuzz_$t" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
-      -print_final_stats=1 -artifact_prefix="$artifacts/" "${extra[@]}" \
-      "$work" "$root/fuzz/corpus/$t" </dev/null) >"$log" 2>&1 || status=$?
-  grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" | sed 's/^/   /' || true
-  if [ "$status" -ne 0 ]; then
-    failed+=("$t")
-    echo "   FAULT (exit $status); the log is $log"
-    grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error)' "$log" | head -5 | sed 's/^/   /' || true
-    for input in "$artifacts"/*; do
-      [ -e "$input" ] && echo "   input: $input"
-    done
-  else
-    passed=$((passed + 1))
+  {
+    echo "== fuzz_$t: ${seconds} s"
+    # Inputs that name files ("load_lh_config calibration.json") find them in
+    # the calibration corpus; standard input is closed so nothing can wait on it.
+    (cd "$root/fuzz/corpus/lighthouse_config" &&
+      "$build/bin/fuzz_$t" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+        -print_final_stats=1 -artifact_prefix="$artifacts/" "${extra[@]}" \
+        "$work" "$root/fuzz/corpus/$t" </dev/null) >"$log" 2>&1 || status=$?
+    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" | sed 's/^/   /' || true
+    if [ "$status" -ne 0 ]; then
+      echo "   FAULT (exit $status); the log is $log"
+      grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error)' "$log" | head -5 | sed 's/^/   /' || true
+      for input in "$artifacts"/*; do
+        [ -e "$input" ] && echo "   input: $input"
+      done
+    fi
+  } >"$build/fuzz-logs/$t.report"
+  return "$status"
+}
+
+# Each fuzzer uses one core: as many run at once as there are jobs, each for
+# the whole time, and their reports are printed in the targets' order.
+declare -A pid_of
+running=0
+for t in $targets; do
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || true
+    running=$((running - 1))
   fi
+  run_target "$t" &
+  pid_of[$t]=$!
+  running=$((running + 1))
+done
+passed=0
+failed=()
+for t in $targets; do
+  if wait "${pid_of[$t]}"; then
+    passed=$((passed + 1))
+  else
+    failed+=("$t")
+  fi
+  cat "$build/fuzz-logs/$t.report"
 done
 
 echo "fuzz: ${passed} passed, ${#failed[@]} failed"

@@ -12,21 +12,37 @@ cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
 
 jobs=${ZELVAN_JOBS:-$(nproc)}
+# Most tests wait (for deadlines, for Wine) more than they compute: one more
+# at a time than there are cores.
+test_jobs=${ZELVAN_TEST_JOBS:-$((jobs + 1))}
 presets=${ZELVAN_TEST_PRESETS:-linux windows linux-asan linux-tsan}
 failed=()
+# Each step's wall time, for the summary at the end.
+times=()
+step_start=$SECONDS
+took() { times+=("$1 $((SECONDS - step_start)) s"); step_start=$SECONDS; }
+# Compilations this run took from the cache and made anew.
+cache_counts() {
+  ccache --print-stats 2>/dev/null |
+    awk '$1 ~ /^(direct|preprocessed)_cache_hit$/ {h += $2} $1 == "cache_miss" {m = $2} END {print h + 0, m + 0}'
+}
+read -r hits_before misses_before < <(cache_counts)
 for preset in $presets; do
   echo "== $preset: configure and build"
   cmake --preset "$preset" -DCMAKE_COMPILE_WARNING_AS_ERROR="${ZELVAN_WARNINGS_AS_ERRORS:-ON}" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
+  took "$preset build:"
   echo "== $preset: tests"
-  ctest --preset "$preset" -j "$jobs" || failed+=("$preset")
+  ctest --preset "$preset" -j "$test_jobs" || failed+=("$preset")
+  took "$preset tests:"
 done
 # The short soak, under the sanitizers when they were built (leaks included).
 soak_build=build/linux
 case " $presets " in *" linux-asan "*) soak_build=build/linux-asan ;; esac
 case " $presets " in *" linux "*|*" linux-asan "*)
   echo "== soak (short form)"
-  scripts/soak.sh "${ZELVAN_SOAK_FRAMES:-10000}" "$soak_build" || failed+=(soak) ;;
+  scripts/soak.sh "${ZELVAN_SOAK_FRAMES:-10000}" "$soak_build" || failed+=(soak)
+  took "soak:" ;;
 esac
 # The demo's short form: install, run, report and plot.
 case " $presets " in *" linux "*)
@@ -40,13 +56,19 @@ case " $presets " in *" linux "*)
   0) ;;
   77) echo "   skipped: no FUSE or mount namespaces on this machine" ;;
   *) failed+=(demo-hidraw) ;;
-  esac ;;
+  esac
+  took "demos:" ;;
 esac
 # Each fuzz target for a bounded time, unless a subset of presets was asked for.
 if [ -z "${ZELVAN_TEST_PRESETS:-}" ]; then
   echo "== fuzz targets, ${ZELVAN_FUZZ_SECONDS:-20} s each"
   scripts/fuzz.sh "${ZELVAN_FUZZ_SECONDS:-20}" || failed+=(fuzz)
+  took "fuzz build and runs:"
 fi
+echo "== times"
+printf '   %s\n' "${times[@]}"
+read -r hits_after misses_after < <(cache_counts)
+echo "   compilations from ccache: $((hits_after - hits_before)), compiled: $((misses_after - misses_before))"
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "== FAILED: ${failed[*]}"
   exit 1
