@@ -84,20 +84,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		// A second-model headset in use: reader, calibration and IPD known.
 		zelvan::DeviceProvider running;
 		running.reader = std::make_unique<zelvan::HidReader>(8, false);
-		running.lh_config_loaded = true;
-		running.eye_rotations.left[0] = running.eye_rotations.left[4] = running.eye_rotations.left[8] = 1.0f;
-		running.eye_rotations.right[0] = running.eye_rotations.right[4] = running.eye_rotations.right[8] = 1.0f;
-		running.current_ipd_m = running.initial_ipd_m = 0.0635f;
-		running.proximity_handle = 1000;
-		running.proximity_setup_done = true;
-		running.model_decided = true;
+		running.ipd.lh_config_loaded = true;
+		running.ipd.eye_rotations.left[0] = running.ipd.eye_rotations.left[4] = running.ipd.eye_rotations.left[8] = 1.0f;
+		running.ipd.eye_rotations.right[0] = running.ipd.eye_rotations.right[4] = running.ipd.eye_rotations.right[8] = 1.0f;
+		running.ipd.current_ipd_m = running.ipd.initial_ipd_m = 0.0635f;
+		running.presence.proximity_handle = 1000;
+		running.presence.proximity_setup_done = true;
+		running.ipd.model_decided = true;
 		Execute(running, text);
 	}
 	{
 		// The first model, on which the IPD commands are refused.
 		zelvan::DeviceProvider first;
-		first.first_model = true;
-		first.model_decided = true;
+		first.ipd.first_model = true;
+		first.ipd.model_decided = true;
 		Execute(first, text);
 	}
 
