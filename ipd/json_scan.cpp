@@ -1,10 +1,77 @@
 // FindJsonStringValue: one forward scan for the key, the bracket and the
-// two quotes; no JSON parser in the driver.
+// two quotes; no JSON parser in the driver. Doubled backslashes and the \u
+// escapes of characters beyond ASCII (a folder written "Jeux vid\u00e9o")
+// are decoded; every other byte stays as written.
 #include "ipd/json_scan.h"
+
+#include <cstdint>
 
 #include "ipd/runtime_paths.h"
 
 namespace zelvan {
+namespace {
+
+// The four hex digits of a "\uXXXX" at raw[at], or -1.
+int32_t Hex4(std::string_view raw, size_t at)
+{
+	if (at + 6 > raw.size() || raw[at] != '\\' || raw[at + 1] != 'u')
+		return -1;
+	int32_t value = 0;
+	for (size_t i = at + 2; i < at + 6; ++i) {
+		const char c = raw[i];
+		const int digit = c >= '0' && c <= '9'   ? c - '0'
+		                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+		                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+		                                         : -1;
+		if (digit < 0)
+			return -1;
+		value = value * 16 + digit;
+	}
+	return value;
+}
+
+void AppendUtf8(std::string &out, uint32_t code)
+{
+	if (code < 0x80) {
+		out += static_cast<char>(code);
+	} else if (code < 0x800) {
+		out += static_cast<char>(0xC0 | (code >> 6));
+		out += static_cast<char>(0x80 | (code & 0x3F));
+	} else if (code < 0x10000) {
+		out += static_cast<char>(0xE0 | (code >> 12));
+		out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+		out += static_cast<char>(0x80 | (code & 0x3F));
+	} else {
+		out += static_cast<char>(0xF0 | (code >> 18));
+		out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+		out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+		out += static_cast<char>(0x80 | (code & 0x3F));
+	}
+}
+
+// A "\uXXXX" escape of a character beyond ASCII at raw[at] (two for a
+// surrogate pair) appended as UTF-8; returns the bytes it took. 0 for an
+// ASCII one (a quote, a slash or a control byte would change what the path
+// means; the runtime writes those plainly anyway), a lone surrogate or
+// anything else, which is then copied as written.
+size_t DecodeUnicodeEscape(std::string_view raw, size_t at, std::string &out)
+{
+	const int32_t first = Hex4(raw, at);
+	if (first < 0x80 || (first >= 0xDC00 && first <= 0xDFFF))
+		return 0;
+	if (first < 0xD800 || first > 0xDBFF) {
+		AppendUtf8(out, static_cast<uint32_t>(first));
+		return 6;
+	}
+	const int32_t second = Hex4(raw, at + 6);
+	if (second < 0xDC00 || second > 0xDFFF)
+		return 0;
+	AppendUtf8(out, 0x10000 + ((static_cast<uint32_t>(first) - 0xD800) << 10) +
+	                    (static_cast<uint32_t>(second) - 0xDC00));
+	return 12;
+}
+
+} // namespace
 
 std::string FindJsonStringValue(std::string_view text, const char *key, PathStyle style)
 {
@@ -31,6 +98,8 @@ std::string FindJsonStringValue(std::string_view text, const char *key, PathStyl
 		if (raw[i] == '\\' && i + 1 < raw.size() && raw[i + 1] == '\\') {
 			result += '\\';
 			++i;
+		} else if (const size_t used = DecodeUnicodeEscape(raw, i, result); used > 0) {
+			i += used - 1;
 		} else if (raw[i] == '/' && style == PathStyle::Windows) {
 			result += '\\';
 		} else {

@@ -14,7 +14,10 @@ enum class PathStyle {
 };
 
 // The first string of the array after "key" in text, with doubled
-// backslashes made single; empty on any failure and for an empty string.
+// backslashes made single and the \uXXXX escapes of characters beyond ASCII
+// (surrogate pairs too) as UTF-8; empty on any failure and for an empty
+// string. An escaped quote still ends the value, and other escapes are
+// copied as written.
 std::string FindJsonStringValue(std::string_view text, const char *key, PathStyle style);
 std::string FindJsonStringValue(std::string_view text, const char *key);
 
