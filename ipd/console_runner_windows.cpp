@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "core/driver_log.h"
+#include "core/wide_text.h"
 
 namespace zelvan {
 
@@ -71,7 +72,7 @@ bool MakePipe(HANDLE &read_end, HANDLE &write_end, HANDLE &driver_end)
 // the tool then runs as it would without.
 HANDLE MakeKillOnCloseJob()
 {
-	HANDLE job = CreateJobObjectA(nullptr, nullptr);
+	HANDLE job = CreateJobObjectW(nullptr, nullptr);
 	if (job == nullptr)
 		return nullptr;
 	JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -111,7 +112,7 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 		return run;
 	}
 
-	STARTUPINFOA startup{};
+	STARTUPINFOW startup{};
 	startup.cb = sizeof(startup);
 	startup.dwFlags = STARTF_USESTDHANDLES;
 	startup.hStdInput = in_read;
@@ -120,8 +121,10 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 	PROCESS_INFORMATION process{};
 	HANDLE job = MakeKillOnCloseJob();
 	// Suspended until it is in the job, so that nothing it starts escapes.
-	if (!CreateProcessA(exe_path.c_str(), nullptr, nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
-	                    nullptr, nullptr, &startup, &process)) {
+	// The runtime's folder may be named in any script: the wide call.
+	const std::wstring exe = Utf8ToWide(exe_path);
+	if (exe.empty() || !CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, TRUE,
+	                                   CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
 		DriverLog("IPD Persist: Failed to start lighthouse_console (err=%lu)\n", GetLastError());
 		CloseAll({&in_read, &in_write, &out_read, &out_write, &job});
 		return run;

@@ -19,8 +19,8 @@ struct RegistryLocation {
 	std::string missing_var; // the environment variable that was missing
 };
 
-// %LOCALAPPDATA%\openvr\openvrpaths.vrpath on Windows (a value that does not
-// fit 260 bytes counts as missing); $XDG_CONFIG_HOME/openvr/openvrpaths.vrpath
+// %LOCALAPPDATA%\openvr\openvrpaths.vrpath on Windows (a value of 260
+// characters or more counts as missing); $XDG_CONFIG_HOME/openvr/openvrpaths.vrpath
 // or $HOME/.config/openvr/openvrpaths.vrpath on POSIX.
 RegistryLocation FindPathRegistry();
 

@@ -1,9 +1,12 @@
-// Runtime paths and files on Windows.
+// Runtime paths and files on Windows, through the wide calls: a profile or
+// Steam library folder may be named in any script.
 #include "ipd/runtime_paths.h"
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include "core/wide_text.h"
 
 namespace zelvan {
 
@@ -13,14 +16,14 @@ const char kPathSeparator = '\\';
 RegistryLocation FindPathRegistry()
 {
 	RegistryLocation location;
-	char buffer[260] = {};
-	const DWORD length = GetEnvironmentVariableA("LOCALAPPDATA", buffer, sizeof(buffer));
+	wchar_t buffer[260] = {};
+	const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, 260);
 	// A value that does not fit is as good as none: it cannot be used whole.
 	if (length == 0 || length > 259) {
 		location.missing_var = "LOCALAPPDATA";
 		return location;
 	}
-	location.path = std::string(buffer) + "\\openvr\\openvrpaths.vrpath";
+	location.path = WideToUtf8(std::wstring_view(buffer, length)) + "\\openvr\\openvrpaths.vrpath";
 	location.found = true;
 	return location;
 }
@@ -42,7 +45,10 @@ bool IsRegularFile(HANDLE handle)
 std::FILE *OpenRegularFile(const std::string &path, bool text)
 {
 	// The sharing fopen grants, so a file the runtime holds open still reads.
-	const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+	const std::wstring wide = Utf8ToWide(path);
+	if (wide.empty())
+		return nullptr;
+	const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
 	                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 	if (handle == INVALID_HANDLE_VALUE)
 		return nullptr;
@@ -64,8 +70,8 @@ std::FILE *OpenRegularFile(const std::string &path, bool text)
 
 bool FileExists(const std::string &path)
 {
-	const DWORD attributes = GetFileAttributesA(path.c_str());
-	return attributes != INVALID_FILE_ATTRIBUTES;
+	const std::wstring wide = Utf8ToWide(path);
+	return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 } // namespace zelvan

@@ -28,7 +28,8 @@ public:
 
 	// POSIX: a new private (0700) folder under $TMPDIR, else /tmp, held open
 	// so that every file operation goes through it even if its name is
-	// later moved. Windows: GetTempPathA's folder, private to the user.
+	// later moved. Windows: GetTempPathW's folder, private to the user, in
+	// its short form when its name is not ASCII.
 	// False when none can be had.
 	bool Make();
 

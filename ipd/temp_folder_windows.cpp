@@ -1,10 +1,13 @@
 // The persistence's temporary folder on Windows: the user's own temporary
 // folder, with files created new and opened without following reparse
-// points (links, junctions).
+// points (links, junctions). Its path is typed into the console tool, which
+// reads it in its own code page: a folder named outside ASCII is given in
+// its short (8.3) form, which is ASCII.
 #include "ipd/temp_folder.h"
 
 #include <windows.h>
 
+#include "core/wide_text.h"
 #include "ipd/runtime_paths.h"
 
 namespace zelvan {
@@ -13,14 +16,29 @@ TempFolder::~TempFolder() {}
 
 bool TempFolder::Make()
 {
-	char buffer[260] = {};
-	const DWORD length = GetTempPathA(sizeof(buffer), buffer);
-	if (length == 0 || length > 259) {
-		note_ = length == 0 ? "from GetTempPathA: error " + std::to_string(GetLastError())
-		                    : "from GetTempPathA: the path is longer than 259 characters";
+	wchar_t buffer[MAX_PATH + 1] = {};
+	const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+	if (length == 0 || length > MAX_PATH) {
+		note_ = length == 0 ? "from GetTempPathW: error " + std::to_string(GetLastError())
+		                    : "from GetTempPathW: the path is longer than 260 characters";
 		return false;
 	}
-	path_ = buffer;
+	const std::string named = WideToUtf8(std::wstring_view(buffer, length));
+	if (IsAscii(named)) {
+		path_ = named;
+		return true;
+	}
+	wchar_t short_form[MAX_PATH + 1] = {};
+	const DWORD short_length = GetShortPathNameW(buffer, short_form, MAX_PATH + 1);
+	const std::string short_path =
+		short_length > 0 && short_length <= MAX_PATH ? WideToUtf8(std::wstring_view(short_form, short_length)) : "";
+	if (short_path.empty() || !IsAscii(short_path)) {
+		note_ = named + ": its name is not ASCII and it has no short form that is, so the console tool could not "
+		                "be given it";
+		return false;
+	}
+	path_ = short_path;
+	note_ = path_ + " (the short form of " + named + ", whose name the console tool cannot read)";
 	return true;
 }
 
@@ -36,12 +54,12 @@ bool TempFolder::StillInPlace() const
 
 bool TempFolder::Exists(const std::string &name) const
 {
-	return GetFileAttributesA(PathOf(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+	return GetFileAttributesW(Utf8ToWide(PathOf(name)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 TempRead TempFolder::Read(const std::string &name, std::string &content) const
 {
-	HANDLE file = CreateFileA(PathOf(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+	HANDLE file = CreateFileW(Utf8ToWide(PathOf(name)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
 	                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 	if (file == INVALID_HANDLE_VALUE)
 		return TempRead::Unreadable;
@@ -71,7 +89,7 @@ TempRead TempFolder::Read(const std::string &name, std::string &content) const
 TempWrite TempFolder::Create(const std::string &name, const std::string &text) const
 {
 	// CREATE_NEW fails on any existing name, a link included.
-	HANDLE file = CreateFileA(PathOf(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+	HANDLE file = CreateFileW(Utf8ToWide(PathOf(name)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
 	                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 	if (file == INVALID_HANDLE_VALUE)
 		return TempWrite::NotCreated;
@@ -84,7 +102,7 @@ TempWrite TempFolder::Create(const std::string &name, const std::string &text) c
 
 void TempFolder::Delete(const std::string &name) const
 {
-	DeleteFileA(PathOf(name).c_str());
+	DeleteFileW(Utf8ToWide(PathOf(name)).c_str());
 }
 
 } // namespace zelvan

@@ -29,17 +29,20 @@ bool Has(const std::vector<std::string> &log, const std::string &line)
 
 // The runtime's files plus the console tool and the headset's stored
 // configuration it serves.
+// The temporary folder is the profile's, as Windows keeps it.
 struct PersistRun : IpdRun {
 	fs::path store = files_dir.path() / "store";
-	fs::path tmp = files_dir.path() / "tmp";
+	fs::path tmp;
 
-	explicit PersistRun(const std::string &fault = "")
+	explicit PersistRun(const std::string &fault = "", const LayoutNames &names = {})
+		: IpdRun(true, YawTransform(5, -0.032), YawTransform(-5, 0.032), names),
+		  tmp(Utf8Path(files.user_dir) / "Temp")
 	{
 		const std::string tool_name = std::string("lighthouse_console") + kExeSuffix;
 #if defined(_WIN32)
-		const fs::path bin = fs::path(files.runtime_dir) / "tools" / "lighthouse" / "bin" / "win64";
+		const fs::path bin = Utf8Path(files.runtime_dir) / "tools" / "lighthouse" / "bin" / "win64";
 #else
-		const fs::path bin = fs::path(files.runtime_dir) / "tools" / "lighthouse" / "bin" / "linux64";
+		const fs::path bin = Utf8Path(files.runtime_dir) / "tools" / "lighthouse" / "bin" / "linux64";
 #endif
 		fs::create_directories(bin);
 		fs::copy_file(BinPath(tool_name), bin / tool_name);
@@ -47,9 +50,9 @@ struct PersistRun : IpdRun {
 		fs::create_directories(tmp);
 		files.env["ZELVAN_LH_STORE"] = store.string();
 		files.env["ZELVAN_LH_FAULT"] = fault;
-		files.env["TMPDIR"] = tmp.string();
-		files.env["TMP"] = tmp.string();
-		files.env["TEMP"] = tmp.string();
+		files.env["TMPDIR"] = Utf8String(tmp);
+		files.env["TMP"] = Utf8String(tmp);
+		files.env["TEMP"] = Utf8String(tmp);
 	}
 
 	std::string Stored() const { return ReadAll(store / (std::string(kSerial) + ".json")); }
@@ -75,6 +78,32 @@ TEST(IpdPersistsToHeadset, AChangedIpdIsWrittenIntoTheStoredConfigurationAndNoth
 	// Cleanup's order: persistence first, then the channel, then the sensor.
 	const auto persisted = std::find(log.begin(), log.end(), "IPD Persist: Successfully wrote 64.2mm to headset config\n");
 	EXPECT_LT(persisted - log.begin(), std::find(log.begin(), log.end(), "Pipe: Destroyed\n") - log.begin());
+}
+
+// A profile or a Steam library named outside ASCII, written raw or as \u
+// escapes in the registry, each beside its ASCII twin: the calibration
+// loads, the IPD is applied, and it reaches the headset through the
+// profile's temporary folder.
+TEST(IpdPersistsToHeadset, FoldersNamedInAnyScriptKeepTheWholeRoad)
+{
+	const std::string jose = "Jos\xC3\xA9", wang_wei = "\xE7\x8E\x8B\xE4\xBC\x9F";
+	const std::string jeux = "Jeux vid\xC3\xA9o", youxi = "\xE6\xB8\xB8\xE6\x88\x8F";
+	const LayoutNames cases[] = {
+		{"user", "steam", false}, {jose, "steam", false}, {wang_wei, "steam", false}, {"user", jeux, false},
+		{"user", youxi, false},   {"user", jeux, true},   {wang_wei, youxi, true},
+	};
+	for (const LayoutNames &names : cases) {
+		SCOPED_TRACE(names.user + " " + names.steam + (names.escaped ? " escaped" : ""));
+		PersistRun run("", names);
+		const SimResult result = RunSim(run.Options({"--frames", "20", "--scenario", run.Scenario("5 ipd_event 0.0642\n")}));
+		ASSERT_EQ(result.exit_code, 0) << result.output;
+		const auto log = result.Log();
+		EXPECT_TRUE(Has(log, "IPD: Lighthouse config loaded successfully from " + run.calibration + "\n"))
+			<< ::testing::PrintToString(log);
+		EXPECT_TRUE(Has(log, "IPD Persist: Successfully wrote 64.2mm to headset config\n"));
+		EXPECT_NE(run.Stored().find("\"default_mm\" : 64.2"), std::string::npos);
+		EXPECT_TRUE(run.TmpEmpty());
+	}
 }
 
 TEST(IpdPersistsToHeadset, TheFirstModelWritesNothing)

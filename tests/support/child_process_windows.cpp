@@ -1,4 +1,6 @@
-// ChildProcess on Windows: CreateProcessA with one pipe for stdout and stderr.
+// ChildProcess on Windows: CreateProcessW with one pipe for stdout and
+// stderr. Arguments and environment values are UTF-8 and cross as UTF-16,
+// so a test can hand a program a folder named in any script.
 #include "tests/support/child_process.h"
 #include "tests/support/process_start_windows.h"
 
@@ -7,6 +9,8 @@
 #include <thread>
 
 #include <windows.h>
+
+#include "core/wide_text.h"
 
 namespace zelvan::test {
 
@@ -57,42 +61,43 @@ std::string Quote(const std::string &arg)
 	return out + "\"";
 }
 
-std::string EnvironmentBlock(const std::map<std::string, std::string> &env)
+std::wstring EnvironmentBlock(const std::map<std::string, std::string> &env)
 {
-	std::map<std::string, std::string> merged;
-	char *block = GetEnvironmentStringsA();
-	for (const char *p = block; *p != '\0'; p += strlen(p) + 1) {
-		std::string entry = p;
-		const size_t eq = entry.find('=', 1);
-		if (eq != std::string::npos)
+	std::map<std::wstring, std::wstring> merged;
+	wchar_t *block = GetEnvironmentStringsW();
+	for (const wchar_t *p = block; *p != L'\0'; p += wcslen(p) + 1) {
+		std::wstring entry = p;
+		const size_t eq = entry.find(L'=', 1);
+		if (eq != std::wstring::npos)
 			merged[entry.substr(0, eq)] = entry.substr(eq + 1);
 	}
-	FreeEnvironmentStringsA(block);
+	FreeEnvironmentStringsW(block);
 	for (const auto &[k, v] : env)
-		merged[k] = v;
-	std::string out;
+		merged[Utf8ToWide(k)] = Utf8ToWide(v);
+	std::wstring out;
 	for (const auto &[k, v] : merged) {
-		out += k + "=" + v;
-		out += '\0';
+		out += k + L"=" + v;
+		out += L'\0';
 	}
-	out += '\0';
+	out += L'\0';
 	return out;
 }
 
 } // namespace
 
-bool StartProcess(const char *application, char *command_line, void *environment, STARTUPINFOA &startup,
+bool StartProcess(const wchar_t *application, wchar_t *command_line, void *environment, STARTUPINFOW &startup,
                   PROCESS_INFORMATION &info, unsigned long &error)
 {
+	const DWORD flags = CREATE_NO_WINDOW | (environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0);
 	for (int attempt = 0; attempt < 5; ++attempt) {
 		if (attempt > 0)
 			Sleep(100);
-		if (CreateProcessA(application, command_line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, environment, nullptr,
-		                   &startup, &info))
+		if (CreateProcessW(application, command_line, nullptr, nullptr, TRUE, flags, environment, nullptr, &startup,
+		                   &info))
 			return true;
 		error = GetLastError();
-		fprintf(stderr, "CreateProcess of %s failed (error %lu)\n", application != nullptr ? application : command_line,
-		        error);
+		fprintf(stderr, "CreateProcess of %s failed (error %lu)\n",
+		        WideToUtf8(application != nullptr ? application : command_line).c_str(), error);
 	}
 	return false;
 }
@@ -123,16 +128,17 @@ bool ChildProcess::Start(const std::vector<std::string> &argv, const std::map<st
 	std::string command;
 	for (const auto &a : argv)
 		command += (command.empty() ? "" : " ") + Quote(a);
-	std::string environment = EnvironmentBlock(env);
+	std::wstring wide_command = Utf8ToWide(command);
+	std::wstring environment = EnvironmentBlock(env);
 
-	STARTUPINFOA si{};
+	STARTUPINFOW si{};
 	si.cb = sizeof(si);
 	si.dwFlags = STARTF_USESTDHANDLES;
 	si.hStdInput = null_in;
 	si.hStdOutput = out_write;
 	si.hStdError = out_write;
 	PROCESS_INFORMATION pi{};
-	const bool ok = StartProcess(nullptr, command.data(), environment.data(), si, pi, impl_->start_error);
+	const bool ok = StartProcess(nullptr, wide_command.data(), environment.data(), si, pi, impl_->start_error);
 	CloseHandle(out_write);
 	if (null_in != INVALID_HANDLE_VALUE)
 		CloseHandle(null_in);
@@ -181,7 +187,7 @@ std::string ChildProcess::Output()
 
 void SetEnvironment(const std::string &name, const std::string &value)
 {
-	_putenv_s(name.c_str(), value.c_str());
+	_wputenv_s(Utf8ToWide(name).c_str(), Utf8ToWide(value).c_str());
 }
 
 std::string ExecutableDir()

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "core/wide_text.h"
+
 #include "tests/support/process_start_windows.h"
 
 namespace zelvan::test {
@@ -45,7 +47,7 @@ bool ConsolePipe::Start(const std::string &exe)
 	}
 	SetHandleInformation(impl_->in_write, HANDLE_FLAG_INHERIT, 0);
 	SetHandleInformation(impl_->out_read, HANDLE_FLAG_INHERIT, 0);
-	STARTUPINFOA startup{};
+	STARTUPINFOW startup{};
 	startup.cb = sizeof(startup);
 	startup.dwFlags = STARTF_USESTDHANDLES;
 	startup.hStdInput = in_read;
@@ -53,7 +55,8 @@ bool ConsolePipe::Start(const std::string &exe)
 	startup.hStdError = out_write;
 	PROCESS_INFORMATION info{};
 	unsigned long error = 0;
-	const bool ok = StartProcess(exe.c_str(), nullptr, nullptr, startup, info, error);
+	const std::wstring wide_exe = Utf8ToWide(exe);
+	const bool ok = StartProcess(wide_exe.c_str(), nullptr, nullptr, startup, info, error);
 	CloseHandle(in_read);
 	CloseHandle(out_write);
 	if (!ok)

@@ -1,0 +1,22 @@
+// Text inside the program is UTF-8; where it crosses into Windows (paths,
+// environment values, command lines) it goes through these two, into and
+// out of the wide (...W) calls. Windows builds only.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zelvan {
+
+// UTF-8 as UTF-16. Empty for empty text and for text that is not UTF-8, which
+// callers treat as a name they cannot use rather than guess at.
+std::wstring Utf8ToWide(std::string_view text);
+
+// UTF-16 from Windows as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string WideToUtf8(std::wstring_view text);
+
+// Pure ASCII: the only text the console tool's input is sure to read as
+// written, whatever code page it runs in.
+bool IsAscii(std::string_view text);
+
+} // namespace zelvan

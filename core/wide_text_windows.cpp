@@ -1,0 +1,44 @@
+// Utf8ToWide and WideToUtf8 through the system's own converters.
+#include "core/wide_text.h"
+
+#include <windows.h>
+
+namespace zelvan {
+
+std::wstring Utf8ToWide(std::string_view text)
+{
+	if (text.empty() || text.size() > 0x7FFFFFFF)
+		return {};
+	const int size = static_cast<int>(text.size());
+	const int wide = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+	if (wide <= 0)
+		return {};
+	std::wstring out(static_cast<size_t>(wide), L'\0');
+	if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, out.data(), wide) != wide)
+		return {};
+	return out;
+}
+
+std::string WideToUtf8(std::wstring_view text)
+{
+	if (text.empty() || text.size() > 0x7FFFFFFF)
+		return {};
+	const int size = static_cast<int>(text.size());
+	const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+	if (bytes <= 0)
+		return {};
+	std::string out(static_cast<size_t>(bytes), '\0');
+	if (WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), bytes, nullptr, nullptr) != bytes)
+		return {};
+	return out;
+}
+
+bool IsAscii(std::string_view text)
+{
+	for (const char c : text)
+		if (static_cast<unsigned char>(c) >= 0x80)
+			return false;
+	return true;
+}
+
+} // namespace zelvan
