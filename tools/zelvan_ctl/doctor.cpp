@@ -13,6 +13,7 @@
 #include "tools/zelvan_ctl/control_client.h"
 #include "tools/zelvan_ctl/doctor_steamvr.h"
 #include "tools/zelvan_ctl/status_line.h"
+#include "tools/zelvan_ctl/utf8_path.h"
 
 namespace zelvan::ctl {
 namespace {
@@ -30,18 +31,13 @@ Finding Make(const char *check, Verdict verdict, std::string found, std::string 
 bool IsDirectory(const std::string &path)
 {
 	std::error_code error;
-	return !path.empty() && fs::is_directory(fs::path(path), error);
+	return !path.empty() && fs::is_directory(Utf8Path(path), error);
 }
 
 bool IsFile(const std::string &path)
 {
 	std::error_code error;
-	return fs::is_regular_file(fs::path(path), error);
-}
-
-std::string Join(const std::string &dir, const std::string &name)
-{
-	return (fs::path(dir) / fs::path(name)).string();
+	return fs::is_regular_file(Utf8Path(path), error);
 }
 
 } // namespace
@@ -118,7 +114,7 @@ Finding CheckSteamVr(Context &ctx)
 
 bool IsOurManifest(const std::string &dir)
 {
-	const nlohmann::json manifest = ReadJsonFile(Join(dir, "driver.vrdrivermanifest"));
+	const nlohmann::json manifest = ReadJsonFile(JoinUtf8(dir, "driver.vrdrivermanifest"));
 	const auto it = manifest.is_object() ? manifest.find("name") : manifest.end();
 	return manifest.is_object() && it != manifest.end() && it->is_string() && it->get<std::string>() == kDriverName;
 }
@@ -137,11 +133,11 @@ Finding CheckRegistered(Context &ctx)
 	}
 	std::string drivers;
 	if (!ctx.runtime_dir.empty()) {
-		drivers = Join(ctx.runtime_dir, "drivers");
+		drivers = JoinUtf8(ctx.runtime_dir, "drivers");
 		std::error_code error;
-		for (fs::directory_iterator it(fs::path(drivers), error), end; !error && it != end; it.increment(error)) {
-			const std::string dir = it->path().string();
-			if (IsOurManifest(dir)) {
+		for (fs::directory_iterator it(Utf8Path(drivers), error), end; !error && it != end; it.increment(error)) {
+			const std::string dir = Utf8String(it->path());
+			if (!dir.empty() && IsOurManifest(dir)) {
 				ctx.driver_dir = dir;
 				return Make(check, Verdict::Ok, "in the runtime's drivers folder: " + dir);
 			}
@@ -159,7 +155,7 @@ Finding CheckLibrary(const Context &ctx)
 	const char *check = "library";
 	if (ctx.driver_dir.empty())
 		return Make(check, Verdict::Warn, "not checked: no registered driver folder", "Fix the registered check first.");
-	const std::string library = Join(ctx.driver_dir, DriverLibraryInFolder());
+	const std::string library = JoinUtf8(ctx.driver_dir, DriverLibraryInFolder());
 	if (!IsFile(library))
 		return Make(check, Verdict::Fail, library + " is missing", InstallRemedy());
 	return CheckLibraryDependencies(library);
@@ -173,7 +169,7 @@ constexpr std::streamoff kLogTailBytes = std::streamoff{16} << 20;
 
 bool ReadLogTail(const std::string &path, std::string &text)
 {
-	std::ifstream in(fs::path(path), std::ios::binary);
+	std::ifstream in(Utf8Path(path), std::ios::binary);
 	if (!in)
 		return false;
 	in.seekg(0, std::ios::end);
@@ -258,7 +254,7 @@ Finding CheckLog(const Context &ctx)
 	if (dir.empty())
 		return Make(check, Verdict::Warn, ctx.registry_path + " names no log folder",
 		            "Start SteamVR once, so that it records its log folder.");
-	const std::string path = Join(dir, "vrserver.txt");
+	const std::string path = JoinUtf8(dir, "vrserver.txt");
 	std::string text;
 	if (!IsFile(path) || !ReadLogTail(path, text))
 		return Make(check, Verdict::Warn, "no " + path, "Start SteamVR once, then run the doctor again.");
@@ -360,9 +356,9 @@ Finding CheckCalibration(const Context &ctx)
 	// The status carries no serial, so every headset the runtime has seen counts.
 	std::vector<std::string> found;
 	std::error_code error;
-	for (fs::directory_iterator it(fs::path(Join(config, "lighthouse")), error), end; !error && it != end;
+	for (fs::directory_iterator it(Utf8Path(JoinUtf8(config, "lighthouse")), error), end; !error && it != end;
 	     it.increment(error)) {
-		const std::string serial = it->path().filename().string();
+		const std::string serial = Utf8String(it->path().filename());
 		if (IsSafeSerial(serial) && IsFile(CalibrationPath(config, serial)))
 			found.push_back(CalibrationPath(config, serial));
 	}
@@ -386,7 +382,7 @@ Finding CheckPresenceMode(const Context &ctx)
 	const std::string config = ConfigDir(ctx);
 	if (config.empty())
 		return Make(check, Verdict::Warn, "not checked: the registry names no config folder", "Fix the steamvr check first.");
-	const nlohmann::json settings = ReadJsonFile(Join(config, "steamvr.vrsettings"));
+	const nlohmann::json settings = ReadJsonFile(JoinUtf8(config, "steamvr.vrsettings"));
 	std::string mode = "auto";
 	if (settings.is_object() && settings.contains(kSettingsSection) && settings[kSettingsSection].is_object()) {
 		const nlohmann::json &section = settings[kSettingsSection];

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "core/text_escape.h"
+#include "tools/zelvan_ctl/utf8_path.h"
 
 namespace zelvan::ctl {
 namespace {
@@ -79,8 +80,11 @@ void MendSettings(const SettingsFile &settings, bool enable_too, Printer &print)
 	// file it names is replaced.
 	std::error_code link_error;
 	std::string real = settings.path;
-	if (fs::is_symlink(fs::path(settings.path), link_error))
-		real = fs::canonical(fs::path(settings.path), link_error).string();
+	if (fs::is_symlink(Utf8Path(settings.path), link_error)) {
+		real = Utf8String(fs::canonical(Utf8Path(settings.path), link_error));
+		if (real.empty() && !link_error)
+			link_error = std::make_error_code(std::errc::illegal_byte_sequence);
+	}
 	if (link_error) {
 		print.Failed("not touching " + Esc(settings.path) + ": " + Esc(link_error.message()));
 		return;
@@ -95,13 +99,13 @@ void MendSettings(const SettingsFile &settings, bool enable_too, Printer &print)
 bool IsDirectory(const std::string &path)
 {
 	std::error_code error;
-	return !path.empty() && fs::is_directory(fs::path(path), error);
+	return !path.empty() && fs::is_directory(Utf8Path(path), error);
 }
 
 bool SameFolder(const std::string &a, const std::string &b)
 {
 	std::error_code error;
-	return fs::equivalent(fs::path(a), fs::path(b), error) && !error;
+	return fs::equivalent(Utf8Path(a), Utf8Path(b), error) && !error;
 }
 
 // Registered folders that are gone and, when the folder an install script
@@ -119,7 +123,8 @@ void MendRegistrations(const RuntimeView &runtime, Printer &print)
 	std::string installed;
 	for (const std::string &dir : runtime.external_drivers) {
 		std::error_code error;
-		if (installed.empty() && IsOurDriverFolder(dir) && fs::is_regular_file(fs::path(dir) / kInstallMarker, error))
+		if (installed.empty() && IsOurDriverFolder(dir) &&
+		    fs::is_regular_file(Utf8Path(JoinUtf8(dir, kInstallMarker)), error))
 			installed = dir;
 	}
 	for (const std::string &dir : runtime.external_drivers) {

@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tools/zelvan_ctl/utf8_path.h"
+
 namespace zelvan::ctl {
 
 const char *const kInstallScript = "install.sh";
@@ -23,7 +25,7 @@ bool IsVrServerRunning()
 	namespace fs = std::filesystem;
 	std::error_code error;
 	for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
-		const std::string pid = it->path().filename().string();
+		const std::string pid = Utf8String(it->path().filename());
 		if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
 			continue;
 		struct stat info;
@@ -41,8 +43,8 @@ std::string VrpathregPath(const std::string &runtime_dir)
 {
 	if (runtime_dir.empty())
 		return {};
-	const std::string path = (std::filesystem::path(runtime_dir) / "bin" / "vrpathreg.sh").string();
-	return access(path.c_str(), X_OK) == 0 ? path : std::string();
+	const std::string path = JoinUtf8(runtime_dir, "bin/vrpathreg.sh");
+	return !path.empty() && access(path.c_str(), X_OK) == 0 ? path : std::string();
 }
 
 bool RunTool(const std::string &program, const std::vector<std::string> &args, std::string &output)

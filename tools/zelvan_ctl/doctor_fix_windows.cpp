@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "tools/zelvan_ctl/utf8_path.h"
+
 namespace zelvan::ctl {
 
 const char *const kInstallScript = "install.cmd";
@@ -56,9 +58,9 @@ std::string VrpathregPath(const std::string &runtime_dir)
 {
 	if (runtime_dir.empty())
 		return {};
-	const std::filesystem::path path = std::filesystem::path(runtime_dir) / "bin" / "win64" / "vrpathreg.exe";
+	const std::string path = JoinUtf8(runtime_dir, "bin\\win64\\vrpathreg.exe");
 	std::error_code error;
-	return std::filesystem::is_regular_file(path, error) ? path.string() : std::string();
+	return !path.empty() && std::filesystem::is_regular_file(Utf8Path(path), error) ? path : std::string();
 }
 
 bool RunTool(const std::string &program, const std::vector<std::string> &args, std::string &output)

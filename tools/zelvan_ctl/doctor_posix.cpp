@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "ipd/runtime_paths.h"
+#include "tools/zelvan_ctl/utf8_path.h"
 
 extern char **environ;
 
@@ -101,7 +102,7 @@ bool IsOurSensor(const fs::path &uevent)
 {
 	// Read like the runtime's files: a FIFO in its place must not hold the doctor.
 	std::string text;
-	if (!ReadTextFile(uevent.string(), text))
+	if (!ReadTextFile(Utf8String(uevent), text))
 		return false;
 	std::istringstream in(text);
 	std::string line;
@@ -119,14 +120,15 @@ std::string FindUdevRule(const std::string &root)
 {
 	for (const char *dir : {"/etc/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d"}) {
 		std::error_code error;
-		for (fs::directory_iterator it(root + dir, error), end; !error && it != end; it.increment(error)) {
+		for (fs::directory_iterator it(Utf8Path(root + dir), error), end; !error && it != end; it.increment(error)) {
 			if (it->path().extension() != ".rules")
 				continue;
+			const std::string path = Utf8String(it->path());
 			std::string rules;
-			if (!ReadTextFile(it->path().string(), rules))
+			if (!ReadTextFile(path, rules))
 				continue;
 			if (rules.find("35bd") != std::string::npos && rules.find("0101") != std::string::npos)
-				return it->path().string();
+				return path;
 		}
 	}
 	return {};
@@ -147,9 +149,9 @@ std::string InstallRemedy()
 Finding CheckLibraryDependencies(const std::string &library)
 {
 	const char *check = "library";
-	const std::string dir = fs::path(library).parent_path().string();
+	const std::string dir = Utf8String(Utf8Path(library).parent_path());
 	const std::string bundled = dir + "/" + kBundledHidapi;
-	if (!fs::exists(bundled))
+	if (!fs::exists(Utf8Path(bundled)))
 		return {check, Verdict::Fail, bundled + " is missing (the driver's hidapi, loaded from beside it)",
 		        "Reinstall the driver folder with its install.sh: SteamVR's container has no hidapi of its own."};
 	std::string output;
@@ -187,15 +189,16 @@ Finding CheckSensor(const nlohmann::json &)
 	const std::string udev = "Install the udev rule with the driver folder's install.sh --udev, then reconnect the headset.";
 	std::error_code error;
 	std::vector<std::string> nodes;
-	for (fs::directory_iterator it(root + "/sys/class/hidraw", error), end; !error && it != end; it.increment(error))
+	for (fs::directory_iterator it(Utf8Path(root + "/sys/class/hidraw"), error), end; !error && it != end;
+	     it.increment(error))
 		if (IsOurSensor(it->path() / "device" / "uevent"))
-			nodes.push_back(it->path().filename().string());
+			nodes.push_back(Utf8String(it->path().filename()));
 	std::sort(nodes.begin(), nodes.end());
 	if (nodes.empty())
 		return {check, Verdict::Fail, "no hidraw node of 35bd:0101 (" + rule_text + ")",
 		        "Connect the headset's USB cable (the sensor is a USB device of the headset)."};
 	const std::string node = root + "/dev/" + nodes.front();
-	if (!fs::exists(node))
+	if (!fs::exists(Utf8Path(node)))
 		return {check, Verdict::Fail, nodes.front() + " is in sysfs but " + node + " does not exist (" + rule_text + ")",
 		        rule.empty() ? udev : "Reconnect the headset, so that udev creates the node."};
 	if (access(node.c_str(), R_OK | W_OK) != 0)

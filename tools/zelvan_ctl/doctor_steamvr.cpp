@@ -11,6 +11,7 @@
 
 #include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
+#include "tools/zelvan_ctl/utf8_path.h"
 
 namespace zelvan::ctl {
 
@@ -124,15 +125,16 @@ std::string List(const std::vector<std::string> &items)
 bool IsDirectory(const std::string &path)
 {
 	std::error_code error;
-	return !path.empty() && fs::is_directory(fs::path(path), error);
+	return !path.empty() && fs::is_directory(Utf8Path(path), error);
 }
 
 // Two spellings of one folder (a trailing separator, a symlink) are one copy.
 std::string SameFolderKey(const std::string &dir)
 {
 	std::error_code error;
-	const fs::path canonical = fs::weakly_canonical(fs::path(dir), error);
-	std::string key = (error ? fs::path(dir) : canonical).lexically_normal().string();
+	const fs::path path = Utf8Path(dir);
+	const fs::path canonical = fs::weakly_canonical(path, error);
+	std::string key = Utf8String((error ? path : canonical).lexically_normal());
 	while (key.size() > 1 && (key.back() == '/' || key.back() == '\\'))
 		key.pop_back();
 	return key;
@@ -145,9 +147,15 @@ SettingsFile ReadSettings(const std::string &config_dir)
 	SettingsFile settings;
 	if (config_dir.empty())
 		return settings;
-	settings.path = (fs::path(config_dir) / "steamvr.vrsettings").string();
+	settings.path = JoinUtf8(config_dir, "steamvr.vrsettings");
+	if (settings.path.empty()) {
+		settings.path = config_dir + kPathSeparator + "steamvr.vrsettings";
+		settings.exists = true;
+		settings.error = "is in a folder whose name is not UTF-8";
+		return settings;
+	}
 	std::error_code error;
-	const fs::file_status status = fs::status(fs::path(settings.path), error);
+	const fs::file_status status = fs::status(Utf8Path(settings.path), error);
 	settings.exists = fs::exists(status);
 	if (!settings.exists)
 		return settings;
@@ -232,10 +240,12 @@ Finding ExamineRegistrations(const RuntimeView &runtime, Finding registered)
 	if (!runtime.runtime_dir.empty()) {
 		std::vector<std::string> bundled;
 		std::error_code error;
-		for (fs::directory_iterator it(fs::path(runtime.runtime_dir) / "drivers", error), end; !error && it != end;
-		     it.increment(error))
-			if (IsOurDriverFolder(it->path().string()))
-				bundled.push_back(it->path().string());
+		for (fs::directory_iterator it(Utf8Path(JoinUtf8(runtime.runtime_dir, "drivers")), error), end;
+		     !error && it != end; it.increment(error)) {
+			const std::string dir = Utf8String(it->path());
+			if (!dir.empty() && IsOurDriverFolder(dir))
+				bundled.push_back(dir);
+		}
 		std::sort(bundled.begin(), bundled.end());
 		for (const std::string &dir : bundled)
 			add(dir);

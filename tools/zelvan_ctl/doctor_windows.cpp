@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "tools/zelvan_ctl/utf8_path.h"
+
 namespace zelvan::ctl {
 
 std::string DriverLibraryInFolder()
@@ -20,10 +22,10 @@ std::string InstallRemedy()
 Finding CheckLibraryDependencies(const std::string &library)
 {
 	namespace fs = std::filesystem;
-	const fs::path hidapi = fs::path(library).parent_path() / "hidapi.dll";
+	const fs::path hidapi = Utf8Path(library).parent_path() / "hidapi.dll";
 	std::error_code error;
 	if (!fs::is_regular_file(hidapi, error))
-		return {"library", Verdict::Fail, hidapi.string() + " is missing (the driver imports hidapi from it)",
+		return {"library", Verdict::Fail, Utf8String(hidapi) + " is missing (the driver imports hidapi from it)",
 		        "Reinstall the driver folder with its install.cmd: hidapi.dll ships beside the driver."};
 	return {"library", Verdict::Ok, library + " with hidapi.dll beside it", ""};
 }
