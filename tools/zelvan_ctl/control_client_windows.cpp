@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "core/wide_text.h"
+
 namespace zelvan::ctl {
 
 Exchange SendCommand(const std::string &channel, const std::string &command, std::chrono::milliseconds timeout)
@@ -14,9 +16,12 @@ Exchange SendCommand(const std::string &channel, const std::string &command, std
 	auto left_ms = [&] {
 		return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
 	};
+	const std::wstring name = Utf8ToWide(channel);
+	if (name.empty())
+		return {Outcome::Failed, "not a channel name: " + channel};
 	HANDLE pipe = INVALID_HANDLE_VALUE;
 	for (;;) {
-		pipe = CreateFileA(channel.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+		pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 		if (pipe != INVALID_HANDLE_VALUE)
 			break;
 		const DWORD error = GetLastError();
@@ -27,7 +32,7 @@ Exchange SendCommand(const std::string &channel, const std::string &command, std
 		if (left_ms() <= 0)
 			return {Outcome::TimedOut, {}};
 		// Another client holds the single instance.
-		WaitNamedPipeA(channel.c_str(), static_cast<DWORD>(std::min<long long>(left_ms(), 50)));
+		WaitNamedPipeW(name.c_str(), static_cast<DWORD>(std::min<long long>(left_ms(), 50)));
 		std::this_thread::sleep_for(std::chrono::milliseconds(5));
 	}
 	DWORD mode = PIPE_READMODE_MESSAGE;

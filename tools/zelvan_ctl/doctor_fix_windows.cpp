@@ -1,5 +1,6 @@
 // zelvan-ctl doctor --fix on Windows: vrserver.exe among the processes, the
-// runtime's vrpathreg.exe, and a file replaced by MoveFileEx.
+// runtime's vrpathreg.exe, and a file replaced by MoveFileEx. Names cross
+// into Windows as UTF-16, so folders named in any script work.
 #include "tools/zelvan_ctl/doctor_steamvr.h"
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "core/wide_text.h"
 #include "tools/zelvan_ctl/utf8_path.h"
 
 namespace zelvan::ctl {
@@ -65,23 +67,29 @@ std::string VrpathregPath(const std::string &runtime_dir)
 
 bool RunTool(const std::string &program, const std::vector<std::string> &args, std::string &output)
 {
+	std::string command_line = Quoted(program);
+	for (const std::string &arg : args)
+		command_line += " " + Quoted(arg);
+	const std::wstring wide_program = Utf8ToWide(program);
+	std::wstring wide_command_line = Utf8ToWide(command_line);
+	if (wide_program.empty() || wide_command_line.empty()) {
+		output = "cannot start it: a name in its command line is not UTF-8";
+		return false;
+	}
 	SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
 	HANDLE read_end = nullptr, write_end = nullptr;
 	if (!CreatePipe(&read_end, &write_end, &inherit, 0))
 		return false;
 	SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-	std::string command_line = Quoted(program);
-	for (const std::string &arg : args)
-		command_line += " " + Quoted(arg);
-	STARTUPINFOA startup{};
+	STARTUPINFOW startup{};
 	startup.cb = sizeof(startup);
 	startup.dwFlags = STARTF_USESTDHANDLES;
 	startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
 	startup.hStdOutput = write_end;
 	startup.hStdError = write_end;
 	PROCESS_INFORMATION process{};
-	const BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-	                                    nullptr, nullptr, &startup, &process);
+	const BOOL started = CreateProcessW(wide_program.c_str(), wide_command_line.data(), nullptr, nullptr, TRUE,
+	                                    CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
 	CloseHandle(write_end);
 	if (!started) {
 		output = "cannot start it (error " + std::to_string(GetLastError()) + ")";
@@ -110,7 +118,13 @@ bool RunTool(const std::string &program, const std::vector<std::string> &args, s
 
 bool ReplaceFileAtomically(const std::string &temp, const std::string &path, const std::string &bytes, std::string &error)
 {
-	const HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+	const std::wstring wide_temp = Utf8ToWide(temp), wide_path = Utf8ToWide(path);
+	if (wide_temp.empty() || wide_path.empty()) {
+		error = path + ": the name is not UTF-8";
+		return false;
+	}
+	const HANDLE file =
+		CreateFileW(wide_temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 	if (file == INVALID_HANDLE_VALUE) {
 		error = temp + ": error " + std::to_string(GetLastError());
 		return false;
@@ -120,9 +134,9 @@ bool ReplaceFileAtomically(const std::string &temp, const std::string &path, con
 	                written == bytes.size() && FlushFileBuffers(file);
 	const DWORD write_error = GetLastError();
 	CloseHandle(file);
-	if (!ok || !MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+	if (!ok || !MoveFileExW(wide_temp.c_str(), wide_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
 		error = "error " + std::to_string(ok ? GetLastError() : write_error);
-		DeleteFileA(temp.c_str());
+		DeleteFileW(wide_temp.c_str());
 		return false;
 	}
 	return true;
