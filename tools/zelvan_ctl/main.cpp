@@ -9,6 +9,7 @@
 
 #include "control/control_channel.h"
 #include "core/text_escape.h"
+#include "tools/zelvan_ctl/console_text.h"
 #include "tools/zelvan_ctl/control_client.h"
 #include "tools/zelvan_ctl/doctor.h"
 #include "tools/zelvan_ctl/doctor_steamvr.h"
@@ -115,13 +116,20 @@ int Watch(const std::string &channel, double seconds, std::chrono::milliseconds 
 
 int main(int argc, char **argv)
 {
+	zelvan::ctl::PrintUtf8ToConsole();
+	std::vector<std::string> args;
+	if (!zelvan::ctl::Utf8Arguments(argc, argv, args)) {
+		std::fprintf(stderr, "zelvan-ctl: an argument is not valid text (half of a UTF-16 surrogate pair)\n");
+		return kExitUsage;
+	}
 	std::string channel = zelvan::ControlChannelName();
 	double timeout_s = 2.0;
 	bool json = false;
 	double watch = -1.0;
 	std::vector<std::string> words;
-	for (int i = 1; i < argc; ++i) {
-		const std::string a = argv[i];
+	const size_t count = args.size();
+	for (size_t i = 0; i < count; ++i) {
+		const std::string a = args[i];
 		if (!words.empty()) {
 			words.push_back(a);
 		} else if (a == "-h" || a == "--help") {
@@ -132,14 +140,14 @@ int main(int argc, char **argv)
 			return kExitOk;
 		} else if (a == "--json") {
 			json = true;
-		} else if (a == "--timeout" && i + 1 < argc) {
-			timeout_s = std::atof(argv[++i]);
-		} else if (a == "--channel" && i + 1 < argc) {
-			channel = argv[++i];
+		} else if (a == "--timeout" && i + 1 < count) {
+			timeout_s = std::atof(args[++i].c_str());
+		} else if (a == "--channel" && i + 1 < count) {
+			channel = args[++i];
 		} else if (a == "--watch") {
 			watch = 1.0;
-			if (i + 1 < argc && std::atof(argv[i + 1]) > 0)
-				watch = std::atof(argv[++i]);
+			if (i + 1 < count && std::atof(args[i + 1].c_str()) > 0)
+				watch = std::atof(args[++i].c_str());
 		} else if (a.rfind("--", 0) == 0) {
 			std::fprintf(stderr, "zelvan-ctl: unknown option %s (see --help)\n", a.c_str());
 			return kExitUsage;

@@ -1,0 +1,18 @@
+// The command line and the terminal on POSIX: bytes as they are.
+#include "tools/zelvan_ctl/console_text.h"
+
+namespace zelvan::ctl {
+
+bool Utf8Arguments(int argc, char **argv, std::vector<std::string> &args)
+{
+	args.clear();
+	for (int i = 1; i < argc; ++i)
+		args.emplace_back(argv[i]);
+	return true;
+}
+
+void PrintUtf8ToConsole()
+{
+}
+
+} // namespace zelvan::ctl
