@@ -96,21 +96,16 @@ void MendSettings(const SettingsFile &settings, bool enable_too, Printer &print)
 	print.Done(what + " (the old file is kept as " + Esc(backup) + ")");
 }
 
-bool IsDirectory(const std::string &path)
-{
-	std::error_code error;
-	return !path.empty() && fs::is_directory(Utf8Path(path), error);
-}
-
 bool SameFolder(const std::string &a, const std::string &b)
 {
 	std::error_code error;
 	return fs::equivalent(Utf8Path(a), Utf8Path(b), error) && !error;
 }
 
-// Registered folders that are gone and, when the folder an install script
-// made is registered, the other registered copies; through vrpathreg, which
-// owns the registry.
+// Registered folders that are certainly gone and, when the folder an install
+// script made is registered, the other registered copies; through vrpathreg,
+// which owns the registry. A folder that cannot be checked stays: it may be
+// there, out of sight.
 void MendRegistrations(const RuntimeView &runtime, Printer &print)
 {
 	std::vector<std::pair<std::string, std::string>> drop; // folder, why
@@ -128,8 +123,11 @@ void MendRegistrations(const RuntimeView &runtime, Printer &print)
 			installed = dir;
 	}
 	for (const std::string &dir : runtime.external_drivers) {
-		if (!IsDirectory(dir))
+		const FolderState state = RegisteredFolderState(dir);
+		if (state == FolderState::Gone)
 			add(dir, "it does not exist");
+		else if (state == FolderState::Unknown)
+			std::fprintf(print.out, "fix: leaving %s registered: it cannot be checked\n", Esc(dir).c_str());
 		else if (!installed.empty() && IsOurDriverFolder(dir) && !SameFolder(dir, installed))
 			add(dir, "another copy of the driver; the installed one is " + Esc(installed));
 	}

@@ -122,12 +122,6 @@ std::string List(const std::vector<std::string> &items)
 	return out;
 }
 
-bool IsDirectory(const std::string &path)
-{
-	std::error_code error;
-	return !path.empty() && fs::is_directory(Utf8Path(path), error);
-}
-
 // Two spellings of one folder (a trailing separator, a symlink) are one copy.
 std::string SameFolderKey(const std::string &dir)
 {
@@ -141,6 +135,20 @@ std::string SameFolderKey(const std::string &dir)
 }
 
 } // namespace
+
+FolderState RegisteredFolderState(const std::string &dir)
+{
+	const fs::path path = Utf8Path(dir);
+	if (path.empty() && !dir.empty())
+		return FolderState::Unknown;
+	std::error_code error;
+	const fs::file_status status = fs::status(path, error);
+	if (fs::is_directory(status))
+		return FolderState::Present;
+	if (status.type() == fs::file_type::none || status.type() == fs::file_type::unknown)
+		return FolderState::Unknown;
+	return FolderState::Gone;
+}
 
 SettingsFile ReadSettings(const std::string &config_dir)
 {
@@ -222,7 +230,7 @@ Finding CheckSteamVrSettings(const std::string &config_dir)
 
 Finding ExamineRegistrations(const RuntimeView &runtime, Finding registered)
 {
-	std::vector<std::string> copies, keys, missing;
+	std::vector<std::string> copies, keys, missing, unchecked;
 	const auto add = [&](const std::string &dir) {
 		const std::string key = SameFolderKey(dir);
 		for (const std::string &k : keys)
@@ -232,8 +240,11 @@ Finding ExamineRegistrations(const RuntimeView &runtime, Finding registered)
 		copies.push_back(dir);
 	};
 	for (const std::string &dir : runtime.external_drivers) {
-		if (!IsDirectory(dir))
+		const FolderState state = RegisteredFolderState(dir);
+		if (state == FolderState::Gone)
 			missing.push_back(dir);
+		else if (state == FolderState::Unknown)
+			unchecked.push_back(dir);
 		else if (IsOurDriverFolder(dir))
 			add(dir);
 	}
@@ -250,25 +261,37 @@ Finding ExamineRegistrations(const RuntimeView &runtime, Finding registered)
 		for (const std::string &dir : bundled)
 			add(dir);
 	}
-	const std::string gone = missing.empty() ? std::string()
-	                                         : (missing.size() == 1 ? "the registered folder " : "the registered folders ") +
-	                                               List(missing) + (missing.size() == 1 ? " does" : " do") + " not exist";
+	const auto folders = [](const std::vector<std::string> &dirs) {
+		return (dirs.size() == 1 ? "the registered folder " : "the registered folders ") + List(dirs);
+	};
+	const std::string gone =
+		missing.empty() ? std::string() : folders(missing) + (missing.size() == 1 ? " does" : " do") + " not exist";
+	// Not "gone": the folder may be there, out of this user's sight.
+	const std::string unsure = unchecked.empty() ? std::string() : folders(unchecked) + " cannot be checked";
+	const std::string notes = gone + (gone.empty() || unsure.empty() ? "" : "; ") + unsure;
+	const std::string look = unsure.empty() ? std::string()
+	                                        : " Make sure this user can open what cannot be checked; zelvan-ctl doctor "
+	                                          "--fix leaves it registered.";
 	if (copies.size() > 1)
 		return Make("registered", Verdict::Fail,
 		            std::to_string(copies.size()) + " copies of the driver: " + List(copies) +
-		                (gone.empty() ? "" : "; " + gone),
+		                (notes.empty() ? "" : "; " + notes),
 		            std::string("Keep one: uninstall the others (") + kInstallScript + " --uninstall, or " + kVrpathregName +
 		                " removedriver FOLDER), or run zelvan-ctl doctor --fix with SteamVR closed when the installed "
-		                "one is registered.");
-	if (gone.empty())
+		                "one is registered." + look);
+	if (notes.empty())
 		return registered;
 	const std::string drop = std::string(kVrpathregName) + " removedriver FOLDER, or zelvan-ctl doctor --fix with "
 	                                                       "SteamVR closed";
 	if (registered.verdict == Verdict::Fail)
-		return Make("registered", Verdict::Fail, registered.found + "; " + gone,
-		            registered.remedy + " Remove the folders that are gone with " + drop + ".");
-	return Make("registered", Verdict::Warn, registered.found + "; " + gone + " (SteamVR skips it)",
-	            "Remove it with " + drop + ".");
+		return Make("registered", Verdict::Fail, registered.found + "; " + notes,
+		            registered.remedy + (gone.empty() ? "" : " Remove the folders that are gone with " + drop + ".") +
+		                look);
+	if (gone.empty())
+		return Make("registered", Verdict::Warn, registered.found + "; " + unsure, look.substr(1));
+	return Make("registered", Verdict::Warn, registered.found + "; " + gone + " (SteamVR skips it)" +
+	                                             (unsure.empty() ? "" : "; " + unsure),
+	            "Remove it with " + drop + "." + look);
 }
 
 Finding ForeignChannelHolder(const std::string &channel, long uid)

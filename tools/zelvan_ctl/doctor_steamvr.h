@@ -28,6 +28,12 @@ bool IsOurDriverFolder(const std::string &dir);
 
 // --- Checks (doctor_steamvr.cpp) ---
 
+// A registered folder as the system sees it. Only what it reports as not
+// there, or as a file, is Gone: a name that does not convert, or a folder it
+// will not say anything about (a locked parent, say), is Unknown.
+enum class FolderState { Present, Gone, Unknown };
+FolderState RegisteredFolderState(const std::string &dir);
+
 // steamvr.vrsettings as read for the check and the mend.
 struct SettingsFile {
 	std::string path;      // empty when the registry names no config folder

@@ -128,11 +128,15 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 #endif
 	struct RegCase {
 		const char *name;
-		std::vector<std::string> registered; // folder names under the scratch; "+" marks the installed one
+		// Folder names under the scratch: "+" marks the installed one, "-" one
+		// inside a folder this user cannot look into (on Linux, unless root:
+		// a check it cannot make must not count as "gone").
+		std::vector<std::string> registered;
 		std::vector<std::string> kept;
 	};
 	const std::vector<RegCase> cases = {
 		{"a folder that is gone", {"gone", "a"}, {"a"}},
+		{"a folder that cannot be checked", {"gone", "-a"}, {"a"}},
 		{"copies beside the installed one", {"a", "+zelvanproximity", "b"}, {"zelvanproximity"}},
 		{"copies, none installed", {"a", "b"}, {"a", "b"}},
 	};
@@ -142,9 +146,11 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		fs::create_directories(tool.parent_path());
 		fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
 		nlohmann::json list = nlohmann::json::array();
+		const fs::path locked = layout.dir.path() / "locked";
 		for (std::string name : c.registered) {
 			const bool installed = name[0] == '+';
-			name = installed ? name.substr(1) : name;
+			if (installed || name[0] == '-')
+				name = (installed ? "" : "locked/") + name.substr(1);
 			if (name != "gone")
 				layout.DriverFolder(name);
 			if (installed)
@@ -152,10 +158,14 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 			list.push_back((layout.dir.path() / name).string());
 		}
 		layout.Patch({{"external_drivers", list}});
+		if (fs::exists(locked))
+			fs::permissions(locked, fs::perms::none);
 		const fs::path log = layout.dir.path() / "vrpathreg.log";
 		const RunResult run = Ctl(layout, {"doctor", "--fix"},
 		                          {{"ZELVAN_VRPATHREG_REGISTRY", layout.registry.string()},
 		                           {"ZELVAN_VRPATHREG_LOG", log.string()}});
+		if (fs::exists(locked))
+			fs::permissions(locked, fs::perms::owner_all);
 		std::ifstream in(layout.registry);
 		const nlohmann::json after = nlohmann::json::parse(in);
 		std::vector<std::string> kept;
