@@ -21,9 +21,11 @@ namespace fs = std::filesystem;
 #if defined(_WIN32)
 const char *const kLibrary = "bin/win64/driver_ZelvanProximity.dll";
 const char *const kHidapi = "bin/win64/hidapi.dll";
+const char *const kSeparator = "\\";
 #else
 const char *const kLibrary = "bin/linux64/driver_ZelvanProximity.so";
 const char *const kHidapi = "bin/linux64/libhidapi-hidraw.so.0";
+const char *const kSeparator = "/";
 #endif
 
 const char *const kManifest = R"({ "alwaysActivate": true, "name" : "ZelvanProximity", "directory" : "" })";
@@ -34,16 +36,24 @@ inline void WriteFile(const fs::path &path, const std::string &text)
 	std::ofstream(path, std::ios::binary) << text;
 }
 
+// Folders named as people name their profile and their Steam library; the
+// second written in the registry as \u escapes.
+const LayoutNames kJoseJeuxVideo = {"Jos\xC3\xA9", "Jeux vid\xC3\xA9o", false};
+const LayoutNames kYouxiEscaped = {"user", "\xE6\xB8\xB8\xE6\x88\x8F", true};
+
 // A runtime laid out as SteamVR leaves it, which each case then changes.
 struct Layout {
 	ScratchDir dir;
-	RuntimeFiles files = LayOutRuntime(dir);
-	fs::path registry = dir.path() / "user" / "openvr" / "openvrpaths.vrpath";
-	fs::path logs = dir.path() / "steam" / "logs";
+	RuntimeFiles files;
+	fs::path registry = Utf8Path(files.user_dir) / "openvr" / "openvrpaths.vrpath";
+	fs::path logs = Utf8Path(files.config_dir).parent_path() / "logs";
 	fs::path root = dir.path() / "root"; // the sysfs root
 	std::map<std::string, std::string> env = files.env;
 
-	Layout() { env["ZELVAN_TEST_SYSFS_ROOT"] = root.string(); }
+	explicit Layout(const LayoutNames &names = {}) : files(LayOutRuntime(dir, names))
+	{
+		env["ZELVAN_TEST_SYSFS_ROOT"] = Utf8String(root);
+	}
 
 	// Changes the registry's values (a JSON merge patch).
 	void Patch(const nlohmann::json &patch) const
@@ -59,7 +69,7 @@ struct Layout {
 	// library when it must load.
 	fs::path DriverFolder(const std::string &name, bool library = true, bool hidapi = true) const
 	{
-		const fs::path folder = dir.path() / name;
+		const fs::path folder = dir.path() / Utf8Path(name);
 		WriteFile(folder / "driver.vrdrivermanifest", kManifest);
 		fs::create_directories((folder / kLibrary).parent_path());
 		if (library) {
@@ -75,10 +85,10 @@ struct Layout {
 		return folder;
 	}
 
-	fs::path Registered(bool library = true, bool hidapi = true) const
+	fs::path Registered(bool library = true, bool hidapi = true, const std::string &name = "zelvanproximity") const
 	{
-		const fs::path folder = DriverFolder("zelvanproximity", library, hidapi);
-		Patch({{"external_drivers", {folder.string()}}});
+		const fs::path folder = DriverFolder(name, library, hidapi);
+		Patch({{"external_drivers", {Utf8String(folder)}}});
 		return folder;
 	}
 
@@ -98,7 +108,7 @@ struct Layout {
 
 inline fs::path SettingsPath(const Layout &l)
 {
-	return fs::path(l.files.config_dir) / "steamvr.vrsettings";
+	return Utf8Path(l.files.config_dir) / "steamvr.vrsettings";
 }
 
 // A real settings file as SteamVR writes it, with the driver's section added.

@@ -43,13 +43,14 @@ struct Case {
 	const char *name;
 	std::function<void(Layout &)> lay_out;
 	const char *status;
-	const char *fragment;
+	std::string fragment;
+	LayoutNames names = {};
 };
 
 void RunTable(const std::string &check, const std::vector<Case> &cases, const std::map<std::string, std::string> &env = {})
 {
 	for (const Case &c : cases) {
-		Layout layout;
+		Layout layout(c.names);
 		c.lay_out(layout);
 		const RunResult run = layout.Doctor(env);
 		const Line line = Check(run, check);
@@ -78,6 +79,11 @@ TEST(Doctor, DriverFolderIsRegisteredAndComplete)
 		{"registered", [](Layout &l) { l.Registered(); }, "ok", "external_drivers holds"},
 		{"in the runtime's drivers", [](Layout &l) { l.DriverFolder("steam/steamapps/common/SteamVR/drivers/zelvan"); },
 		 "ok", "drivers folder"},
+		{"registered as Jos\xC3\xA9", [](Layout &l) { l.Registered(true, true, "Jos\xC3\xA9"); }, "ok",
+		 "Jos\xC3\xA9"},
+		{"in the drivers of a runtime in Jeux vid\xC3\xA9o",
+		 [](Layout &l) { l.DriverFolder("Jeux vid\xC3\xA9o/steamapps/common/SteamVR/drivers/zelvan"); }, "ok",
+		 "Jeux vid\xC3\xA9o", kJoseJeuxVideo},
 		{"another driver's manifest",
 		 [](Layout &l) {
 			 const fs::path folder = l.Registered();
@@ -88,6 +94,8 @@ TEST(Doctor, DriverFolderIsRegisteredAndComplete)
 	RunTable("library", {
 		{"not registered", [](Layout &) {}, "warn", "not checked"},
 		{"complete", [](Layout &l) { l.Registered(); }, "ok", "driver_ZelvanProximity"},
+		{"complete, in \xE6\xB8\xB8\xE6\x88\x8F", [](Layout &l) { l.Registered(true, true, "\xE6\xB8\xB8\xE6\x88\x8F"); },
+		 "ok", "\xE6\xB8\xB8\xE6\x88\x8F"},
 		{"no library", [](Layout &l) { l.Registered(false); }, "FAIL", "driver_ZelvanProximity"},
 #if defined(_WIN32)
 		{"no hidapi.dll", [](Layout &l) { l.Registered(true, false); }, "FAIL", "hidapi.dll is missing"},
@@ -175,7 +183,7 @@ TEST(Doctor, CalibrationAndPresenceModeComeFromTheConfigFolder)
 		{"stored", [](Layout &l) { WriteCalibration(l.files, kSerial, "{}"); }, "ok", "lhr-1a2b3c4d"},
 	});
 	const auto settings = [](const std::string &text) {
-		return [text](Layout &l) { WriteFile(fs::path(l.files.config_dir) / "steamvr.vrsettings", text); };
+		return [text](Layout &l) { WriteFile(SettingsPath(l), text); };
 	};
 	RunTable("presence_mode", {
 		{"no settings", [](Layout &) {}, "ok", "presence_mode=auto"},
@@ -231,6 +239,10 @@ std::function<void(Layout &)> Settings(const std::string &text)
 
 TEST(Doctor, SteamVrSettingsSayWhySteamVrSkipsTheDriver)
 {
+	// The file's whole name ends only the messages about what is in it.
+	const auto file_in = [](const char *steam) {
+		return steam + std::string(kSeparator) + "config" + kSeparator + "steamvr.vrsettings)";
+	};
 	RunTable("steamvr_settings", {
 		{"SteamVR has not run", [](Layout &) {}, "ok", "(SteamVR has not run)"},
 		{"real file", [](Layout &l) {
@@ -243,6 +255,10 @@ TEST(Doctor, SteamVrSettingsSayWhySteamVrSkipsTheDriver)
 		{"keys present, not blocking", Settings(SettingsWith(kNeither)), "ok", "neither"},
 		{"another driver blocked", Settings(SettingsWith(kOtherBlocked)), "ok", "neither"},
 		{"not JSON", Settings("{\n   \"steamvr\" : {\n      \"a\" : 1,\n   }\n"), "FAIL", "is not JSON: parse error at line 4"},
+		{"blocked, in Jeux vid\xC3\xA9o", Settings(SettingsWith(kBlocked)), "FAIL", file_in("Jeux vid\xC3\xA9o"),
+		 kJoseJeuxVideo},
+		{"blocked, in \xE6\xB8\xB8\xE6\x88\x8F written escaped", Settings(SettingsWith(kBlocked)), "FAIL",
+		 file_in("\xE6\xB8\xB8\xE6\x88\x8F"), kYouxiEscaped},
 	});
 }
 
@@ -251,7 +267,7 @@ TEST(Doctor, RegisteredNamesEveryCopyAndFoldersThatAreGone)
 	const auto patch = [](Layout &l, const std::vector<fs::path> &dirs) {
 		nlohmann::json list = nlohmann::json::array();
 		for (const fs::path &dir : dirs)
-			list.push_back(dir.string());
+			list.push_back(Utf8String(dir));
 		l.Patch({{"external_drivers", list}});
 	};
 	RunTable("registered", {
