@@ -162,7 +162,7 @@ std::string FindLighthouseConsole()
 	}
 	std::string text;
 	if (!ReadTextFile(registry.path, text)) {
-		DriverLog("IPD Persist: Failed to open %s\n", registry.path.c_str());
+		DriverLog("IPD Persist: Failed to open %s\n", EscapeControlBytes(registry.path).c_str());
 		return {};
 	}
 	const std::string runtime = FindJsonStringValue(text, "runtime");
@@ -172,10 +172,10 @@ std::string FindLighthouseConsole()
 	}
 	const std::string tool = runtime + ToolRelativePath();
 	if (!FileExists(tool)) {
-		DriverLog("IPD Persist: %s not found at %s\n", kConsoleToolName, tool.c_str());
+		DriverLog("IPD Persist: %s not found at %s\n", kConsoleToolName, EscapeControlBytes(tool).c_str());
 		return {};
 	}
-	DriverLog("IPD Persist: Found lighthouse_console at %s\n", tool.c_str());
+	DriverLog("IPD Persist: Found lighthouse_console at %s\n", EscapeControlBytes(tool).c_str());
 	return tool;
 }
 

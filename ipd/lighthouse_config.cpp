@@ -193,7 +193,7 @@ bool IpdControls::LoadLighthouseConfig()
 	}
 	std::string registry_text;
 	if (!ReadTextFile(registry.path, registry_text)) {
-		DriverLog("IPD: Failed to open %s\n", registry.path.c_str());
+		DriverLog("IPD: Failed to open %s\n", EscapeControlBytes(registry.path).c_str());
 		return false;
 	}
 	const std::string dir = FindJsonStringValue(registry_text, "config");
@@ -202,12 +202,14 @@ bool IpdControls::LoadLighthouseConfig()
 		return false;
 	}
 	const std::string path = CalibrationPath(dir, serial);
-	DriverLog("IPD: Attempting config load from: %s\n", path.c_str());
+	// The registry is outside text: its folder names may hold control bytes.
+	const std::string logged = EscapeControlBytes(path);
+	DriverLog("IPD: Attempting config load from: %s\n", logged.c_str());
 	const bool ok = ParseLighthouseConfig(path);
 	if (ok)
-		DriverLog("IPD: Lighthouse config loaded successfully from %s\n", path.c_str());
+		DriverLog("IPD: Lighthouse config loaded successfully from %s\n", logged.c_str());
 	else
-		DriverLog("IPD: Failed to load lighthouse config from %s\n", path.c_str());
+		DriverLog("IPD: Failed to load lighthouse config from %s\n", logged.c_str());
 	return ok;
 }
 

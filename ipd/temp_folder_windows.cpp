@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "core/text_escape.h"
 #include "core/wide_text.h"
 #include "ipd/runtime_paths.h"
 
@@ -28,17 +29,19 @@ bool TempFolder::Make()
 		path_ = named;
 		return true;
 	}
+	// The name is for the log: a folder may be named with C1 controls.
+	const std::string logged = EscapeControlBytes(named);
 	wchar_t short_form[MAX_PATH + 1] = {};
 	const DWORD short_length = GetShortPathNameW(buffer, short_form, MAX_PATH + 1);
 	const std::string short_path =
 		short_length > 0 && short_length <= MAX_PATH ? WideToUtf8(std::wstring_view(short_form, short_length)) : "";
 	if (short_path.empty() || !IsAscii(short_path)) {
-		note_ = named + ": its name is not ASCII and it has no short form that is, so the console tool could not "
-		                "be given it";
+		note_ = logged + ": its name is not ASCII and it has no short form that is, so the console tool could not "
+		                 "be given it";
 		return false;
 	}
 	path_ = short_path;
-	note_ = path_ + " (the short form of " + named + ", whose name the console tool cannot read)";
+	note_ = path_ + " (the short form of " + logged + ", whose name the console tool cannot read)";
 	return true;
 }
 

@@ -80,29 +80,57 @@ TEST(IpdPersistsToHeadset, AChangedIpdIsWrittenIntoTheStoredConfigurationAndNoth
 	EXPECT_LT(persisted - log.begin(), std::find(log.begin(), log.end(), "Pipe: Destroyed\n") - log.begin());
 }
 
-// A profile or a Steam library named outside ASCII, written raw or as \u
-// escapes in the registry, each beside its ASCII twin: the calibration
-// loads, the IPD is applied, and it reaches the headset through the
-// profile's temporary folder.
+// No control byte (C0, DEL or C1 in UTF-8) before the line end: a folder's
+// name cannot drive the terminal that shows the log.
+bool ShowsNoControlByte(const std::string &line)
+{
+	for (size_t i = 0; i + 1 < line.size(); ++i) {
+		const auto c = static_cast<unsigned char>(line[i]);
+		const auto next = static_cast<unsigned char>(line[i + 1]);
+		if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F))
+			return false;
+	}
+	return true;
+}
+
+// A profile or a Steam library named outside ASCII (beyond the BMP too, or
+// with C1 controls), written raw or as \u escapes in the registry, each
+// beside its ASCII twin: the calibration loads, the IPD is applied, and it
+// reaches the headset through the profile's temporary folder; the log shows
+// control bytes of a name as \xNN.
 TEST(IpdPersistsToHeadset, FoldersNamedInAnyScriptKeepTheWholeRoad)
 {
-	const std::string jose = "Jos\xC3\xA9", wang_wei = "\xE7\x8E\x8B\xE4\xBC\x9F";
-	const std::string jeux = "Jeux vid\xC3\xA9o", youxi = "\xE6\xB8\xB8\xE6\x88\x8F";
-	const LayoutNames cases[] = {
-		{"user", "steam", false}, {jose, "steam", false}, {wang_wei, "steam", false}, {"user", jeux, false},
-		{"user", youxi, false},   {"user", jeux, true},   {wang_wei, youxi, true},
+	const std::string jose = "Jos\xC3\xA9", wang_wei = "\xE7\x8E\x8B\xE4\xBC\x9F", gamer = "\xF0\x9F\x8E\xAE";
+	const std::string jeux = "Jeux vid\xC3\xA9o", youxi = "\xE6\xB8\xB8\xE6\x88\x8F", clef = "\xF0\x9D\x84\x9E";
+	const std::string nel_user = "us\xC2\x85" "er", csi_steam = "st\xC2\x85" "eam\xC2\x9B" "2J";
+	struct Case {
+		LayoutNames names;
+		std::string steam_logged; // the Steam folder's name in the log, when it is not shown as written
 	};
-	for (const LayoutNames &names : cases) {
+	const Case cases[] = {
+		{{"user", "steam", false}}, {{jose, "steam", false}}, {{wang_wei, "steam", false}}, {{"user", jeux, false}},
+		{{"user", youxi, false}},   {{"user", jeux, true}},   {{wang_wei, youxi, true}},   {{gamer, "steam", false}},
+		{{"user", clef, true}},     {{gamer, clef, false}},
+		{{"user", csi_steam, true}, "st\\xC2\\x85eam\\xC2\\x9B2J"},
+		{{nel_user, csi_steam, false}, "st\\xC2\\x85eam\\xC2\\x9B2J"},
+	};
+	for (const Case &c : cases) {
+		const LayoutNames &names = c.names;
 		SCOPED_TRACE(names.user + " " + names.steam + (names.escaped ? " escaped" : ""));
 		PersistRun run("", names);
 		const SimResult result = RunSim(run.Options({"--frames", "20", "--scenario", run.Scenario("5 ipd_event 0.0642\n")}));
 		ASSERT_EQ(result.exit_code, 0) << result.output;
 		const auto log = result.Log();
-		EXPECT_TRUE(Has(log, "IPD: Lighthouse config loaded successfully from " + run.calibration + "\n"))
+		std::string calibration = run.calibration;
+		if (!c.steam_logged.empty())
+			calibration.replace(calibration.find(names.steam), names.steam.size(), c.steam_logged);
+		EXPECT_TRUE(Has(log, "IPD: Lighthouse config loaded successfully from " + calibration + "\n"))
 			<< ::testing::PrintToString(log);
 		EXPECT_TRUE(Has(log, "IPD Persist: Successfully wrote 64.2mm to headset config\n"));
 		EXPECT_NE(run.Stored().find("\"default_mm\" : 64.2"), std::string::npos);
 		EXPECT_TRUE(run.TmpEmpty());
+		for (const std::string &line : log)
+			EXPECT_TRUE(ShowsNoControlByte(line)) << ::testing::PrintToString(line);
 	}
 }
 
