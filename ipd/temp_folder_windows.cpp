@@ -33,8 +33,15 @@ bool TempFolder::Make()
 	const std::string logged = EscapeControlBytes(named);
 	wchar_t short_form[MAX_PATH + 1] = {};
 	const DWORD short_length = GetShortPathNameW(buffer, short_form, MAX_PATH + 1);
+	// A folder that is missing, or not ours to look into, has no short form
+	// to ask for: that is the cause to name, not the want of one.
+	if (short_length == 0) {
+		note_ = logged + ": its name is not ASCII and its short form could not be read (error " +
+		        std::to_string(GetLastError()) + ")";
+		return false;
+	}
 	const std::string short_path =
-		short_length > 0 && short_length <= MAX_PATH ? WideToUtf8(std::wstring_view(short_form, short_length)) : "";
+		short_length <= MAX_PATH ? WideToUtf8(std::wstring_view(short_form, short_length)) : "";
 	if (short_path.empty() || !IsAscii(short_path)) {
 		note_ = logged + ": its name is not ASCII and it has no short form that is, so the console tool could not "
 		                 "be given it";

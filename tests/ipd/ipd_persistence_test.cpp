@@ -332,6 +332,66 @@ TEST_F(PersistenceWithTool, AnUnusableTmpdirFallsBackToTmp)
 	else
 		unsetenv("TMPDIR");
 }
+#else
+// A temporary folder named outside ASCII reaches the console tool in its
+// short form; one that has none to give, as it is missing, costs the IPD and
+// the log names that cause. Control bytes of its name show as \xNN.
+TEST_F(PersistenceWithTool, ATemporaryFolderNamedOutsideAsciiIsGivenInItsShortForm)
+{
+	const std::string wang_wei = "\xE7\x8E\x8B\xE4\xBC\x9F";
+	const struct {
+		std::string name;   // of the folder TMP and TEMP name, in the scratch folder
+		std::string shown;  // that name in the log
+		bool made;
+		const char *before; // the temporary folder's line, up to its path; nullptr: none
+		const char *after;  // and after it
+	} cases[] = {
+		{"tmp", "tmp", true, nullptr, nullptr},
+		{wang_wei, wang_wei, true, "IPD Persist: Using temp directory ", ", whose name the console tool cannot read)\n"},
+		{"us\xC2\x85" "er", "us\\xC2\\x85er", true, "IPD Persist: Using temp directory ",
+		 ", whose name the console tool cannot read)\n"},
+		{wang_wei + "-gone", wang_wei + "-gone", false, "IPD Persist: Failed to get temp directory ",
+		 ": its name is not ASCII and its short form could not be read (error "},
+	};
+	const std::wstring saved_tmp = _wgetenv(L"TMP") != nullptr ? _wgetenv(L"TMP") : L"";
+	const std::wstring saved_temp = _wgetenv(L"TEMP") != nullptr ? _wgetenv(L"TEMP") : L"";
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		const fs::path folder = scratch.path() / test::Utf8Path(c.name);
+		if (c.made)
+			fs::create_directories(folder);
+		test::SetEnvironment("TMP", test::Utf8String(folder));
+		test::SetEnvironment("TEMP", test::Utf8String(folder));
+		const std::string before = Stored();
+		double seconds = 0;
+		const auto lines = Persist("", seconds);
+		const std::string named = test::Utf8String(scratch.path() / test::Utf8Path(c.shown)) + "\\";
+		const auto note = std::find_if(lines.begin(), lines.end(),
+		                               [](const std::string &l) { return l.find("temp directory") != std::string::npos; });
+		EXPECT_EQ(Has(lines, "IPD Persist: Successfully wrote 64.0mm to headset config\n"), c.made)
+			<< ::testing::PrintToString(lines);
+		EXPECT_EQ(Stored(), c.made ? Written() : before);
+		if (c.before == nullptr) {
+			EXPECT_EQ(note, lines.end()) << *note;
+			continue;
+		}
+		ASSERT_NE(note, lines.end()) << ::testing::PrintToString(lines);
+		if (c.made) {
+			// The short form, all ASCII, then the name it stands for.
+			const std::string tail = " (the short form of " + named + c.after;
+			ASSERT_GT(note->size(), std::string(c.before).size() + tail.size()) << *note;
+			EXPECT_EQ(note->rfind(c.before, 0), 0u) << *note;
+			EXPECT_EQ(note->substr(note->size() - tail.size()), tail) << *note;
+			const std::string short_form = note->substr(std::string(c.before).size(), note->size() - tail.size() - std::string(c.before).size());
+			EXPECT_TRUE(std::all_of(short_form.begin(), short_form.end(), [](char ch) { return ch >= 0x20 && ch < 0x7F; }))
+				<< short_form;
+		} else {
+			EXPECT_EQ(note->rfind(c.before + named + c.after, 0), 0u) << *note;
+		}
+	}
+	_wputenv_s(L"TMP", saved_tmp.c_str());
+	_wputenv_s(L"TEMP", saved_temp.c_str());
+}
 #endif
 
 } // namespace
