@@ -19,6 +19,8 @@ public:
 	// The provider's reader slot: the sensor's flash is where the model and,
 	// when the runtime has none, the tracking serial come from.
 	explicit IpdControls(const std::unique_ptr<HidReader> &reader) : reader_(reader) {}
+	// A temporary (IpdControls{nullptr} too) would be gone by the first use.
+	explicit IpdControls(std::unique_ptr<HidReader> &&) = delete;
 	IpdControls(const IpdControls &) = delete;
 	IpdControls &operator=(const IpdControls &) = delete;
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "core/host_interfaces.h"
 #include "driver/device_provider.h"
@@ -12,6 +13,11 @@
 
 namespace zelvan {
 namespace {
+
+// IpdControls keeps the provider's reader slot, never a slot that dies first.
+static_assert(std::is_constructible_v<IpdControls, std::unique_ptr<HidReader> &>);
+static_assert(!std::is_constructible_v<IpdControls, std::unique_ptr<HidReader>>);
+static_assert(!std::is_constructible_v<IpdControls, std::nullptr_t>);
 
 bool Requested(const test::FakeRuntime &runtime, const char *version)
 {
