@@ -3,6 +3,11 @@ rem Installs the SteamVR driver folder this script sits in: copies it to a
 rem permanent place and registers it with SteamVR; --uninstall undoes it.
 rem Paths may hold parentheses ("Program Files (x86)", "zelvanproximity (1)"),
 rem so they are expanded only outside parenthesised blocks or inside quotes.
+rem Folder names may hold letters that the console's code page lacks
+rem ("C:\Users\王伟"): cmd keeps them whole in variables, arguments and file
+rem names, but not in text it writes or reads, so no name that matters is
+rem read back from text; zelvan-ctl reads SteamVR's path registry and runs
+rem vrpathreg with the names as they are.
 setlocal EnableExtensions DisableDelayedExpansion
 
 set "name=zelvanproximity"
@@ -47,24 +52,15 @@ rem A drive root is a typo, never a place to install to.
 if "%prefix:~2%"=="" (set "msg=refusing to install into the root of %prefix%\" & goto fail)
 set "target=%prefix%\%name%"
 
-set "registry=%LOCALAPPDATA%\openvr\openvrpaths.vrpath"
-set "vrpathreg="
-set "hint=C:\Program Files (x86)\Steam\steamapps\common\SteamVR\bin\win64\vrpathreg.exe"
-set "found_runtime="
-set "registered=0"
-rem The registry is read by the folder's zelvan-ctl, with a JSON parser; the
-rem copy that an uninstall hands over to runs from %TEMP% and uses the one in
-rem the installed folder.
+rem The folder's zelvan-ctl registers it; the copy that an uninstall hands
+rem over to runs from %TEMP% and uses the one in the installed folder.
 set "ctl=%source%\bin\win64\zelvan-ctl.exe"
 if not exist "%ctl%" set "ctl=%target%\bin\win64\zelvan-ctl.exe"
-if exist "%registry%" call :read_array runtime on_runtime
-if errorlevel 1 goto fail
-if exist "%registry%" call :read_array external_drivers on_driver
-if errorlevel 1 goto fail
 if "%uninstall%"=="1" goto uninstall
 
 rem ---- install ----
 if not exist "%source%\driver.vrdrivermanifest" (set "msg=%source% is not a driver folder (no driver.vrdrivermanifest)" & goto fail)
+if not exist "%ctl%" (set "msg=%source% is not a whole driver folder (no bin\win64\zelvan-ctl.exe)" & goto fail)
 if /i "%source%"=="%target%" goto install_in_place
 call :starts_with target source
 if not errorlevel 1 (set "msg=%target% is inside %source%" & goto fail)
@@ -96,13 +92,8 @@ goto install_register
 :install_in_place
 echo install.cmd: registering %target% in place
 :install_register
-if "%registered%"=="1" goto install_registered
-call :vrpathreg adddriver
-if errorlevel 1 goto fail
-goto install_done
-:install_registered
-echo install.cmd: %target% is already registered with SteamVR
-:install_done
+"%ctl%" register "%target%"
+if errorlevel 1 (set "msg=registering %target% with SteamVR failed" & goto fail)
 call :clear_block
 echo install.cmd: done; restart SteamVR to load the driver
 exit /b 0
@@ -118,13 +109,9 @@ copy /y "%self%" "%copy%" >nul
 if errorlevel 1 (set "msg=could not copy this script to %TEMP%" & goto fail)
 "%copy%" --prefix "%prefix%" --uninstall
 :uninstall_registration
-if "%registered%"=="1" goto uninstall_unregister
-if not defined vrpathreg goto uninstall_unregister
-echo install.cmd: %target% is not registered with SteamVR
-goto uninstall_files
-:uninstall_unregister
-call :vrpathreg removedriver
-if errorlevel 1 goto fail
+if not exist "%ctl%" (set "msg=no zelvan-ctl.exe in %source%\bin\win64 or %target%\bin\win64 to unregister %target% with; run vrpathreg.exe removedriver on it" & goto fail)
+"%ctl%" unregister "%target%"
+if errorlevel 1 (set "msg=unregistering %target% from SteamVR failed" & goto fail)
 :uninstall_files
 if not exist "%target%\" (echo install.cmd: nothing installed there & exit /b 0)
 call :check_marker
@@ -153,19 +140,6 @@ exit /b 1
 rem ---- helpers: each returns 1 with msg set when it fails (callers test
 rem errorlevel: Wine's cmd runs "call :x && y" whatever :x returns) ----
 
-rem Runs vrpathreg with %1 (adddriver or removedriver) for the target, or
-rem prints the command when SteamVR is not found.
-:vrpathreg
-if defined vrpathreg goto vrpathreg_run
-echo install.cmd: SteamVR not found (no runtime with bin\win64\vrpathreg.exe in %registry%); run:
-echo   "%hint%" %1 "%target%"
-exit /b 0
-:vrpathreg_run
-"%vrpathreg%" %1 "%target%"
-if errorlevel 1 (set "msg=%vrpathreg% %1 %target% failed" & exit /b 1)
-echo install.cmd: ran "%vrpathreg%" %1 "%target%"
-exit /b 0
-
 rem SteamVR blocks a driver it suspects of a crash and skips it at every
 rem start until the block goes; a reinstall clears it while SteamVR is
 rem closed. zelvan-ctl does it (rewriting the settings file as SteamVR
@@ -173,43 +147,7 @@ rem writes it) and says so, or says why it cannot.
 :clear_block
 set "unblock_ctl=%target%\bin\win64\zelvan-ctl.exe"
 if not exist "%unblock_ctl%" exit /b 0
-set "said=%TEMP%\zelvanproximity-unblock.txt"
-"%unblock_ctl%" unblock > "%said%" 2>&1
-for /f "usebackq delims=" %%L in ("%said%") do echo install.cmd: %%L
-del /f /q "%said%" 2>nul
-exit /b 0
-
-rem Calls :%2 with "entry" set to each string of the registry's array %1,
-rem one a line from zelvan-ctl paths; 1 with msg set when it cannot be read.
-:read_array
-set "paths=%TEMP%\zelvan-paths-%RANDOM%.txt"
-"%ctl%" paths %1 "%registry%" > "%paths%" 2>&1
-if errorlevel 1 goto read_array_failed
-for /f "usebackq delims=" %%L in ("%paths%") do (set "entry=%%L" & call :read_entry %2)
-del /f /q "%paths%" 2>nul
-exit /b 0
-:read_array_failed
-set "msg=zelvan-ctl did not run"
-set /p msg=<"%paths%"
-del /f /q "%paths%" 2>nul
-set "msg=cannot read SteamVR's path registry with %ctl%: %msg%"
-exit /b 1
-:read_entry
-if "%entry:~-1%"=="\" set "entry=%entry:~0,-1%"
-call :%1
-exit /b 0
-
-rem SteamVR uses the first runtime folder that exists.
-:on_runtime
-if defined found_runtime exit /b 0
-if not exist "%entry%\" exit /b 0
-set "found_runtime=1"
-set "hint=%entry%\bin\win64\vrpathreg.exe"
-if exist "%hint%" set "vrpathreg=%hint%"
-exit /b 0
-
-:on_driver
-if /i "%entry%"=="%target%" set "registered=1"
+"%unblock_ctl%" unblock
 exit /b 0
 
 rem Succeeds when the path in variable %1 is inside the folder in variable %2.
@@ -238,11 +176,26 @@ if not exist "%target%\%marker%" exit /b 1
 set "first="
 for /f "usebackq delims=" %%A in ("%target%\%marker%") do if not defined first set "first=%%A"
 set "msg=%target%\%marker% names another folder (was the folder moved?); not touching it"
-if /i not "%first%"=="%target%" exit /b 1
+call :as_written target
+if /i not "%first%"=="%written%" exit /b 1
+exit /b 0
+
+rem Sets written to the value of the variable %1 as cmd writes it into a file
+rem and reads it back: what the marker's first line and dir's lines hold
+rem when the console's code page lacks a letter of the name.
+:as_written
+set "said=%TEMP%\zelvan-name-%RANDOM%.txt"
+call set "value=%%%1%%"
+> "%said%" echo %value%
+if errorlevel 1 (set "written=%value%" & exit /b 0)
+set "written="
+for /f "usebackq delims=" %%A in ("%said%") do if not defined written set "written=%%A"
+del /f /q "%said%" 2>nul
 exit /b 0
 
 :write_marker
-set "p=%source%\"
+call :as_written source
+set "p=%written%\"
 call :length p
 set "skip=%n%"
 > "%target%\%marker%" echo %target%
@@ -326,7 +279,8 @@ goto find_link_next
 rem A copy would write through a link or junction that stands where one of
 rem the driver's files or folders goes, into a folder that is not ours.
 :refuse_links
-set "p=%source%\"
+call :as_written source
+set "p=%written%\"
 call :length p
 set "skip=%n%"
 set "link="

@@ -2,19 +2,34 @@
 # install.cmd under Wine against a fake SteamVR in a scratch home: a
 # vrpathreg.exe stand-in that records its calls and the real Windows
 # registries pointed at it. Each row is a step run on the state the previous
-# steps left; each runs in a Wine prefix of its own, with %LOCALAPPDATA% in
-# the scratch home.
-# Usage: install_cmd_test.sh SOURCE_DIR VRPATHREG_STANDIN_EXE ZELVAN_CTL_EXE
+# steps left; each runs in a Wine prefix of its own, with %LOCALAPPDATA% and
+# %TEMP% in the scratch home.
+# PROFILE names the home folder and LIBRARY the Steam folder; folders named
+# in another script than ASCII run the steps marked "*". ESCAPED=escaped
+# writes their names into the registry as \uXXXX.
+# Usage: install_cmd_test.sh SOURCE_DIR VRPATHREG_STANDIN_EXE ZELVAN_CTL_EXE [PROFILE LIBRARY [ESCAPED]]
 set -euo pipefail
 source_tree=$1
 standin=$2
 ctl=$3
+profile=${4:-home}
+library=${5:-Steam (x86)}
+escaped=${6:-raw}
+# Wine turns the names it is given into UTF-16 through the locale.
+export LC_ALL=${LC_ALL:-C.UTF-8}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+# A Windows path as a JSON string's inside.
+json_path() {
+  python3 -c 'import json, sys; print(json.dumps(sys.argv[1], ensure_ascii=sys.argv[2] == "escaped")[1:-1])' \
+    "$(winpath "$1")" "$escaped"
+}
 
-local_app_data=$scratch/home/AppData/Local
-runtime="$scratch/Steam (x86)/steamapps/common/SteamVR"
+home=$scratch/$profile
+local_app_data=$home/AppData/Local
+mkdir -p "$home/Temp"
+runtime="$scratch/$library/steamapps/common/SteamVR"
 mkdir -p "$runtime/bin/win64" "$local_app_data/openvr"
 cp "$standin" "$runtime/bin/win64/vrpathreg.exe"
 registry=$local_app_data/openvr/openvrpaths.vrpath
@@ -22,7 +37,7 @@ export ZELVAN_VRPATHREG_LOG=$(winpath "$scratch/vrpathreg.log")
 export ZELVAN_VRPATHREG_REGISTRY=$(winpath "$registry")
 
 # The driver folder as unpacked from a second download of the zip.
-src="$scratch/Downloads/zelvanproximity (1)/zelvanproximity"
+src="$home/Downloads/zelvanproximity (1)/zelvanproximity"
 mkdir -p "$src/bin/win64" "$src/resources/settings"
 cp "$source_tree/package/"{driver.vrdrivermanifest,README.txt,install.cmd} "$src/"
 cp "$source_tree/package/resources/settings/default.vrsettings" "$src/resources/settings/"
@@ -32,13 +47,14 @@ target=$local_app_data/Programs/zelvanproximity
 T=$(winpath "$target")
 
 # Runs the install.cmd named by STEP_SCRIPT (a path with spaces would not
-# survive Wine's command line) with the step's arguments.
-printf '@set "LOCALAPPDATA=%s"\r\n@call "%%STEP_SCRIPT%%" %%*\r\n@exit /b %%errorlevel%%\r\n' "$(winpath "$local_app_data")" >"$scratch/step.cmd"
+# survive Wine's command line) with the step's arguments. Wine sets its own
+# %LOCALAPPDATA% and %TEMP%, so they are set from inside.
+printf '@set "LOCALAPPDATA=%%STEP_LOCALAPPDATA%%"\r\n@set "TEMP=%%STEP_TEMP%%"\r\n@set "TMP=%%STEP_TEMP%%"\r\n@call "%%STEP_SCRIPT%%" %%*\r\n@exit /b %%errorlevel%%\r\n' >"$scratch/step.cmd"
 
 # Setups a row can name.
 registry_from() {
   local json_runtime
-  json_runtime=$(winpath "$runtime" | sed 's/\\/\\\\\\\\/g')
+  json_runtime=$(json_path "$runtime" | sed 's/\\/\\\\/g')
   sed -e "s/C:..Program Files (x86)..Steam..steamapps..common..SteamVR/$json_runtime/" \
     -e "s/C:..steamcmd..steamapps..common..SteamVR/$json_runtime/" \
     "$source_tree/tests/fixtures/real/$1" >"$registry"
@@ -46,7 +62,6 @@ registry_from() {
 no_steamvr() { rm -f "$registry"; }
 # A registry of a SteamVR in folder $1 (made, with the stand-in) and the
 # external drivers $2..., as Windows paths.
-json_path() { winpath "$1" | sed 's/\\/\\\\/g'; }
 registry_with() {
   local drivers=
   mkdir -p "$1/bin/win64" && cp "$standin" "$1/bin/win64/vrpathreg.exe"
@@ -55,9 +70,9 @@ registry_with() {
 }
 # Marker entries that lead out of the folder, and the files they name.
 hostile_marker() {
-  mkdir -p "$scratch/home/Documents" && echo thesis >"$scratch/home/Documents/thesis.odt"
+  mkdir -p "$home/Documents" && echo thesis >"$home/Documents/thesis.odt"
   echo keep >"$local_app_data/Programs/keep.txt"
-  printf 'F %s\r\n' '..\keep.txt' '\..\..\..\..\Documents\thesis.odt' "$(winpath "$scratch/home/Documents/thesis.odt")" >>"$target/.zelvan-install"
+  printf 'F %s\r\n' '..\keep.txt' '\..\..\..\..\Documents\thesis.odt' "$(winpath "$home/Documents/thesis.odt")" >>"$target/.zelvan-install"
 }
 # The settings folder moved elsewhere and linked back (Wine shows a Unix
 # link as a reparse point).
@@ -70,10 +85,10 @@ blocked() {
   install -m 0755 "$ctl" "$src/bin/win64/zelvan-ctl.exe"
   registry_from openvrpaths_windows.vrpath
   local json_config
-  json_config=$(winpath "$scratch/config" | sed 's/\\/\\\\\\\\/g')
+  json_config=$(json_path "$scratch/$library/config" | sed 's/\\/\\\\/g')
   sed -i "s/c:..program files (x86)..steam..config/$json_config/" "$registry"
-  mkdir -p "$scratch/config"
-  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true\n   }\n}\n' >"$scratch/config/steamvr.vrsettings"
+  mkdir -p "$scratch/$library/config"
+  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true\n   }\n}\n' >"$scratch/$library/config/steamvr.vrsettings"
 }
 
 fail() {
@@ -99,41 +114,53 @@ check() {
     emptied) [ -z "$(ls -A "$target" 2>/dev/null)" ] || fail "$target is not empty" ;;
     user) [ "$(ls -A "$target")" = notes.txt ] || fail "$target holds '$(ls -A "$target")', not only the user's file" ;;
   esac
-  tr -d '\r' <"$scratch/out" | grep -F -- "$text" >/dev/null || fail "output lacks '$text'"
+  plain <"$scratch/out" | grep -F -- "$(plain <<<"$text")" >/dev/null || fail "output lacks '$text'"
 }
 
-# name | setup | environment | script (src: unpacked, installed) | arguments | status | vrpathreg calls | folder | output
+# cmd writes what it echoes to a pipe in the code page, which may lack a
+# letter of a folder's name, and zelvan-ctl writes UTF-8: lines are compared
+# in their ASCII letters (the vrpathreg calls above compare whole names).
+plain() { LC_ALL=C tr -d '\r' | LC_ALL=C tr -cd '\11\12\40-\76\100-\176'; }
+
+# name (*: also with folders named in other scripts) | setup | environment |
+# script (src: unpacked, installed) | arguments | status | vrpathreg calls | folder | output
 steps=(
-  "install (SteamVR's own registry)|registry_from openvrpaths_windows.vrpath||src||0|adddriver $T|same|ran "
-  "second install|||src||0||same|already registered"
-  "register in place from the installed folder|||installed||0||same|in place"
-  "uninstall from the installed folder|||installed|--uninstall|0|removedriver $T|emptied|$T"
-  "SteamVR not found|no_steamvr||src||0||same|vrpathreg.exe\" adddriver \"$T\""
-  "uninstall, SteamVR not found|||src|--uninstall|0||none|vrpathreg.exe\" removedriver \"$T\""
-  "vrpathreg fails (a registry with two runtimes)|registry_from openvrpaths_windows_openvr_issue548.vrpath|ZELVAN_VRPATHREG_FAIL=1|src||1|adddriver $T|same|failed"
-  "uninstall keeps a file the user added|user_file \"\$target\"||src|--uninstall|0||user|left $T"
+  "*install (SteamVR's own registry)|registry_from openvrpaths_windows.vrpath||src||0|adddriver $T|same|ran "
+  "*second install|||src||0||same|already registered"
+  "*register in place from the installed folder|||installed||0||same|in place"
+  "*uninstall from the installed folder|||installed|--uninstall|0|removedriver $T|emptied|$T"
+  "*SteamVR not found|no_steamvr||src||0||same|vrpathreg.exe\" adddriver \"$T\""
+  "*uninstall, SteamVR not found|||src|--uninstall|0||none|vrpathreg.exe\" removedriver \"$T\""
+  "*vrpathreg fails (a registry with two runtimes)|registry_from openvrpaths_windows_openvr_issue548.vrpath|ZELVAN_VRPATHREG_FAIL=1|src||1|adddriver $T|same|failed"
+  "*uninstall keeps a file the user added|user_file \"\$target\"||src|--uninstall|0||user|left $T"
   "a folder install.cmd did not make|||src||1||user|not installed by install.cmd"
   "drive root prefix|||src|--prefix Z:\\|1||user|refusing"
   "install for the hostile marker|rm -rf \"\$target\"; registry_from openvrpaths_windows.vrpath||src||0|adddriver $T|same|ran "
   "uninstall skips .. and absolute entries|hostile_marker||src|--uninstall|0|removedriver $T|none|climbs out with .."
-  "install for the linked settings|kept \"\$scratch/home/Documents/thesis.odt\" \"\$local_app_data/Programs/keep.txt\"||src||0|adddriver $T|same|ran "
+  "install for the linked settings|kept \"\$home/Documents/thesis.odt\" \"\$local_app_data/Programs/keep.txt\"||src||0|adddriver $T|same|ran "
   "a reinstall does not copy through a linked folder|linked_resources||src||1||-|not copying through it"
   "uninstall leaves the linked folder|||src|--uninstall|0|removedriver $T|-|it is a link or junction"
   "a runtime folder with brackets|kept \"\$scratch/my-settings/settings/default.vrsettings\"; rm -rf \"\$target\"; registry_with \"\$scratch/rv/Games [SSD]/SteamVR\"||src||0|adddriver $T|same|ran "
   "another driver with brackets before ours|registry_with \"\$scratch/rv/Games [SSD]/SteamVR\" \"/opt/other [beta]/driver\" \"\$target\"||src|--uninstall|0|removedriver $T|none|ran "
-  "a block on the driver is cleared|blocked||src||0|adddriver $T|same|cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
+  "*a block on the driver is cleared|blocked||src||0|adddriver $T|same|cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
 )
 
+ascii=1
+LC_ALL=C grep -q '^[ -~]*$' <<<"$profile$library" && [ "$escaped" = raw ] || ascii=0
+ran=0
 for row in "${steps[@]}"; do
   IFS='|' read -r name setup environment script args status calls folder text <<<"$row"
+  [ "${name:0:1}" = '*' ] || [ "$ascii" = 1 ] || continue
+  ran=$((ran + 1))
   rm -f "$scratch/vrpathreg.log"
   [ -z "$setup" ] || eval "$setup"
   if [ "$script" = src ]; then script=$src/install.cmd; else script=$target/install.cmd; fi
   read -r -a words <<<"$args"
   got_status=0
   (cd "$scratch" && env $environment STEP_SCRIPT="$(winpath "$script")" \
+    STEP_LOCALAPPDATA="$(winpath "$local_app_data")" STEP_TEMP="$(winpath "$home/Temp")" \
     "$source_tree/scripts/wine-run.sh" cmd /c "$(winpath "$scratch/step.cmd")" "${words[@]}") \
     >"$scratch/out" 2>&1 || got_status=$?
   check
 done
-echo "install.cmd: ${#steps[@]} steps OK"
+echo "install.cmd: $ran steps OK in $profile, $library ($escaped)"

@@ -19,6 +19,8 @@ namespace zelvan::ctl {
 
 const char *const kInstallScript = "install.sh";
 const char *const kVrpathregName = "vrpathreg.sh";
+const char *const kVrpathregInRuntime = "bin/vrpathreg.sh";
+const char *const kVrpathregHint = "~/.steam/steam/steamapps/common/SteamVR/bin/vrpathreg.sh";
 
 bool IsVrServerRunning()
 {
@@ -43,7 +45,7 @@ std::string VrpathregPath(const std::string &runtime_dir)
 {
 	if (runtime_dir.empty())
 		return {};
-	const std::string path = JoinUtf8(runtime_dir, "bin/vrpathreg.sh");
+	const std::string path = JoinUtf8(runtime_dir, kVrpathregInRuntime);
 	return !path.empty() && access(path.c_str(), X_OK) == 0 ? path : std::string();
 }
 

@@ -16,6 +16,8 @@ namespace zelvan::ctl {
 
 const char *const kInstallScript = "install.cmd";
 const char *const kVrpathregName = "vrpathreg.exe";
+const char *const kVrpathregInRuntime = "bin\\win64\\vrpathreg.exe";
+const char *const kVrpathregHint = "C:\\Program Files (x86)\\Steam\\steamapps\\common\\SteamVR\\bin\\win64\\vrpathreg.exe";
 
 namespace {
 
@@ -60,7 +62,7 @@ std::string VrpathregPath(const std::string &runtime_dir)
 {
 	if (runtime_dir.empty())
 		return {};
-	const std::string path = JoinUtf8(runtime_dir, "bin\\win64\\vrpathreg.exe");
+	const std::string path = JoinUtf8(runtime_dir, kVrpathregInRuntime);
 	std::error_code error;
 	return !path.empty() && std::filesystem::is_regular_file(Utf8Path(path), error) ? path : std::string();
 }

@@ -97,9 +97,11 @@ bool RunCollectingOutput(const std::vector<std::string> &argv, std::string &outp
 bool ReplaceFileAtomically(const std::string &temp, const std::string &path, const std::string &bytes,
                            std::string &error);
 
-// The platform's words: install script, vrpathreg's name, how to find who
-// holds the channel.
+// The platform's words: install script, vrpathreg's name, where it is in a
+// runtime folder and in a default Steam installation.
 extern const char *const kInstallScript;
 extern const char *const kVrpathregName;
+extern const char *const kVrpathregInRuntime;
+extern const char *const kVrpathregHint;
 
 } // namespace zelvan::ctl

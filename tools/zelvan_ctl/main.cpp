@@ -48,6 +48,8 @@ void Usage(std::FILE *out)
 		"                            calibration; one line each (exit 1 if one fails)\n"
 		"  paths KEY [REGISTRY]      the path registry's runtime, external_drivers,\n"
 		"                            config or log folders, one a line (for scripts)\n"
+		"  register FOLDER           register a driver folder with SteamVR through its\n"
+		"  unregister FOLDER         vrpathreg, or say how (the install scripts run it)\n"
 		"  doctor --fix [--dry-run]  with SteamVR closed: unblock and enable the driver\n"
 		"                            in steamvr.vrsettings, unregister folders that are\n"
 		"                            gone and copies beside the installed one, then\n"
@@ -165,6 +167,8 @@ int main(int argc, char **argv)
 
 	if (words[0] == "paths")
 		return zelvan::ctl::RunPaths({words.begin() + 1, words.end()});
+	if (words[0] == "register" || words[0] == "unregister")
+		return zelvan::ctl::RunRegister({words.begin() + 1, words.end()}, words[0] == "register");
 	if (words[0] == "doctor") {
 		const bool fix = words.size() >= 2 && words[1] == "--fix";
 		const bool dry_run = words.size() == 3 && words[2] == "--dry-run";

@@ -191,6 +191,57 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 	}
 }
 
+// What the install scripts run: vrpathreg once, only when it changes
+// something, with the folder's name as given.
+TEST(Doctor, RegisterCallsVrpathregOnlyWhenItChangesSomething)
+{
+#if defined(_WIN32)
+	const char *const vrpathreg = "bin/win64/vrpathreg.exe";
+#else
+	const char *const vrpathreg = "bin/vrpathreg.sh";
+#endif
+	struct Step {
+		const char *command;
+		const char *environment; // set for this step only
+		int exit_code;
+		const char *call;        // what vrpathreg was asked, or ""
+		const char *said;
+	};
+	const Step steps[] = {
+		{"register", "", 0, "adddriver", "ran \""},
+		{"register", "", 0, "", "is already registered with SteamVR"},
+		{"unregister", "", 0, "removedriver", "ran \""},
+		{"unregister", "", 0, "", "is not registered with SteamVR"},
+		{"register", "ZELVAN_VRPATHREG_FAIL", 1, "adddriver", "failed: vrpathreg stand-in: failing as asked"},
+		{"register", "no vrpathreg", 0, "", "SteamVR not found"},
+	};
+	for (const LayoutNames &names : {LayoutNames{}, kJoseJeuxVideo, kYouxiEscaped}) {
+		Layout layout(names);
+		const fs::path tool = Utf8Path(layout.files.runtime_dir) / vrpathreg;
+		fs::create_directories(tool.parent_path());
+		fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
+		const std::string folder = Utf8String(layout.DriverFolder("Jos\xC3\xA9 (1)"));
+		const fs::path log = layout.dir.path() / "vrpathreg.log";
+		for (const Step &step : steps) {
+			const std::string what = names.user + " " + names.steam + " " + step.command + " " + step.environment;
+			std::map<std::string, std::string> env = {{"ZELVAN_VRPATHREG_REGISTRY", Utf8String(layout.registry)},
+			                                          {"ZELVAN_VRPATHREG_LOG", Utf8String(log)}};
+			if (std::string(step.environment) == "no vrpathreg")
+				fs::remove(tool);
+			else if (*step.environment != '\0')
+				env[step.environment] = "1";
+			fs::remove(log);
+			const RunResult run = Ctl(layout, {step.command, folder}, env);
+			EXPECT_EQ(run.exit_code, step.exit_code) << what << ": " << run.output;
+			EXPECT_NE(run.output.find(step.said), std::string::npos) << what << ": " << run.output;
+			const std::string call = *step.call != '\0' ? std::string(step.call) + " " + folder + "\n" : "";
+			std::string logged = ReadAll(log);
+			std::erase(logged, '\r'); // Windows' text mode
+			EXPECT_EQ(logged, call) << what;
+		}
+	}
+}
+
 // What the install scripts read: the registry's folders, byte for byte, with
 // the registry found through the environment or named on the command line.
 TEST(Doctor, PathsPrintsFoldersNamedInAnyScript)
