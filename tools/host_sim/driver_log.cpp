@@ -1,5 +1,6 @@
 // The runtime's driver log, safe to call from several threads.
 #include "tools/host_sim/driver_log.h"
+#include "tools/host_sim/platform.h"
 
 #include <chrono>
 #include <ctime>
@@ -46,7 +47,7 @@ DriverLog::~DriverLog() {
 bool DriverLog::OpenFile(const std::string& path, std::string* error) {
   std::lock_guard lock(mutex_);
   if (file_) std::fclose(file_);
-  file_ = std::fopen(path.c_str(), "w");
+  file_ = OpenUtf8File(path, "w");
   if (!file_) {
     *error = path + ": cannot be written";
     return false;

@@ -1,9 +1,11 @@
-// Loading the driver DLL with LoadLibraryExA.
+// Loading the driver DLL with LoadLibraryExW, its UTF-8 path as UTF-16.
 #include "tools/host_sim/library_loader.h"
 
 #include <windows.h>
 
 #include <algorithm>
+
+#include "core/wide_text.h"
 
 namespace zelvan::host_sim {
 namespace {
@@ -29,7 +31,7 @@ bool DriverLibrary::Open(const std::string& path, std::string* error) {
   std::replace(native.begin(), native.end(), '/', '\\');
   // With an absolute path, the altered search order finds the DLLs the driver
   // imports (hidapi.dll) in the driver's own folder, as in a runtime install.
-  HMODULE module = LoadLibraryExA(native.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE module = LoadLibraryExW(Utf8ToWide(native).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!module) {
     *error = LastErrorText();
     return false;

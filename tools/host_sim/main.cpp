@@ -14,7 +14,8 @@
 
 int main(int argc, char** argv) {
   using namespace zelvan::host_sim;
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = ProgramArguments(argc, argv);
+  if (!args.empty()) args.erase(args.begin());
   CommandLine command_line;
   std::string error;
   if (!ParseCommandLine(args, &command_line, &error)) {

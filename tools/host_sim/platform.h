@@ -2,7 +2,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace zelvan::host_sim {
 
@@ -19,6 +22,17 @@ int CommandExitStatus(int system_result);
 // Unix path ("/tmp/x") becomes "Z:\tmp\x", Wine's drive for the Unix root,
 // so that tests can pass the same paths to both builds.
 std::string NativePath(const std::string& path);
+
+// Text inside the simulator is UTF-8. On Windows, argv and the narrow file
+// calls hold the code page's guess at a name, so the arguments come from the
+// UTF-16 command line and files open through UTF-16 names.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// A UTF-8 path (after NativePath) as the standard file streams take it.
+std::filesystem::path FilePath(const std::string& path);
+
+// std::fopen of a UTF-8 path (after NativePath).
+std::FILE* OpenUtf8File(const std::string& path, const char* mode);
 
 // Makes the driver's hidapi calls reach the simulated sensor configured by
 // `config`. On POSIX this re-executes the simulator with the simulated

@@ -46,6 +46,12 @@ int CommandExitStatus(int system_result) {
 
 std::string NativePath(const std::string& path) { return path; }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+std::filesystem::path FilePath(const std::string& path) { return path; }
+
+std::FILE* OpenUtf8File(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 bool UseSimulatedSensor(const std::string& config, char** argv, std::string* error) {
   if (!SetEnvironment("ZELVAN_SIM_SENSOR", config, error)) return false;
   const char* preload = getenv("LD_PRELOAD");

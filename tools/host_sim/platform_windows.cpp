@@ -1,10 +1,14 @@
-// Windows process services: console control events, _putenv_s, Wine path mapping.
+// Windows process services: console control events, _wputenv_s, Wine path
+// mapping, and names that cross into Windows as UTF-16.
 #include "tools/host_sim/platform.h"
 
 #include <stdlib.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
+
+#include "core/wide_text.h"
 
 namespace zelvan::host_sim {
 namespace {
@@ -37,8 +41,11 @@ void InstallStopHandler(std::atomic<bool>* flag) {
 }
 
 bool SetEnvironment(const std::string& name, const std::string& value, std::string* error) {
-  // _putenv_s keeps the C runtime's copy (getenv) and the process's (GetEnvironmentVariableA) in step.
-  if (_putenv_s(name.c_str(), value.c_str()) != 0) {
+  // _wputenv_s keeps the C runtime's copy and the process's (what the
+  // driver's GetEnvironmentVariableW reads) in step.
+  const std::wstring wide_value = Utf8ToWide(value);
+  if ((wide_value.empty() && !value.empty()) ||
+      _wputenv_s(Utf8ToWide(name).c_str(), wide_value.c_str()) != 0) {
     *error = "cannot set " + name;
     return false;
   }
@@ -53,6 +60,26 @@ std::string NativePath(const std::string& path) {
   std::string mapped = "Z:" + path;
   std::replace(mapped.begin(), mapped.end(), '/', '\\');
   return mapped;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return {argv, argv + argc};
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) args.push_back(WideToUtf8(wide[i]));
+  LocalFree(wide);
+  return args;
+}
+
+std::filesystem::path FilePath(const std::string& path) {
+  const std::string native = NativePath(path);
+  return std::filesystem::path(std::u8string(native.begin(), native.end()));
+}
+
+std::FILE* OpenUtf8File(const std::string& path, const char* mode) {
+  const std::wstring wide_mode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(FilePath(path).c_str(), wide_mode.c_str());
 }
 
 bool UseSimulatedSensor(const std::string& config, char** /*argv*/, std::string* error) {

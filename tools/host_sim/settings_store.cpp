@@ -1,5 +1,6 @@
 // The runtime's settings store behind IVRSettings, with the runtime's error codes and number conversions.
 #include "tools/host_sim/settings_store.h"
+#include "tools/host_sim/platform.h"
 
 #include <algorithm>
 #include <cmath>
@@ -63,7 +64,7 @@ void SetError(vr::EVRSettingsError* out, vr::EVRSettingsError error) {
 }  // namespace
 
 std::optional<nlohmann::json> ReadSettingsFile(const std::string& path, bool missing_ok, std::string* error) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(FilePath(path), std::ios::binary);
   if (!file) {
     if (missing_ok) return nlohmann::json::object();
     *error = path + ": cannot be read";
@@ -87,7 +88,7 @@ std::optional<nlohmann::json> ReadSettingsFile(const std::string& path, bool mis
 }
 
 bool WriteSettingsFile(const std::string& path, const nlohmann::json& document, std::string* error) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  std::ofstream file(FilePath(path), std::ios::binary | std::ios::trunc);
   file << document.dump(3) << '\n';
   file.close();
   if (!file) {

@@ -121,7 +121,7 @@ bool PrepareSettings(const SimulatorOptions& options, SettingsStore& settings, s
 }
 
 bool ReadScenario(const std::string& path, Scenario* scenario, std::string* error) {
-  std::ifstream file(NativePath(path), std::ios::binary);
+  std::ifstream file(FilePath(path), std::ios::binary);
   if (!file) {
     *error = path + ": cannot be read";
     return false;
@@ -208,13 +208,14 @@ bool Simulator::LoadDriver(std::string* error) {
   Host& h = *host_;
   const std::string& path = options_.driver_path;
   std::error_code ec;
-  const std::filesystem::path native = NativePath(path);
+  const std::filesystem::path native = FilePath(path);
   if (!std::filesystem::is_regular_file(native, ec)) {
     *error = path + ": no such driver library";
     return false;
   }
   // Absolute, so that dlopen does not search the library path for a bare name.
-  const std::string absolute = std::filesystem::absolute(native, ec).string();
+  const std::u8string absolute_u8 = std::filesystem::absolute(native, ec).u8string();
+  const std::string absolute(absolute_u8.begin(), absolute_u8.end());
   std::string why;
   if (!h.library.Open(absolute, &why)) {
     *error = path + ": cannot be loaded: " + why;
@@ -336,7 +337,7 @@ bool Simulator::WriteOutputs() {
     ok = false;
   }
   if (!options_.frame_times_path.empty()) {
-    std::ofstream file(NativePath(options_.frame_times_path), std::ios::binary | std::ios::trunc);
+    std::ofstream file(FilePath(options_.frame_times_path), std::ios::binary | std::ios::trunc);
     for (std::uint64_t us : h.frame_times_us) file << us << '\n';
     if (!file) {
       PrintError(options_.frame_times_path + ": cannot be written");
@@ -344,8 +345,9 @@ bool Simulator::WriteOutputs() {
     }
   }
   if (!options_.trace_path.empty()) {
-    std::ofstream file(NativePath(options_.trace_path), std::ios::binary | std::ios::trunc);
-    file << Trace().dump(1) << '\n';
+    std::ofstream file(FilePath(options_.trace_path), std::ios::binary | std::ios::trunc);
+    // A driver may log bytes that are not UTF-8; they must not end the run.
+    file << Trace().dump(1, ' ', false, TraceJson::error_handler_t::replace) << '\n';
     if (!file) {
       PrintError(options_.trace_path + ": cannot be written");
       ok = false;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/host_sim/driver_input.h"
+#include "tools/host_sim/platform.h"
 #include "tools/host_sim/property_store.h"
 #include "tools/host_sim/settings_store.h"
 
@@ -162,6 +163,33 @@ TEST_F(SimulatorTest, ScenarioEventsReachTheDriverAndSettingsPersist) {
   EXPECT_EQ((*written)["driver_fake"]["ipd_mm"], 64.5);
   EXPECT_EQ((*written)["driver_fake"]["keep"], 1);
   EXPECT_EQ((*written)["jsonid"], "vrsettings");
+}
+
+// A driver, settings, log and trace in folders named as people name them:
+// on Windows every one crosses into the system as UTF-16.
+TEST_F(SimulatorTest, FilesInFoldersNamedInAnyScript) {
+  namespace fs = std::filesystem;
+  const auto utf8 = [](const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+  };
+  for (const std::string name : {"Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F", "\xF0\x9F\x8E\xAE"}) {
+    const fs::path folder = fs::temp_directory_path() / FilePath("host_sim_" + name);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path driver = folder / FilePath(name + fs::path(HOST_SIM_FAKE_DRIVER).extension().string());
+    fs::copy_file(FilePath(HOST_SIM_FAKE_DRIVER), driver);
+    std::ofstream(folder / "steamvr.vrsettings") << R"({"driver_fake": {"keep": 1}})";
+    options.driver_path = utf8(driver);
+    options.settings_path = utf8(folder / "steamvr.vrsettings");
+    options.log_path = utf8(folder / FilePath(name + ".txt"));
+    options.trace_path = utf8(folder / FilePath(name + ".json"));
+    EXPECT_EQ(Run(), 0) << name;
+    EXPECT_TRUE(fs::exists(folder / FilePath(name + ".txt"))) << name;
+    EXPECT_TRUE(TraceJson::parse(std::ifstream(folder / FilePath(name + ".json")), nullptr, false).is_object()) << name;
+    simulator.reset();
+    fs::remove_all(folder);
+  }
 }
 
 TEST_F(SimulatorTest, QuietPollsDropEmptyPollsAndRepeatedQueries) {
