@@ -151,6 +151,11 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		{"a folder that cannot be checked", {"gone", "-a"}, {"a"}},
 		{"copies beside the installed one", {"a", "+zelvanproximity", "b"}, {"zelvanproximity"}},
 		{"copies, none installed", {"a", "b"}, {"a", "b"}},
+		// Under a profile named outside the code page, a folder that is there
+		// stays, even where its name cannot be converted for a narrow call.
+		{"folders named in other scripts", {"gone", "Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F \xF0\x9F\x8E\xAE"},
+		 {"Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F \xF0\x9F\x8E\xAE"}},
+		{"the installed copy named in another script", {"a", "+zelvanproximity \xE7\x8E\x8B"}, {"zelvanproximity \xE7\x8E\x8B"}},
 	};
 	for (const RegCase &c : cases) {
 		Layout layout;
@@ -165,9 +170,10 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 				name = (installed ? "" : "locked/") + name.substr(1);
 			if (name != "gone")
 				layout.DriverFolder(name);
+			const std::string folder = Utf8String(layout.dir.path() / Utf8Path(name));
 			if (installed)
-				WriteFile(layout.dir.path() / name / ".zelvan-install", (layout.dir.path() / name).string() + "\n");
-			list.push_back((layout.dir.path() / name).string());
+				WriteFile(Utf8Path(folder) / ".zelvan-install", folder + "\n");
+			list.push_back(folder);
 		}
 		layout.Patch({{"external_drivers", list}});
 		if (fs::exists(locked))
@@ -182,7 +188,7 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		const nlohmann::json after = nlohmann::json::parse(in);
 		std::vector<std::string> kept;
 		for (const auto &dir : after["external_drivers"])
-			kept.push_back(fs::path(dir.get<std::string>()).filename().string());
+			kept.push_back(Utf8String(Utf8Path(dir.get<std::string>()).filename()));
 		EXPECT_EQ(kept, c.kept) << c.name << ": " << run.output;
 		size_t ran = 0;
 		for (size_t at = run.output.find("fix: ran "); at != std::string::npos; at = run.output.find("fix: ran ", at + 1))
