@@ -29,14 +29,15 @@ bool Has(const std::vector<std::string> &log, const std::string &line)
 
 // The runtime's files plus the console tool and the headset's stored
 // configuration it serves.
-// The temporary folder is the profile's, as Windows keeps it.
+// The temporary folder is the profile's, as Windows keeps it, and so is the
+// tool's store, so that the tool too meets the profile's name.
 struct PersistRun : IpdRun {
-	fs::path store = files_dir.path() / "store";
+	fs::path store;
 	fs::path tmp;
 
 	explicit PersistRun(const std::string &fault = "", const LayoutNames &names = {})
 		: IpdRun(true, YawTransform(5, -0.032), YawTransform(-5, 0.032), names),
-		  tmp(Utf8Path(files.user_dir) / "Temp")
+		  store(Utf8Path(files.user_dir) / "store"), tmp(Utf8Path(files.user_dir) / "Temp")
 	{
 		const std::string tool_name = std::string("lighthouse_console") + kExeSuffix;
 #if defined(_WIN32)
@@ -46,9 +47,9 @@ struct PersistRun : IpdRun {
 #endif
 		fs::create_directories(bin);
 		fs::copy_file(BinPath(tool_name), bin / tool_name);
-		RunProgram({BinPath(tool_name), "--init-store", store.string(), kSerial, "63.5"});
+		RunProgram({BinPath(tool_name), "--init-store", Utf8String(store), kSerial, "63.5"});
 		fs::create_directories(tmp);
-		files.env["ZELVAN_LH_STORE"] = store.string();
+		files.env["ZELVAN_LH_STORE"] = Utf8String(store);
 		files.env["ZELVAN_LH_FAULT"] = fault;
 		files.env["TMPDIR"] = Utf8String(tmp);
 		files.env["TMP"] = Utf8String(tmp);

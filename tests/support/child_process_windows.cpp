@@ -192,9 +192,9 @@ void SetEnvironment(const std::string &name, const std::string &value)
 
 std::string ExecutableDir()
 {
-	char path[MAX_PATH];
-	const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-	std::string p(path, n);
+	std::wstring path(32768, L'\0');
+	path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+	const std::string p = WideToUtf8(path);
 	return p.substr(0, p.find_last_of("\\/"));
 }
 

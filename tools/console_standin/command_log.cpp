@@ -1,5 +1,6 @@
 // Writing the stand-in's command log.
 #include "tools/console_standin/command_log.h"
+#include "tools/console_standin/platform.h"
 
 namespace zelvan::console_standin {
 
@@ -31,7 +32,7 @@ CommandLog::CommandLog(const std::string &path)
 {
 	if (path.empty())
 		return;
-	file_ = std::fopen(path.c_str(), "ab");
+	file_ = OpenUtf8File(path, "ab");
 	failed_ = file_ == nullptr;
 }
 

@@ -1,5 +1,6 @@
 // The stand-in's store of headset configurations.
 #include "tools/console_standin/config_store.h"
+#include "tools/console_standin/platform.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -22,7 +23,7 @@ bool IsValidSerial(std::string_view serial)
 
 std::optional<std::string> ReadWholeFile(const std::string &path)
 {
-	std::FILE *file = std::fopen(path.c_str(), "rb");
+	std::FILE *file = OpenUtf8File(path, "rb");
 	if (file == nullptr)
 		return std::nullopt;
 	std::string text;
@@ -39,7 +40,7 @@ std::optional<std::string> ReadWholeFile(const std::string &path)
 
 bool WriteWholeFile(const std::string &path, std::string_view bytes)
 {
-	std::FILE *file = std::fopen(path.c_str(), "wb");
+	std::FILE *file = OpenUtf8File(path, "wb");
 	if (file == nullptr)
 		return false;
 	const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
@@ -61,8 +62,8 @@ bool ConfigStore::Has(const std::string &serial) const
 		return false;
 	const std::string wanted = serial + ".json";
 	std::error_code error;
-	for (std::filesystem::directory_iterator it(folder_, error), end; !error && it != end; it.increment(error))
-		if (it->path().filename().string() == wanted)
+	for (std::filesystem::directory_iterator it(Utf8Path(folder_), error), end; !error && it != end; it.increment(error))
+		if (Utf8String(it->path().filename()) == wanted)
 			return it->is_regular_file(error);
 	return false;
 }

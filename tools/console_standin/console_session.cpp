@@ -240,8 +240,8 @@ void ConsoleSession::LeaveAnOrphan()
 		Error("orphan needs ZELVAN_LH_STORE for its heartbeat file");
 		return;
 	}
-	const std::filesystem::path beat = std::filesystem::path(store_->PathFor("orphan")).replace_extension(".beat");
-	if (!StartBeatingChild(beat.string())) {
+	const std::filesystem::path beat = Utf8Path(store_->PathFor("orphan")).replace_extension(".beat");
+	if (!StartBeatingChild(Utf8String(beat))) {
 		Error("cannot start the child");
 		return;
 	}
@@ -257,13 +257,13 @@ void ConsoleSession::SwapFolderOf(const std::string &path)
 {
 	namespace fs = std::filesystem;
 	std::error_code error;
-	const fs::path folder = fs::path(path).parent_path();
-	const fs::path attacker = fs::path(store_->PathFor("attacker")).replace_extension();
-	fs::rename(folder, fs::path(folder.string() + ".moved"), error);
+	const fs::path folder = Utf8Path(path).parent_path();
+	const fs::path attacker = Utf8Path(store_->PathFor("attacker")).replace_extension();
+	fs::rename(folder, Utf8Path(Utf8String(folder) + ".moved"), error);
 	if (!error)
 		fs::create_directory_symlink(attacker, folder, error);
 	if (error)
-		Error("cannot swap " + folder.string() + ": " + error.message());
+		Error("cannot swap " + Utf8String(folder) + ": " + error.message());
 }
 
 void ConsoleSession::Print(std::string_view text)

@@ -68,12 +68,6 @@ void Usage(std::FILE *out)
 		kDefaultIpdMm, FaultModeList().c_str());
 }
 
-std::string Environment(const char *name)
-{
-	const char *value = std::getenv(name);
-	return value != nullptr ? value : "";
-}
-
 int InitStore(const std::vector<std::string> &args)
 {
 	if (args.size() < 3 || args.size() > 4) {
@@ -93,7 +87,7 @@ int InitStore(const std::vector<std::string> &args)
 		return kExitUsage;
 	}
 	std::error_code error;
-	std::filesystem::create_directories(folder, error);
+	std::filesystem::create_directories(Utf8Path(folder), error);
 	const ConfigStore store(folder);
 	if (!store.Save(serial, DefaultConfigText(serial, mm))) {
 		std::fprintf(stderr, "lighthouse_console: cannot write %s\n", store.PathFor(serial).c_str());
@@ -143,7 +137,9 @@ int RunConsole()
 int main(int argc, char **argv)
 {
 	PrepareStandardStreams();
-	const std::vector<std::string> args(argv + 1, argv + argc);
+	std::vector<std::string> args = ProgramArguments(argc, argv);
+	if (!args.empty())
+		args.erase(args.begin());
 	if (args.empty())
 		return RunConsole();
 	if (args[0] == "--help" || args[0] == "-h") {

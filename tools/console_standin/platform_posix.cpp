@@ -11,6 +11,22 @@ extern char **environ;
 
 namespace zelvan::console_standin {
 
+std::vector<std::string> ProgramArguments(int argc, char **argv)
+{
+	return {argv, argv + argc};
+}
+
+std::string Environment(const char *name)
+{
+	const char *value = std::getenv(name);
+	return value != nullptr ? value : "";
+}
+
+std::FILE *OpenUtf8File(const std::string &path, const char *mode)
+{
+	return std::fopen(path.c_str(), mode);
+}
+
 void PrepareStandardStreams()
 {
 	// Writes to a closed pipe then fail with EPIPE, which we ignore.

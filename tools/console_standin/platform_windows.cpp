@@ -8,7 +8,11 @@
 #include <io.h>
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <algorithm>
+
+#include "core/wide_text.h"
 
 namespace zelvan::console_standin {
 namespace {
@@ -35,20 +39,47 @@ void CrashNow()
 
 bool StartBeatingChild(const std::string &beat_file)
 {
-	char self[MAX_PATH] = {};
-	const DWORD length = GetModuleFileNameA(nullptr, self, sizeof(self));
-	if (length == 0 || length >= sizeof(self))
+	wchar_t self[32768] = {};
+	const DWORD length = GetModuleFileNameW(nullptr, self, 32768);
+	if (length == 0 || length >= 32768)
 		return false;
-	std::string command_line = "\"" + std::string(self) + "\" --beat \"" + beat_file + "\"";
-	STARTUPINFOA startup{};
+	std::wstring command_line = L"\"" + std::wstring(self) + L"\" --beat \"" + Utf8ToWide(beat_file) + L"\"";
+	STARTUPINFOW startup{};
 	startup.cb = sizeof(startup);
 	PROCESS_INFORMATION process{};
-	if (!CreateProcessA(self, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+	if (!CreateProcessW(self, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
 	                    &startup, &process))
 		return false;
 	CloseHandle(process.hThread);
 	CloseHandle(process.hProcess);
 	return true;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char **argv)
+{
+	int count = 0;
+	wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+	if (wide == nullptr)
+		return {argv, argv + argc};
+	std::vector<std::string> args;
+	for (int i = 0; i < count; ++i)
+		args.push_back(WideToUtf8(wide[i]));
+	LocalFree(wide);
+	return args;
+}
+
+std::string Environment(const char *name)
+{
+	const wchar_t *value = _wgetenv(Utf8ToWide(name).c_str());
+	return value != nullptr ? WideToUtf8(value) : "";
+}
+
+std::FILE *OpenUtf8File(const std::string &path, const char *mode)
+{
+	const std::wstring wide_path = Utf8ToWide(path);
+	if (wide_path.empty())
+		return nullptr;
+	return _wfopen(wide_path.c_str(), Utf8ToWide(mode).c_str());
 }
 
 std::string NativePath(const std::string &path)

@@ -1,5 +1,6 @@
 // Parser of the simulated sensor's configuration text: the line reader, the keyword table, the device keywords.
 #include "sim_config.h"
+#include "sim_files.h"
 #include "sim_config_parser.h"
 
 #include <algorithm>
@@ -208,10 +209,9 @@ std::optional<bool> Parser::Flag(const Line &line, size_t index)
 
 std::string Parser::PathOf(const std::string &word) const
 {
-	const std::filesystem::path path(word);
-	if (path.is_absolute() || base_dir_.empty())
-		return path.string();
-	return (std::filesystem::path(base_dir_) / path).string();
+	const std::filesystem::path path = Utf8Path(word);
+	const std::u8string joined = path.is_absolute() || base_dir_.empty() ? path.u8string() : (Utf8Path(base_dir_) / path).u8string();
+	return std::string(joined.begin(), joined.end());
 }
 
 void Parser::OnPresent(const Line &line)

@@ -1,5 +1,6 @@
 // Configuration keywords of the level program: levels, ramps, the wearer, noise and replays.
 #include "sim_config_parser.h"
+#include "sim_files.h"
 
 #include <fstream>
 #include <limits>
@@ -85,7 +86,7 @@ void Parser::OnReplay(const Line &line)
 		replay_loop_ = true;
 	}
 	const std::string path = PathOf(line.words[1]);
-	std::ifstream in(path);
+	std::ifstream in(Utf8Path(path));
 	if (!in) {
 		Error(line.number, "cannot read replay file " + path);
 		return;

@@ -1,5 +1,6 @@
 // The simulated sensor's scenario: configuration, scheduled unplugs, event log, control calls.
 #include "sim_device.h"
+#include "sim_files.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,7 +15,7 @@ constexpr const char *kEnvironmentVariable = "ZELVAN_SIM_SENSOR";
 
 bool ReadFile(const std::string &path, std::string &text)
 {
-	std::ifstream in(path, std::ios::binary);
+	std::ifstream in(Utf8Path(path), std::ios::binary);
 	if (!in)
 		return false;
 	std::ostringstream buffer;
@@ -56,7 +57,7 @@ void SimSensor::Apply(ParseResult result, Clock::time_point now)
 		log_file_ = nullptr;
 	}
 	if (config_ && !config_->log_path.empty()) {
-		log_file_ = std::fopen(config_->log_path.c_str(), "a");
+		log_file_ = OpenUtf8File(config_->log_path, "a");
 		if (log_file_ == nullptr)
 			std::fprintf(stderr, "sim_sensor: cannot append to log file %s\n", config_->log_path.c_str());
 	}
@@ -67,8 +68,8 @@ void SimSensor::Apply(ParseResult result, Clock::time_point now)
 // it was last loaded; without the variable the configuration stays as it is.
 void SimSensor::ReloadFromEnvironment(Clock::time_point now)
 {
-	const char *path = std::getenv(kEnvironmentVariable);
-	if (path == nullptr || *path == '\0')
+	const std::string path = EnvironmentValue(kEnvironmentVariable);
+	if (path.empty())
 		return;
 	std::string text;
 	const bool readable = ReadFile(path, text);
@@ -80,7 +81,8 @@ void SimSensor::ReloadFromEnvironment(Clock::time_point now)
 		Apply({std::nullopt, {std::string(path) + ": cannot read the file"}}, now);
 		return;
 	}
-	Apply(ParseConfig(text, path, std::filesystem::path(path).parent_path().string()), now);
+	const std::u8string folder = Utf8Path(path).parent_path().u8string();
+	Apply(ParseConfig(text, path, std::string(folder.begin(), folder.end())), now);
 }
 
 // Plays the scheduled unplugs up to `now`, at the times they happened.
