@@ -77,7 +77,7 @@ if errorlevel 1 goto fail
 call :refuse_links
 if errorlevel 1 goto fail
 call :remove_installed
-echo install.cmd: removed the previous install in %target%
+set "line=removed the previous install in %target%" & call :say
 :install_copy
 if not exist "%target%\" mkdir "%target%" 2>nul
 if not exist "%target%\" (set "msg=could not create %target%" & goto fail)
@@ -87,10 +87,10 @@ xcopy "%source%" "%target%\" /e /i /q /y /h >nul
 if errorlevel 1 (set "msg=could not copy %source% to %target%" & goto fail)
 call :write_marker
 if errorlevel 1 goto fail
-echo install.cmd: copied %source% to %target%
+set "line=copied %source% to %target%" & call :say
 goto install_register
 :install_in_place
-echo install.cmd: registering %target% in place
+set "line=registering %target% in place" & call :say
 :install_register
 "%ctl%" register "%target%"
 if errorlevel 1 (set "msg=registering %target% with SteamVR failed" & goto fail)
@@ -124,18 +124,25 @@ for /f "delims=" %%X in ('dir /b /a "%target%" 2^>nul') do if /i not "%%X"=="ins
 if defined leftover goto uninstall_left
 rd "%target%" 2>nul
 if exist "%target%\" goto uninstall_emptied
-echo install.cmd: deleted %target%
+set "line=deleted %target%" & call :say
 exit /b 0
 :uninstall_emptied
-echo install.cmd: emptied %target%; delete the empty folder once this window is closed
+set "line=emptied %target%; delete the empty folder once this window is closed" & call :say
 exit /b 0
 :uninstall_left
-echo install.cmd: left %target%: it holds files the install did not put there
+set "line=left %target%: it holds files the install did not put there" & call :say
 exit /b 0
 
 :fail
-echo install.cmd: error: %msg% 1>&2
+for /f "delims=" %%L in ("%msg%") do echo install.cmd: error: %%L 1>&2
 exit /b 1
+
+rem Names are printed and written through a for variable: an echo of
+rem %target% would run what follows an & in a folder's name and drop its
+rem carets.
+:say
+for /f "delims=" %%L in ("%line%") do echo install.cmd: %%L
+exit /b 0
 
 rem ---- helpers: each returns 1 with msg set when it fails (callers test
 rem errorlevel: Wine's cmd runs "call :x && y" whatever :x returns) ----
@@ -177,18 +184,22 @@ set "first="
 for /f "usebackq delims=" %%A in ("%target%\%marker%") do if not defined first set "first=%%A"
 set "msg=%target%\%marker% names another folder (was the folder moved?); not touching it"
 call :as_written target
-if /i not "%first%"=="%written%" exit /b 1
-exit /b 0
+if /i "%first%"=="%written%" exit /b 0
+if defined unsaid set "msg=%target%\%marker% could not be compared with the folder's name: no file can be written in %TEMP%"
+exit /b 1
 
 rem Sets written to the value of the variable %1 as cmd writes it into a file
 rem and reads it back: what the marker's first line and dir's lines hold
-rem when the console's code page lacks a letter of the name.
+rem when the console's code page lacks a letter of the name. Without a file
+rem to write (unsaid), the name as it is.
 :as_written
 set "said=%TEMP%\zelvan-name-%RANDOM%.txt"
 call set "value=%%%1%%"
-> "%said%" echo %value%
-if errorlevel 1 (set "written=%value%" & exit /b 0)
 set "written="
+set "unsaid="
+del /f /q "%said%" 2>nul
+for /f "delims=" %%V in ("%value%") do > "%said%" echo %%V
+if not exist "%said%" (set "written=%value%" & set "unsaid=1" & exit /b 0)
 for /f "usebackq delims=" %%A in ("%said%") do if not defined written set "written=%%A"
 del /f /q "%said%" 2>nul
 exit /b 0
@@ -198,7 +209,7 @@ call :as_written source
 set "p=%written%\"
 call :length p
 set "skip=%n%"
-> "%target%\%marker%" echo %target%
+for /f "delims=" %%V in ("%target%") do > "%target%\%marker%" echo %%V
 if errorlevel 1 (set "msg=could not write %target%\%marker%" & exit /b 1)
 for /f "delims=" %%D in ('dir /s /b /ad "%source%" 2^>nul') do (set "p=%%D" & call :marker_line D)
 for /f "delims=" %%F in ('dir /s /b /a-d "%source%" 2^>nul') do (set "p=%%F" & call :marker_line F)
@@ -206,7 +217,7 @@ exit /b 0
 :marker_line
 call set "p=%%p:~%skip%%%"
 if /i "%p%"=="%marker%" exit /b 0
->> "%target%\%marker%" echo %1 %p%
+for /f "delims=" %%V in ("%p%") do >> "%target%\%marker%" echo %1 %%V
 exit /b 0
 
 rem Deletes the listed files, then the listed folders deepest first: rd

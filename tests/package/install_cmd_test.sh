@@ -91,6 +91,23 @@ blocked() {
   printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true\n   }\n}\n' >"$scratch/$library/config/steamvr.vrsettings"
 }
 
+# A profile and a download folder whose names hold & and ^: an echo of such a
+# name unquoted runs what follows the & and drops the caret. (Wine's for /f
+# finds no lines when %TEMP% holds a space, so the profile has none.)
+odd_home="$scratch/R&D^x"
+odd_target=$odd_home/AppData/Local/Programs/zelvanproximity
+OT=$(winpath "$odd_target")
+odd_names() {
+  local odd="$odd_home/Downloads/drivers^ &hostname"
+  mkdir -p "$odd_home/Temp" "$(dirname "$odd")"
+  cp -a "$src" "$odd"
+  src=$odd home=$odd_home local_app_data=$odd_home/AppData/Local target=$odd_target T=$OT
+  registry=$local_app_data/openvr/openvrpaths.vrpath
+  export ZELVAN_VRPATHREG_REGISTRY=$(winpath "$registry")
+  mkdir -p "$local_app_data/openvr"
+  registry_with "$runtime"
+}
+
 fail() {
   echo "FAIL [$name]: $*" >&2
   echo "--- output:" >&2; cat "$scratch/out" >&2
@@ -143,6 +160,8 @@ steps=(
   "a runtime folder with brackets|kept \"\$scratch/my-settings/settings/default.vrsettings\"; rm -rf \"\$target\"; registry_with \"\$scratch/rv/Games [SSD]/SteamVR\"||src||0|adddriver $T|same|ran "
   "another driver with brackets before ours|registry_with \"\$scratch/rv/Games [SSD]/SteamVR\" \"/opt/other [beta]/driver\" \"\$target\"||src|--uninstall|0|removedriver $T|none|ran "
   "*a block on the driver is cleared|blocked||src||0|adddriver $T|same|cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
+  "a profile and a download folder named with & and ^|odd_names||src||0|adddriver $OT|same|copied Z:"
+  "uninstall from them|||src|--uninstall|0|removedriver $OT|none|deleted $OT"
 )
 
 ascii=1

@@ -1,6 +1,7 @@
 // zelvan-ctl paths: one path a line, or nothing printed at all.
 #include "tools/zelvan_ctl/paths_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -67,18 +68,43 @@ std::string WithoutTrailingSeparators(std::string dir)
 	return dir;
 }
 
-// vrpathreg matches the name as written; a registered spelling of the same
-// folder (another case on Windows, a trailing separator) counts too, as
-// SteamVR loads it from there.
-bool IsRegistered(const std::vector<std::string> &drivers, const std::string &folder)
+// A registered spelling of the same folder (another case on Windows, a
+// trailing separator, a link) counts too, as SteamVR loads it from there. A
+// relative name is resolved by SteamVR, not against our working folder.
+bool NamesFolder(const std::string &dir, const std::string &folder)
 {
-	for (const std::string &dir : drivers) {
-		std::error_code error;
-		if (WithoutTrailingSeparators(dir) == folder ||
-		    (std::filesystem::equivalent(Utf8Path(dir), Utf8Path(folder), error) && !error))
-			return true;
+	if (WithoutTrailingSeparators(dir) == folder)
+		return true;
+	if (dir.find('\0') != std::string::npos)
+		return false; // the system would read a shorter name
+	const std::filesystem::path path = Utf8Path(dir);
+	std::error_code error;
+	return path.is_absolute() && std::filesystem::equivalent(path, Utf8Path(folder), error) && !error;
+}
+
+// The registry's entries for the folder, as registered: vrpathreg removes
+// only the spelling it is given.
+std::vector<std::string> Registrations(const nlohmann::json &registry, const std::string &folder)
+{
+	std::vector<std::string> found;
+	for (const std::string &dir : RegistryList(registry, "external_drivers"))
+		if (NamesFolder(dir, folder))
+			found.push_back(dir);
+	return found;
+}
+
+int RunVrpathreg(const std::string &vrpathreg, const char *verb, const std::string &folder)
+{
+	const std::string command =
+		"\"" + EscapeControlBytes(vrpathreg) + "\" " + verb + " \"" + EscapeControlBytes(folder) + "\"";
+	std::string output;
+	if (!RunTool(vrpathreg, {verb, folder}, output)) {
+		std::fprintf(stderr, "zelvan-ctl: %s failed: %s\n", command.c_str(),
+		             EscapeControlBytes(output.substr(0, output.find('\n'))).c_str());
+		return 1;
 	}
-	return false;
+	std::printf("ran %s\n", command.c_str());
+	return 0;
 }
 
 } // namespace
@@ -105,12 +131,12 @@ int RunRegister(const std::vector<std::string> &args, bool add)
 	std::string runtime_dir;
 	for (const std::string &dir : RegistryList(registry, "runtime")) {
 		std::error_code error;
-		if (std::filesystem::is_directory(Utf8Path(dir), error)) {
+		if (Utf8Path(dir).is_absolute() && std::filesystem::is_directory(Utf8Path(dir), error)) {
 			runtime_dir = dir;
 			break;
 		}
 	}
-	const bool registered = IsRegistered(RegistryList(registry, "external_drivers"), folder);
+	const bool registered = !Registrations(registry, folder).empty();
 	const std::string vrpathreg = VrpathregPath(runtime_dir);
 	if (add && registered) {
 		std::printf("%s is already registered with SteamVR\n", shown.c_str());
@@ -127,14 +153,25 @@ int RunRegister(const std::vector<std::string> &args, bool add)
 		            where.c_str(), EscapeControlBytes(hint).c_str(), verb, shown.c_str());
 		return 0;
 	}
-	const std::string command = "\"" + EscapeControlBytes(vrpathreg) + "\" " + verb + " \"" + shown + "\"";
-	std::string output;
-	if (!RunTool(vrpathreg, {verb, folder}, output)) {
-		std::fprintf(stderr, "zelvan-ctl: %s failed: %s\n", command.c_str(),
-		             EscapeControlBytes(output.substr(0, output.find('\n'))).c_str());
-		return 1;
+	if (add)
+		return RunVrpathreg(vrpathreg, verb, folder);
+	// Each spelling in turn, as registered, until none is left: SteamVR
+	// would load the folder from any of them.
+	std::vector<std::string> tried;
+	for (std::vector<std::string> left = Registrations(registry, folder); !left.empty();
+	     left = Registrations(ReadJsonFile(location.path), folder)) {
+		const auto next = std::find_if(left.begin(), left.end(), [&](const std::string &dir) {
+			return std::find(tried.begin(), tried.end(), dir) == tried.end();
+		});
+		if (next == left.end()) {
+			std::fprintf(stderr, "zelvan-ctl: %s is still registered with SteamVR as %s\n", shown.c_str(),
+			             EscapeControlBytes(left.front()).c_str());
+			return 1;
+		}
+		tried.push_back(*next);
+		if (const int status = RunVrpathreg(vrpathreg, verb, *next); status != 0)
+			return status;
 	}
-	std::printf("ran %s\n", command.c_str());
 	return 0;
 }
 

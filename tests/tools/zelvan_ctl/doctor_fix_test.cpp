@@ -1,4 +1,5 @@
 // zelvan-ctl doctor --fix, unblock and paths: what they mend and print, and when they leave everything as it is.
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -244,6 +245,84 @@ TEST(Doctor, RegisterCallsVrpathregOnlyWhenItChangesSomething)
 			std::string logged = ReadAll(log);
 			std::erase(logged, '\r'); // Windows' text mode
 			EXPECT_EQ(logged, call) << what;
+		}
+	}
+}
+
+// vrpathreg removes only the spelling it is given: an unregister that left
+// another spelling of the folder would report success while SteamVR still
+// loads it, and a name relative to our working folder is not the folder.
+TEST(Doctor, UnregisterRemovesTheFolderAsRegistered)
+{
+#if defined(_WIN32)
+	const char *const vrpathreg = "bin/win64/vrpathreg.exe";
+#else
+	const char *const vrpathreg = "bin/vrpathreg.sh";
+#endif
+	// F: the folder, F/: with a trailing separator, S: another spelling of it
+	// (Windows: in capitals; elsewhere: a link), R: its name relative to the
+	// working folder.
+	struct Row {
+		const char *name;
+		const char *command;
+		std::vector<std::string> registered;
+		bool vrpathreg_writes; // to the registry zelvan-ctl reads
+		int exit_code;
+		std::vector<std::string> calls; // the names vrpathreg was given, in order
+	};
+	const Row rows[] = {
+		{"trailing separator", "unregister", {"F/"}, true, 0, {"F/"}},
+		{"two spellings", "unregister", {"F", "F/"}, true, 0, {"F", "F/"}},
+		{"another spelling", "unregister", {"S"}, true, 0, {"S"}},
+		{"vrpathreg leaves it", "unregister", {"F/"}, false, 1, {"F/"}},
+		{"relative name", "register", {"R"}, true, 0, {"F"}},
+	};
+	for (const Row &row : rows) {
+		Layout layout;
+		const fs::path tool = Utf8Path(layout.files.runtime_dir) / vrpathreg;
+		fs::create_directories(tool.parent_path());
+		fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
+		const fs::path folder = layout.DriverFolder("zelvanproximity");
+#if defined(_WIN32)
+		std::string capitals = Utf8String(folder);
+		for (char &c : capitals)
+			c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+		const fs::path other = Utf8Path(capitals);
+#else
+		const fs::path other = layout.dir.path() / "link";
+		fs::create_directory_symlink(folder, other);
+#endif
+		// zelvan-ctl runs in the test's working folder, which is the layout's
+		// for the run.
+		const fs::path here = fs::current_path();
+		fs::current_path(layout.dir.path());
+		const std::map<char, fs::path> names = {{'F', folder}, {'S', other}, {'R', "zelvanproximity"}};
+		auto spelled = [&](const std::string &entry) {
+			return Utf8String(names.at(entry[0])) + (entry.size() > 1 ? kSeparator : "");
+		};
+		nlohmann::json entries = nlohmann::json::array();
+		for (const std::string &entry : row.registered)
+			entries.push_back(spelled(entry));
+		layout.Patch({{"external_drivers", entries}});
+		const fs::path log = layout.dir.path() / "vrpathreg.log";
+		const fs::path elsewhere = layout.dir.path() / "elsewhere.vrpath";
+		fs::copy_file(layout.registry, elsewhere);
+		const RunResult run =
+			Ctl(layout, {row.command, Utf8String(folder)},
+			    {{"ZELVAN_VRPATHREG_REGISTRY", Utf8String(row.vrpathreg_writes ? layout.registry : elsewhere)},
+			     {"ZELVAN_VRPATHREG_LOG", Utf8String(log)}});
+		fs::current_path(here);
+		EXPECT_EQ(run.exit_code, row.exit_code) << row.name << ": " << run.output;
+		std::string calls;
+		for (const std::string &call : row.calls)
+			calls += std::string(row.command == std::string("register") ? "adddriver " : "removedriver ") +
+			         spelled(call) + "\n";
+		std::string logged = ReadAll(log);
+		std::erase(logged, '\r'); // Windows' text mode
+		EXPECT_EQ(logged, calls) << row.name;
+		if (row.exit_code != 0) {
+			EXPECT_NE(run.output.find("is still registered with SteamVR as"), std::string::npos)
+				<< row.name << ": " << run.output;
 		}
 	}
 }
