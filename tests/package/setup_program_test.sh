@@ -3,14 +3,19 @@
 # share, against a fake SteamVR: a vrpathreg.exe stand-in that records its
 # calls and edits the path registry as SteamVR's does, and a vrserver.exe
 # stand-in for a running SteamVR. Each row is a step run on the state the
-# previous steps left.
-# Usage: setup_program_test.sh SOURCE_DIR SETUP_EXE VERSION VRPATHREG_STANDIN VRSERVER_STANDIN
+# previous steps left. ROWS "names" runs, instead of the plain rows, rows
+# whose profile and Steam library are named in other scripts.
+# Usage: setup_program_test.sh SOURCE_DIR SETUP_EXE VERSION VRPATHREG_STANDIN VRSERVER_STANDIN [ROWS]
 set -euo pipefail
 source_tree=$1
 setup=$2
 version=$3
 vrpathreg_standin=$4
 vrserver_standin=$5
+rows=${6:-plain}
+# Wine takes names from its command line and environment as the locale's
+# text, so the locale must be a UTF-8 one unless the caller chose it.
+export LC_ALL=${LC_ALL:-C.UTF-8}
 scratch=$(mktemp -d)
 wine_run=$source_tree/scripts/wine-run.sh
 export ZELVAN_WINE_PREFIX=$scratch/prefix
@@ -45,12 +50,57 @@ settings="$ZELVAN_WINE_PREFIX/drive_c/Program Files (x86)/Steam/config/steamvr.v
 blocked() {
   mkdir -p "$(dirname "$settings")"
   printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true,\n      "enable" : false\n   }\n}\n' >"$settings"
+  expect_unblocked=1
 }
 # SteamVR running while the step runs.
 vrserver() {
   "$wine_run" "$(winpath "$scratch/vrserver.exe")" "$(winpath "$scratch/running")" 120 >/dev/null 2>&1 &
   for _ in $(seq 100); do [ -f "$scratch/running" ] && return; sleep 0.2; done
   fail "the vrserver.exe stand-in did not start"
+}
+
+# The rows with names: the step runs as the Windows user PROFILE, with
+# SteamVR and its config folder in the Steam library D:\LIBRARY\Steam.
+# Windows takes %LOCALAPPDATA% from the user's shell folders, and Wine
+# would set TEMP from Linux: the step sets both from inside Wine.
+mkdir -p "$ZELVAN_WINE_PREFIX/drive_d"
+ln -sfn ../drive_d "$ZELVAN_WINE_PREFIX/dosdevices/d:"
+shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
+printf '%s\r\n' \
+  "@reg add \"$shell_folders\\User Shell Folders\" /v \"Local AppData\" /t REG_EXPAND_SZ /d \"%STEP_LOCALAPPDATA%\" /f >nul" \
+  "@reg add \"$shell_folders\\Shell Folders\" /v \"Local AppData\" /t REG_SZ /d \"%STEP_LOCALAPPDATA%\" /f >nul" \
+  '@set "LOCALAPPDATA=%STEP_LOCALAPPDATA%"' '@set "TEMP=%STEP_TEMP%"' '@set "TMP=%STEP_TEMP%"' \
+  '@"%STEP_PROGRAM%" %*' '@exit /b %errorlevel%' >"$scratch/step.cmd"
+as_user() {
+  local home=$ZELVAN_WINE_PREFIX/drive_c/users/$1
+  export STEP_LOCALAPPDATA="C:\\users\\$1\\AppData\\Local" STEP_TEMP="C:\\users\\$1\\Temp"
+  mkdir -p "$home/AppData/Local/openvr" "$home/Temp"
+  registry=$home/AppData/Local/openvr/openvrpaths.vrpath
+  export ZELVAN_VRPATHREG_REGISTRY="$STEP_LOCALAPPDATA\\openvr\\openvrpaths.vrpath"
+  target=$home/AppData/Local/Programs/zelvanproximity
+  T="$STEP_LOCALAPPDATA\\Programs\\zelvanproximity"
+  library="D:\\$2\\Steam"
+  settings="$ZELVAN_WINE_PREFIX/drive_d/$2/Steam/config/steamvr.vrsettings"
+  mkdir -p "$ZELVAN_WINE_PREFIX/drive_d/$2/Steam/steamapps/common/SteamVR/bin/win64"
+  cp "$vrpathreg_standin" "$ZELVAN_WINE_PREFIX/drive_d/$2/Steam/steamapps/common/SteamVR/bin/win64/vrpathreg.exe"
+}
+# The path registry written as FORM: utf8 (the characters as they are) or
+# escaped (\u escapes, a surrogate pair for a character beyond U+FFFF, as
+# Python's json.dump writes by default). "fresh" writes SteamVR's in the
+# library and another driver; "rewrite" writes again what is there.
+registry_as() {
+  python3 - "$1" "$2" "$registry" "$library" <<'PY'
+import json, sys
+how, form, path, library = sys.argv[1:5]
+if how == "fresh":
+    doc = {"config": [library + "\\config"], "external_drivers": ["C:\\K2EX\\KinectToVR"],
+           "jsonid": "vrpathreg", "log": [library + "\\logs"],
+           "runtime": [library + "\\steamapps\\common\\SteamVR"], "version": 1}
+else:
+    doc = json.load(open(path, encoding="utf-8"))
+with open(path, "w", encoding="utf-8") as out:
+    json.dump(doc, out, indent="\t", ensure_ascii=form == "escaped")
+PY
 }
 
 fail() {
@@ -65,15 +115,16 @@ registrations() {
   python3 - "$registry" "$T" <<'PY'
 import json, os, sys
 path, target = sys.argv[1:3]
-drivers = (json.load(open(path)).get("external_drivers") or []) if os.path.exists(path) else []
+drivers = (json.load(open(path, encoding="utf-8")).get("external_drivers") or []) if os.path.exists(path) else []
 print(sum(1 for d in drivers if d.lower() == target.lower()))
 PY
 }
 
 # Checks one step: exit status, the vrpathreg calls, the registrations of the
-# folder, its files (all: the setup's files and the uninstaller; same: as
-# before the step, times included; none; user: the user's file only) and the
-# Add/Remove Programs entry (yes/no).
+# folder, its files (all: the setup's files and the uninstaller, and the
+# installed zelvan-ctl's version; files: the same files; same: as before the
+# step, times included; none; user: the user's file only), a block SteamVR
+# had set, and the Add/Remove Programs entry (yes/no).
 check() {
   local got
   [ "$got_status" = "$status" ] || fail "exit status $got_status, expected $status"
@@ -82,7 +133,7 @@ check() {
   got=$(registrations)
   [ "$got" = "$registered" ] || fail "registered $got times, expected $registered"
   case $folder in
-    all)
+    all|files)
       for f in driver.vrdrivermanifest README.txt resources/settings/default.vrsettings uninstall.exe \
           bin/win64/driver_ZelvanProximity.dll bin/win64/hidapi.dll bin/win64/zelvan-ctl.exe; do
         [ -f "$target/$f" ] || fail "$f is missing"
@@ -90,30 +141,46 @@ check() {
       for f in install.cmd install.sh udev; do [ ! -e "$target/$f" ] || fail "$f was installed"; done
       # One version: the installed zelvan-ctl says the one the setup carries.
       # Its standard output alone: Wine may report its own troubles on stderr.
-      got=$("$wine_run" "$T\\bin\\win64\\zelvan-ctl.exe" --version 2>"$scratch/version.err" | tr -d '\r')
-      [ "$got" = "zelvan-ctl $version" ] ||
-        fail "zelvan-ctl --version says '$got' (stderr: $(cat "$scratch/version.err"))" ;;
+      if [ "$folder" = all ]; then
+        got=$("$wine_run" "$T\\bin\\win64\\zelvan-ctl.exe" --version 2>"$scratch/version.err" | tr -d '\r')
+        [ "$got" = "zelvan-ctl $version" ] ||
+          fail "zelvan-ctl --version says '$got' (stderr: $(cat "$scratch/version.err"))"
+      fi ;;
     same) snapshot | diff "$scratch/before" - >/dev/null || fail "the installed files changed" ;;
     none) [ ! -e "$target" ] || fail "$target is still there" ;;
     user) [ "$(ls -A "$target")" = notes.txt ] || fail "$target holds '$(ls -A "$target")', not only the user's file" ;;
   esac
-  if [ "$setup" = blocked ]; then
+  if [ -n "$expect_unblocked" ]; then
     # Only the block goes: turning the driver off stays the user's choice.
-    python3 -c 'import json,sys; assert json.load(open(sys.argv[1])) == {"driver_ZelvanProximity": {"enable": False}}' \
+    python3 -c 'import json,sys; assert json.load(open(sys.argv[1], encoding="utf-8")) == {"driver_ZelvanProximity": {"enable": False}}' \
       "$settings" || fail "the block is still in $(cat "$settings")"
     [ -f "$settings.zelvan-backup" ] || fail "no backup of the settings file"
   fi
-  got=$("$wine_run" reg query "$key" 2>/dev/null | tr -d '\r' || true)
-  if [ "$entry" = yes ]; then
-    for value in "DisplayName.*Zelvan Proximity" "DisplayVersion.*REG_SZ *$version\$" "Publisher" \
-        "InstallLocation.*REG_SZ *${T//\\/\\\\}\$" "UninstallString.*uninstall.exe\"\$" \
-        "QuietUninstallString.*uninstall.exe\" /S\$" "EstimatedSize.*REG_DWORD *0x[1-9a-f]" \
-        "NoModify.*0x1\$" "NoRepair.*0x1\$"; do
-      grep -q -- "$value" <<<"$got" || fail "the entry lacks '$value': $got"
-    done
-  else
-    [ -z "$(grep -i displayname <<<"$got")" ] || fail "the entry is still there: $got"
-  fi
+  # Exported as UTF-16: reg query prints through the console's code page.
+  rm -f "$scratch/entry.reg"
+  "$wine_run" reg export "$key" "$(winpath "$scratch/entry.reg")" /y >/dev/null 2>&1 || true
+  got=$(python3 - "$scratch/entry.reg" "$T" "$version" "$entry" <<'PY'
+import os, re, sys
+path, folder, version, entry = sys.argv[1:5]
+values = {}
+if os.path.exists(path):
+    for line in open(path, encoding="utf-16").read().splitlines():
+        m = re.match(r'"(\w+)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))$', line)
+        if m:
+            values[m[1]] = re.sub(r"\\(.)", r"\1", m[2]) if m[3] is None else int(m[3], 16)
+uninstaller = '"%s\\uninstall.exe"' % folder
+want = {"DisplayName": "Zelvan Proximity", "DisplayVersion": version, "InstallLocation": folder,
+        "UninstallString": uninstaller, "QuietUninstallString": uninstaller + " /S",
+        "NoModify": 1, "NoRepair": 1} if entry == "yes" else {}
+wrong = [f"{k} is {values.get(k)!r}, expected {v!r}" for k, v in want.items() if values.get(k) != v]
+if entry == "yes":
+    wrong += [f"{k} is {values.get(k)!r}" for k in ("Publisher", "EstimatedSize") if not values.get(k)]
+elif values:
+    wrong.append(f"still there: {values}")
+print("; ".join(wrong))
+PY
+)
+  [ -z "$got" ] || fail "the Add/Remove Programs entry: $got"
 }
 
 # name | setup | program (setup, uninstall) | arguments | status | vrpathreg calls | registrations | folder | entry
@@ -127,17 +194,76 @@ steps=(
   "uninstall without SteamVR|user_file|uninstall|/S|0||0|user|no"
 )
 
+# Each named pair of steps after its ASCII twin: the setup finds SteamVR
+# through the library's name and clears the block in its config folder; the
+# uninstaller finds the folder's registration through the profile's name.
+# @T is the folder the setup installs into.
+# name | user (profile) | Steam library | setup | program | status | vrpathreg calls | registrations | folder | entry
+named_steps=(
+  "install, ASCII|Jose|Jeux video|registry_as fresh utf8; blocked|setup|0|adddriver @T|1|files|yes"
+  "uninstall, ASCII|Jose|Jeux video|registry_as rewrite utf8|uninstall|0|removedriver @T|0|none|no"
+  "install, Latin-1 as UTF-8|José|Jeux vidéo|registry_as fresh utf8; blocked|setup|0|adddriver @T|1|files|yes"
+  "uninstall, Latin-1 as UTF-8|José|Jeux vidéo|registry_as rewrite utf8|uninstall|0|removedriver @T|0|none|no"
+  "install, CJK as \\u escapes|王伟|游戏|registry_as fresh escaped; blocked|setup|0|adddriver @T|1|files|yes"
+  "uninstall, CJK as \\u escapes|王伟|游戏|registry_as rewrite escaped|uninstall|0|removedriver @T|0|none|no"
+  "install, beyond U+FFFF as UTF-8|Ana 🎮|🎮 Jeux|registry_as fresh utf8; blocked|setup|0|adddriver @T|1|files|yes"
+  "uninstall, beyond U+FFFF as UTF-8|Ana 🎮|🎮 Jeux|registry_as rewrite utf8|uninstall|0|removedriver @T|0|none|no"
+  "install, beyond U+FFFF as \\u escapes|王伟 🎮|🎮 游戏|registry_as fresh escaped; blocked|setup|0|adddriver @T|1|files|yes"
+  "uninstall, beyond U+FFFF as \\u escapes|王伟 🎮|🎮 游戏|registry_as rewrite escaped|uninstall|0|removedriver @T|0|none|no"
+)
+
+# The uninstaller finishes from a copy of itself in %TEMP%; a refused step
+# leaves SteamVR's stand-in running.
+finish() { if [ "$setup" = vrserver ]; then "$wine_run" --kill >/dev/null 2>&1 || true; else "$wine_run" --wait; fi; }
+# The same wait without waiting for Wine's server and services to go, which
+# would have the next step start them again: until nothing of the prefix
+# runs but the server and Wine's own programs in C:\windows (at most 60 s).
+# A program still starting shows the loader's name, and counts.
+settle() {
+  local busy
+  for _ in $(seq 300); do
+    busy=$(grep -lzx "WINEPREFIX=$ZELVAN_WINE_PREFIX" /proc/[0-9]*/environ 2>/dev/null |
+      while read -r f; do tr '\0' ' ' <"${f%environ}cmdline" && echo; done 2>/dev/null |
+      grep -v -e '^$' -e '^C:\\windows\\' -e '^[^ ]*/wineserver[0-9]* ' || true)
+    [ -n "$busy" ] || return 0
+    sleep 0.2
+  done
+  fail "still running after 60 s: $busy"
+}
+
+if [ "$rows" = names ]; then
+  failed=0
+  for row in "${named_steps[@]}"; do
+    IFS='|' read -r name profile lib setup program status calls registered folder entry <<<"$row"
+    as_user "$profile" "$lib"
+    calls=${calls//@T/$T}
+    rm -f "$scratch/vrpathreg.log"
+    expect_unblocked=
+    eval "$setup"
+    if [ "$program" = setup ]; then STEP_PROGRAM=$(winpath "$scratch/setup.exe"); else STEP_PROGRAM="$T\\uninstall.exe"; fi
+    export STEP_PROGRAM
+    got_status=0
+    "$wine_run" cmd /c "$(winpath "$scratch/step.cmd")" /S >"$scratch/out" 2>&1 || got_status=$?
+    settle
+    # Each user's pair of steps stands apart from the others': a failed
+    # step does not end the run.
+    (check) || failed=$((failed + 1))
+  done
+  [ "$failed" = 0 ] || { echo "setup program: $failed of ${#named_steps[@]} steps with named folders FAILED" >&2; exit 1; }
+  echo "setup program: ${#named_steps[@]} steps with named folders OK"
+  exit 0
+fi
+
 for row in "${steps[@]}"; do
   IFS='|' read -r name setup program args status calls registered folder entry <<<"$row"
   rm -f "$scratch/vrpathreg.log"
+  expect_unblocked=
   [ -z "$setup" ] || eval "$setup"
   snapshot >"$scratch/before"
   if [ "$program" = setup ]; then exe=$(winpath "$scratch/setup.exe"); else exe="$T\\uninstall.exe"; fi
   got_status=0
   "$wine_run" "$exe" $args >"$scratch/out" 2>&1 || got_status=$?
-  # The uninstaller finishes from a copy of itself in %TEMP%; the refused
-  # step leaves SteamVR's stand-in running.
-  if [ "$setup" = vrserver ]; then "$wine_run" --kill >/dev/null 2>&1 || true; else "$wine_run" --wait; fi
+  finish
   check
 done
 
