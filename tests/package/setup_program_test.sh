@@ -4,7 +4,8 @@
 # calls and edits the path registry as SteamVR's does, and a vrserver.exe
 # stand-in for a running SteamVR. Each row is a step run on the state the
 # previous steps left. ROWS "names" runs, instead of the plain rows, rows
-# whose profile and Steam library are named in other scripts.
+# whose profile and Steam library are named in other scripts; "registry"
+# rows whose path registry was written to mislead.
 # Usage: setup_program_test.sh SOURCE_DIR SETUP_EXE VERSION VRPATHREG_STANDIN VRSERVER_STANDIN [ROWS]
 set -euo pipefail
 source_tree=$1
@@ -103,6 +104,39 @@ with open(path, "w", encoding="utf-8") as out:
 PY
 }
 
+# The rows with a misleading path registry: any program of the user can
+# write it. A decoy SteamVR, whose vrpathreg.exe records nothing, stands
+# where only a misreading would find it.
+decoy="$ZELVAN_WINE_PREFIX/drive_c/decoy/SteamVR/bin/win64"
+mkdir -p "$decoy" && cp "$vrserver_standin" "$decoy/vrpathreg.exe"
+registry_text() {
+  python3 - "$1" "$registry" "$T" <<'PY'
+import sys
+which, path, folder = sys.argv[1:4]
+runtime = r"C:\Program Files (x86)\Steam\steamapps\common\SteamVR"
+text = {
+    # Keys SteamVR does not take for "runtime" (NSIS's own comparison
+    # ignores case and a soft hyphen), and strings below the top level.
+    "decoy_runtimes": '{"RUNTIME": ["@D"], "run\\u00adtime": ["@D"], "run\u00adtime": ["@D"], '
+                      '"other": {"runtime": ["@D"]}, "runtime": [["@D"], "@R"], "external_drivers": []}',
+    # The folder after escapes cut short, lone surrogates and a long string;
+    # a sequence cut short ends the file.
+    "cut_short": '{"runtime": ["@R"], "external_drivers": ["C:\\\\x\\u12", "C:\\\\x\\uZZZZ", "\\ud83c", '
+                 '"\\udfae", "' + "x" * 200000 + '", "@T"]}\n\udce6\udcb8',
+    # Entries that only look like the folder.
+    "lookalikes": '{"runtime": ["@R"], "external_drivers": ["@T\\u00ad", "@T\u00ad", "@T\\u0000", '
+                  '"C:\\\\x\\" , \\"@T"]}',
+    # Bytes that are not UTF-8: in the folder, and as an overlong quote
+    # in front of a decoy runtime.
+    "bad_bytes": '{"runtime": ["C:\\\\nothere\udcc0\udca2, \udcc0\udca2@D", "@R"], '
+                 '"external_drivers": ["@T\udcc0\udca2", "@T\udcff", "@T\x00"]}',
+}[which]
+for mark, value in (("@D", r"C:\decoy\SteamVR"), ("@R", runtime), ("@T", folder)):
+    text = text.replace(mark, value.replace("\\", "\\\\"))
+open(path, "wb").write(text.encode("utf-8", "surrogateescape"))
+PY
+}
+
 fail() {
   echo "FAIL [$name]: $*" >&2
   echo "--- $target:" >&2; ls -AR "$target" >&2 2>/dev/null || true
@@ -111,12 +145,17 @@ fail() {
 
 snapshot() { [ ! -d "$target" ] || (cd "$target" && find . -printf '%p %s %T@\n' | sort); }
 
+# A registry that is not JSON (the misleading ones) is searched as text.
 registrations() {
   python3 - "$registry" "$T" <<'PY'
 import json, os, sys
 path, target = sys.argv[1:3]
-drivers = (json.load(open(path, encoding="utf-8")).get("external_drivers") or []) if os.path.exists(path) else []
-print(sum(1 for d in drivers if d.lower() == target.lower()))
+text = open(path, "rb").read().decode("utf-8", "surrogateescape") if os.path.exists(path) else "{}"
+try:
+    drivers = json.loads(text, strict=False).get("external_drivers") or []
+    print(sum(1 for d in drivers if d.lower() == target.lower()))
+except ValueError:
+    print(text.lower().count(json.dumps(target.lower())))
 PY
 }
 
@@ -194,6 +233,15 @@ steps=(
   "uninstall without SteamVR|user_file|uninstall|/S|0||0|user|no"
 )
 
+# The same columns. Where the stand-in, as vrpathreg would, cannot parse
+# the registry, the call is made and the registry stays as it was.
+registry_steps=(
+  "decoy runtimes are passed over|registry_text decoy_runtimes|setup|/S|0|adddriver $T|1|files|yes"
+  "the folder is found after escapes cut short, lone surrogates and a long string|registry_text cut_short|uninstall|/S|0|removedriver $T|1|none|no"
+  "entries that only look like the folder are not it|registry_text lookalikes|setup|/S|0|adddriver $T|1|files|yes"
+  "bytes that are not UTF-8 neither make the folder nor end a string|registry_text bad_bytes|setup|/S|1|adddriver $T|0|files|yes"
+)
+
 # Each named pair of steps after its ASCII twin: the setup finds SteamVR
 # through the library's name and clears the block in its config folder; the
 # uninstaller finds the folder's registration through the profile's name.
@@ -212,13 +260,10 @@ named_steps=(
   "uninstall, beyond U+FFFF as \\u escapes|王伟 🎮|🎮 游戏|registry_as rewrite escaped|uninstall|0|removedriver @T|0|none|no"
 )
 
-# The uninstaller finishes from a copy of itself in %TEMP%; a refused step
-# leaves SteamVR's stand-in running.
-finish() { if [ "$setup" = vrserver ]; then "$wine_run" --kill >/dev/null 2>&1 || true; else "$wine_run" --wait; fi; }
-# The same wait without waiting for Wine's server and services to go, which
-# would have the next step start them again: until nothing of the prefix
-# runs but the server and Wine's own programs in C:\windows (at most 60 s).
-# A program still starting shows the loader's name, and counts.
+# The uninstaller finishes from a copy of itself in %TEMP%: a step ends
+# when nothing of the prefix runs but Wine's server and its own programs in
+# C:\windows (at most 60 s), which are left running for the next step. A
+# program still starting shows the loader's name, and counts.
 settle() {
   local busy
   for _ in $(seq 300); do
@@ -231,8 +276,10 @@ settle() {
   fail "still running after 60 s: $busy"
 }
 
+# A failed step is reported and the next one runs: most stand apart from
+# the step before (each user's pair, each misleading registry).
+failed=0
 if [ "$rows" = names ]; then
-  failed=0
   for row in "${named_steps[@]}"; do
     IFS='|' read -r name profile lib setup program status calls registered folder entry <<<"$row"
     as_user "$profile" "$lib"
@@ -245,8 +292,6 @@ if [ "$rows" = names ]; then
     got_status=0
     "$wine_run" cmd /c "$(winpath "$scratch/step.cmd")" /S >"$scratch/out" 2>&1 || got_status=$?
     settle
-    # Each user's pair of steps stands apart from the others': a failed
-    # step does not end the run.
     (check) || failed=$((failed + 1))
   done
   [ "$failed" = 0 ] || { echo "setup program: $failed of ${#named_steps[@]} steps with named folders FAILED" >&2; exit 1; }
@@ -254,6 +299,7 @@ if [ "$rows" = names ]; then
   exit 0
 fi
 
+[ "$rows" = registry ] && steps=("${registry_steps[@]}")
 for row in "${steps[@]}"; do
   IFS='|' read -r name setup program args status calls registered folder entry <<<"$row"
   rm -f "$scratch/vrpathreg.log"
@@ -263,8 +309,9 @@ for row in "${steps[@]}"; do
   if [ "$program" = setup ]; then exe=$(winpath "$scratch/setup.exe"); else exe="$T\\uninstall.exe"; fi
   got_status=0
   "$wine_run" "$exe" $args >"$scratch/out" 2>&1 || got_status=$?
-  finish
-  check
+  # A refused step leaves SteamVR's stand-in running.
+  if [ "$setup" = vrserver ]; then "$wine_run" --kill >/dev/null 2>&1 || true; else settle; fi
+  (check) || failed=$((failed + 1))
 done
-
-echo "setup program: ${#steps[@]} steps OK"
+[ "$failed" = 0 ] || { echo "setup program: $failed of ${#steps[@]} $rows steps FAILED" >&2; exit 1; }
+echo "setup program: ${#steps[@]} $rows steps OK"
