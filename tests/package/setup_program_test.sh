@@ -114,6 +114,11 @@ registry_text() {
 import sys
 which, path, folder = sys.argv[1:4]
 runtime = r"C:\Program Files (x86)\Steam\steamapps\common\SteamVR"
+parent = folder.rsplit("\\", 1)[0] + "\\"
+# A runtime folder named so that its vrpathreg command line, in NSIS's
+# strings of 1024 characters, would be cut right after the folder's parent.
+room = 1023 - len('"\\bin\\win64\\vrpathreg.exe" removedriver "') - len(parent) - len(runtime)
+long_runtime = runtime + ("\\bin\\.." if room % 2 else "") + "\\." * (room // 2)
 text = {
     # Keys SteamVR does not take for "runtime" (NSIS's own comparison
     # ignores case and a soft hyphen), and strings below the top level.
@@ -130,8 +135,9 @@ text = {
     # in front of a decoy runtime.
     "bad_bytes": '{"runtime": ["C:\\\\nothere\udcc0\udca2, \udcc0\udca2@D", "@R"], '
                  '"external_drivers": ["@T\udcc0\udca2", "@T\udcff", "@T\x00"]}',
+    "long_runtime": '{"runtime": ["' + long_runtime.replace("\\", "\\\\") + '"], "external_drivers": ["@T", "@P"]}',
 }[which]
-for mark, value in (("@D", r"C:\decoy\SteamVR"), ("@R", runtime), ("@T", folder)):
+for mark, value in (("@D", r"C:\decoy\SteamVR"), ("@R", runtime), ("@T", folder), ("@P", parent)):
     text = text.replace(mark, value.replace("\\", "\\\\"))
 open(path, "wb").write(text.encode("utf-8", "surrogateescape"))
 PY
@@ -240,6 +246,7 @@ registry_steps=(
   "the folder is found after escapes cut short, lone surrogates and a long string|registry_text cut_short|uninstall|/S|0|removedriver $T|1|none|no"
   "entries that only look like the folder are not it|registry_text lookalikes|setup|/S|0|adddriver $T|1|files|yes"
   "bytes that are not UTF-8 neither make the folder nor end a string|registry_text bad_bytes|setup|/S|1|adddriver $T|0|files|yes"
+  "a runtime named too long for its vrpathreg command is not used|registry_text long_runtime|uninstall|/S|0||1|none|no"
 )
 
 # Each named pair of steps after its ASCII twin: the setup finds SteamVR
