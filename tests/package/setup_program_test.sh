@@ -136,6 +136,8 @@ text = {
     "bad_bytes": '{"runtime": ["C:\\\\nothere\udcc0\udca2, \udcc0\udca2@D", "@R"], '
                  '"external_drivers": ["@T\udcc0\udca2", "@T\udcff", "@T\x00"]}',
     "long_runtime": '{"runtime": ["' + long_runtime.replace("\\", "\\\\") + '"], "external_drivers": ["@T", "@P"]}',
+    # Larger than any path registry.
+    "huge": '{"padding": ["' + "y" * 1100000 + '"], "runtime": ["@R"], "external_drivers": []}',
 }[which]
 for mark, value in (("@D", r"C:\decoy\SteamVR"), ("@R", runtime), ("@T", folder), ("@P", parent)):
     text = text.replace(mark, value.replace("\\", "\\\\"))
@@ -247,6 +249,7 @@ registry_steps=(
   "entries that only look like the folder are not it|registry_text lookalikes|setup|/S|0|adddriver $T|1|files|yes"
   "bytes that are not UTF-8 neither make the folder nor end a string|registry_text bad_bytes|setup|/S|1|adddriver $T|0|files|yes"
   "a runtime named too long for its vrpathreg command is not used|registry_text long_runtime|uninstall|/S|0||1|none|no"
+  "a registry over 1 MiB is not read|registry_text huge|setup|/S|1||0|files|yes"
 )
 
 # Each named pair of steps after its ASCII twin: the setup finds SteamVR
