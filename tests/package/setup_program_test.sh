@@ -131,9 +131,10 @@ text = {
     # Entries that only look like the folder.
     "lookalikes": '{"runtime": ["@R"], "external_drivers": ["@T\\u00ad", "@T\u00ad", "@T\\u0000", '
                   '"C:\\\\x\\" , \\"@T"]}',
-    # Bytes that are not UTF-8: in the folder, and as an overlong quote
-    # in front of a decoy runtime.
-    "bad_bytes": '{"runtime": ["C:\\\\nothere\udcc0\udca2, \udcc0\udca2@D", "@R"], '
+    # Bytes that are not UTF-8, in the folder and as an overlong quote in
+    # front of a decoy runtime; decoy runtimes in comments.
+    "bad_bytes": '{/* "runtime": ["@D"], */ // "runtime": ["@D"]\n'
+                 '"runtime": ["C:\\\\nothere\udcc0\udca2, \udcc0\udca2@D", "@R"], '
                  '"external_drivers": ["@T\udcc0\udca2", "@T\udcff", "@T\x00"]}',
     "long_runtime": '{"runtime": ["' + long_runtime.replace("\\", "\\\\") + '"], "external_drivers": ["@T", "@P"]}',
     # Larger than any path registry.
@@ -247,7 +248,7 @@ registry_steps=(
   "decoy runtimes are passed over|registry_text decoy_runtimes|setup|/S|0|adddriver $T|1|files|yes"
   "the folder is found after escapes cut short, lone surrogates and a long string|registry_text cut_short|uninstall|/S|0|removedriver $T|1|none|no"
   "entries that only look like the folder are not it|registry_text lookalikes|setup|/S|0|adddriver $T|1|files|yes"
-  "bytes that are not UTF-8 neither make the folder nor end a string|registry_text bad_bytes|setup|/S|1|adddriver $T|0|files|yes"
+  "bytes that are not UTF-8 and comments make no folder and no runtime|registry_text bad_bytes|setup|/S|1|adddriver $T|0|files|yes"
   "a runtime named too long for its vrpathreg command is not used|registry_text long_runtime|uninstall|/S|0||1|none|no"
   "a registry over 1 MiB is not read|registry_text huge|setup|/S|1||0|files|yes"
 )
