@@ -60,10 +60,10 @@ vrserver() {
   fail "the vrserver.exe stand-in did not start"
 }
 
-# The rows with names: the step runs as the Windows user PROFILE, with
-# SteamVR and its config folder in the Steam library D:\LIBRARY\Steam.
-# Windows takes %LOCALAPPDATA% from the user's shell folders, and Wine
-# would set TEMP from Linux: the step sets both from inside Wine.
+# as_user USER LIBRARY: the steps run as the Windows user USER, with SteamVR
+# and its config folder in the Steam library D:\LIBRARY\Steam. Windows
+# takes %LOCALAPPDATA% from the user's shell folders, and Wine would set
+# TEMP from Linux: step.cmd sets both from inside Wine.
 mkdir -p "$ZELVAN_WINE_PREFIX/drive_d"
 ln -sfn ../drive_d "$ZELVAN_WINE_PREFIX/dosdevices/d:"
 shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
@@ -253,22 +253,21 @@ registry_steps=(
   "a registry over 1 MiB is not read|registry_text huge|setup|/S|1||0|files|yes"
 )
 
-# Each named pair of steps after its ASCII twin: the setup finds SteamVR
-# through the library's name and clears the block in its config folder; the
-# uninstaller finds the folder's registration through the profile's name.
-# @T is the folder the setup installs into.
-# name | user (profile) | Steam library | setup | program | status | vrpathreg calls | registrations | folder | entry
+# The same columns; @T is the folder the setup installs into. Each named
+# pair of steps after its ASCII twin: the setup finds SteamVR through the
+# library's name and clears the block in its config folder; the uninstaller
+# finds the folder's registration through the profile's name.
 named_steps=(
-  "install, ASCII|Jose|Jeux video|registry_as fresh utf8; blocked|setup|0|adddriver @T|1|files|yes"
-  "uninstall, ASCII|Jose|Jeux video|registry_as rewrite utf8|uninstall|0|removedriver @T|0|none|no"
-  "install, Latin-1 as UTF-8|José|Jeux vidéo|registry_as fresh utf8; blocked|setup|0|adddriver @T|1|files|yes"
-  "uninstall, Latin-1 as UTF-8|José|Jeux vidéo|registry_as rewrite utf8|uninstall|0|removedriver @T|0|none|no"
-  "install, CJK as \\u escapes|王伟|游戏|registry_as fresh escaped; blocked|setup|0|adddriver @T|1|files|yes"
-  "uninstall, CJK as \\u escapes|王伟|游戏|registry_as rewrite escaped|uninstall|0|removedriver @T|0|none|no"
-  "install, beyond U+FFFF as UTF-8|Ana 🎮|🎮 Jeux|registry_as fresh utf8; blocked|setup|0|adddriver @T|1|files|yes"
-  "uninstall, beyond U+FFFF as UTF-8|Ana 🎮|🎮 Jeux|registry_as rewrite utf8|uninstall|0|removedriver @T|0|none|no"
-  "install, beyond U+FFFF as \\u escapes|王伟 🎮|🎮 游戏|registry_as fresh escaped; blocked|setup|0|adddriver @T|1|files|yes"
-  "uninstall, beyond U+FFFF as \\u escapes|王伟 🎮|🎮 游戏|registry_as rewrite escaped|uninstall|0|removedriver @T|0|none|no"
+  "install, ASCII|as_user Jose 'Jeux video'; registry_as fresh utf8; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, ASCII|as_user Jose 'Jeux video'; registry_as rewrite utf8|uninstall|/S|0|removedriver @T|0|none|no"
+  "install, Latin-1 as UTF-8|as_user José 'Jeux vidéo'; registry_as fresh utf8; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, Latin-1 as UTF-8|as_user José 'Jeux vidéo'; registry_as rewrite utf8|uninstall|/S|0|removedriver @T|0|none|no"
+  "install, CJK as \\u escapes|as_user 王伟 游戏; registry_as fresh escaped; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, CJK as \\u escapes|as_user 王伟 游戏; registry_as rewrite escaped|uninstall|/S|0|removedriver @T|0|none|no"
+  "install, beyond U+FFFF as UTF-8|as_user 'Ana 🎮' '🎮 Jeux'; registry_as fresh utf8; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, beyond U+FFFF as UTF-8|as_user 'Ana 🎮' '🎮 Jeux'; registry_as rewrite utf8|uninstall|/S|0|removedriver @T|0|none|no"
+  "install, beyond U+FFFF as \\u escapes|as_user '王伟 🎮' '🎮 游戏'; registry_as fresh escaped; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, beyond U+FFFF as \\u escapes|as_user '王伟 🎮' '🎮 游戏'; registry_as rewrite escaped|uninstall|/S|0|removedriver @T|0|none|no"
 )
 
 # The uninstaller finishes from a copy of itself in %TEMP%: a step ends
@@ -290,36 +289,21 @@ settle() {
 # A failed step is reported and the next one runs: most stand apart from
 # the step before (each user's pair, each misleading registry).
 failed=0
-if [ "$rows" = names ]; then
-  for row in "${named_steps[@]}"; do
-    IFS='|' read -r name profile lib setup program status calls registered folder entry <<<"$row"
-    as_user "$profile" "$lib"
-    calls=${calls//@T/$T}
-    rm -f "$scratch/vrpathreg.log"
-    expect_unblocked=
-    eval "$setup"
-    if [ "$program" = setup ]; then STEP_PROGRAM=$(winpath "$scratch/setup.exe"); else STEP_PROGRAM="$T\\uninstall.exe"; fi
-    export STEP_PROGRAM
-    got_status=0
-    "$wine_run" cmd /c "$(winpath "$scratch/step.cmd")" /S >"$scratch/out" 2>&1 || got_status=$?
-    settle
-    (check) || failed=$((failed + 1))
-  done
-  [ "$failed" = 0 ] || { echo "setup program: $failed of ${#named_steps[@]} steps with named folders FAILED" >&2; exit 1; }
-  echo "setup program: ${#named_steps[@]} steps with named folders OK"
-  exit 0
-fi
-
-[ "$rows" = registry ] && steps=("${registry_steps[@]}")
+case $rows in registry) steps=("${registry_steps[@]}") ;; names) steps=("${named_steps[@]}") ;; esac
 for row in "${steps[@]}"; do
   IFS='|' read -r name setup program args status calls registered folder entry <<<"$row"
   rm -f "$scratch/vrpathreg.log"
   expect_unblocked=
   [ -z "$setup" ] || eval "$setup"
+  calls=${calls//@T/$T}
   snapshot >"$scratch/before"
   if [ "$program" = setup ]; then exe=$(winpath "$scratch/setup.exe"); else exe="$T\\uninstall.exe"; fi
   got_status=0
-  "$wine_run" "$exe" $args >"$scratch/out" 2>&1 || got_status=$?
+  if [ -n "${STEP_LOCALAPPDATA:-}" ]; then
+    STEP_PROGRAM=$exe "$wine_run" cmd /c "$(winpath "$scratch/step.cmd")" $args
+  else
+    "$wine_run" "$exe" $args
+  fi >"$scratch/out" 2>&1 || got_status=$?
   # A refused step leaves SteamVR's stand-in running.
   if [ "$setup" = vrserver ]; then "$wine_run" --kill >/dev/null 2>&1 || true; else settle; fi
   (check) || failed=$((failed + 1))
