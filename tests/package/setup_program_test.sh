@@ -28,6 +28,11 @@ trap cleanup EXIT
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
 "$wine_run" cmd /c exit >/dev/null 2>&1  # makes the prefix
+# Under a Japanese locale the rows prove something only with code page 932.
+if [[ $LC_ALL = ja_JP* ]]; then
+  acp=$("$wine_run" reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null | tr -d '\r' | awk '/ACP/ {print $3}')
+  [ "$acp" = 932 ] || { echo "FAIL: Wine runs with code page '$acp' under $LC_ALL, not 932" >&2; exit 1; }
+fi
 user=$(ls "$ZELVAN_WINE_PREFIX/drive_c/users" | grep -vx Public | head -n1)
 local_app_data=$ZELVAN_WINE_PREFIX/drive_c/users/$user/AppData/Local
 runtime="$ZELVAN_WINE_PREFIX/drive_c/Program Files (x86)/Steam/steamapps/common/SteamVR"
