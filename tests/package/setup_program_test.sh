@@ -282,7 +282,7 @@ named_steps=(
 settle() {
   local busy
   for _ in $(seq 300); do
-    busy=$(grep -lzx "WINEPREFIX=$ZELVAN_WINE_PREFIX" /proc/[0-9]*/environ 2>/dev/null |
+    busy=$(grep -lzxF "WINEPREFIX=$ZELVAN_WINE_PREFIX" /proc/[0-9]*/environ 2>/dev/null |
       while read -r f; do tr '\0' ' ' <"${f%environ}cmdline" && echo; done 2>/dev/null |
       grep -v -e '^$' -e '^C:\\windows\\' -e '^[^ ]*/wineserver[0-9]* ' || true)
     [ -n "$busy" ] || return 0
