@@ -3,14 +3,20 @@
 # share, against a fake SteamVR: a vrpathreg.exe stand-in that records its
 # calls and edits the path registry as SteamVR's does, and a vrserver.exe
 # stand-in for a running SteamVR. Each row is a step run on the state the
-# previous steps left.
-# Usage: setup_program_test.sh SOURCE_DIR SETUP_EXE VERSION VRPATHREG_STANDIN VRSERVER_STANDIN
+# previous steps left. ROWS "names" runs, instead of the plain rows, rows
+# whose profile and Steam library are named in other scripts; "registry"
+# rows whose path registry was written to mislead.
+# Usage: setup_program_test.sh SOURCE_DIR SETUP_EXE VERSION VRPATHREG_STANDIN VRSERVER_STANDIN [ROWS]
 set -euo pipefail
 source_tree=$1
 setup=$2
 version=$3
 vrpathreg_standin=$4
 vrserver_standin=$5
+rows=${6:-plain}
+# Wine takes names from its command line and environment as the locale's
+# text, so the locale must be a UTF-8 one unless the caller chose it.
+export LC_ALL=${LC_ALL:-C.UTF-8}
 scratch=$(mktemp -d)
 wine_run=$source_tree/scripts/wine-run.sh
 export ZELVAN_WINE_PREFIX=$scratch/prefix
@@ -22,6 +28,11 @@ trap cleanup EXIT
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
 "$wine_run" cmd /c exit >/dev/null 2>&1  # makes the prefix
+# Under a Japanese locale the rows prove something only with code page 932.
+if [[ $LC_ALL = ja_JP* ]]; then
+  acp=$("$wine_run" reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null | tr -d '\r' | awk '/ACP/ {print $3}')
+  [ "$acp" = 932 ] || { echo "FAIL: Wine runs with code page '$acp' under $LC_ALL, not 932" >&2; exit 1; }
+fi
 user=$(ls "$ZELVAN_WINE_PREFIX/drive_c/users" | grep -vx Public | head -n1)
 local_app_data=$ZELVAN_WINE_PREFIX/drive_c/users/$user/AppData/Local
 runtime="$ZELVAN_WINE_PREFIX/drive_c/Program Files (x86)/Steam/steamapps/common/SteamVR"
@@ -45,12 +56,99 @@ settings="$ZELVAN_WINE_PREFIX/drive_c/Program Files (x86)/Steam/config/steamvr.v
 blocked() {
   mkdir -p "$(dirname "$settings")"
   printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true,\n      "enable" : false\n   }\n}\n' >"$settings"
+  expect_unblocked=1
 }
 # SteamVR running while the step runs.
 vrserver() {
   "$wine_run" "$(winpath "$scratch/vrserver.exe")" "$(winpath "$scratch/running")" 120 >/dev/null 2>&1 &
   for _ in $(seq 100); do [ -f "$scratch/running" ] && return; sleep 0.2; done
   fail "the vrserver.exe stand-in did not start"
+}
+
+# as_user USER LIBRARY: the steps run as the Windows user USER, with SteamVR
+# and its config folder in the Steam library D:\LIBRARY\Steam. Windows
+# takes %LOCALAPPDATA% from the user's shell folders, and Wine would set
+# TEMP from Linux: step.cmd sets both from inside Wine.
+mkdir -p "$ZELVAN_WINE_PREFIX/drive_d"
+ln -sfn ../drive_d "$ZELVAN_WINE_PREFIX/dosdevices/d:"
+shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
+printf '%s\r\n' \
+  "@reg add \"$shell_folders\\User Shell Folders\" /v \"Local AppData\" /t REG_EXPAND_SZ /d \"%STEP_LOCALAPPDATA%\" /f >nul" \
+  "@reg add \"$shell_folders\\Shell Folders\" /v \"Local AppData\" /t REG_SZ /d \"%STEP_LOCALAPPDATA%\" /f >nul" \
+  '@set "LOCALAPPDATA=%STEP_LOCALAPPDATA%"' '@set "TEMP=%STEP_TEMP%"' '@set "TMP=%STEP_TEMP%"' \
+  '@"%STEP_PROGRAM%" %*' '@exit /b %errorlevel%' >"$scratch/step.cmd"
+as_user() {
+  local home=$ZELVAN_WINE_PREFIX/drive_c/users/$1
+  export STEP_LOCALAPPDATA="C:\\users\\$1\\AppData\\Local" STEP_TEMP="C:\\users\\$1\\Temp"
+  mkdir -p "$home/AppData/Local/openvr" "$home/Temp"
+  registry=$home/AppData/Local/openvr/openvrpaths.vrpath
+  export ZELVAN_VRPATHREG_REGISTRY="$STEP_LOCALAPPDATA\\openvr\\openvrpaths.vrpath"
+  target=$home/AppData/Local/Programs/zelvanproximity
+  T="$STEP_LOCALAPPDATA\\Programs\\zelvanproximity"
+  library="D:\\$2\\Steam"
+  settings="$ZELVAN_WINE_PREFIX/drive_d/$2/Steam/config/steamvr.vrsettings"
+  mkdir -p "$ZELVAN_WINE_PREFIX/drive_d/$2/Steam/steamapps/common/SteamVR/bin/win64"
+  cp "$vrpathreg_standin" "$ZELVAN_WINE_PREFIX/drive_d/$2/Steam/steamapps/common/SteamVR/bin/win64/vrpathreg.exe"
+}
+# The path registry written as FORM: utf8 (the characters as they are) or
+# escaped (\u escapes, a surrogate pair for a character beyond U+FFFF, as
+# Python's json.dump writes by default). "fresh" writes SteamVR's in the
+# library and another driver; "rewrite" writes again what is there.
+registry_as() {
+  python3 - "$1" "$2" "$registry" "$library" <<'PY'
+import json, sys
+how, form, path, library = sys.argv[1:5]
+if how == "fresh":
+    doc = {"config": [library + "\\config"], "external_drivers": ["C:\\K2EX\\KinectToVR"],
+           "jsonid": "vrpathreg", "log": [library + "\\logs"],
+           "runtime": [library + "\\steamapps\\common\\SteamVR"], "version": 1}
+else:
+    doc = json.load(open(path, encoding="utf-8"))
+with open(path, "w", encoding="utf-8") as out:
+    json.dump(doc, out, indent="\t", ensure_ascii=form == "escaped")
+PY
+}
+
+# The rows with a misleading path registry: any program of the user can
+# write it. A decoy SteamVR, whose vrpathreg.exe records nothing, stands
+# where only a misreading would find it.
+decoy="$ZELVAN_WINE_PREFIX/drive_c/decoy/SteamVR/bin/win64"
+mkdir -p "$decoy" && cp "$vrserver_standin" "$decoy/vrpathreg.exe"
+registry_text() {
+  python3 - "$1" "$registry" "$T" <<'PY'
+import sys
+which, path, folder = sys.argv[1:4]
+runtime = r"C:\Program Files (x86)\Steam\steamapps\common\SteamVR"
+parent = folder.rsplit("\\", 1)[0] + "\\"
+# A runtime folder named so that its vrpathreg command line, in NSIS's
+# strings of 1024 characters, would be cut right after the folder's parent.
+room = 1023 - len('"\\bin\\win64\\vrpathreg.exe" removedriver "') - len(parent) - len(runtime)
+long_runtime = runtime + ("\\bin\\.." if room % 2 else "") + "\\." * (room // 2)
+text = {
+    # Keys SteamVR does not take for "runtime" (NSIS's own comparison
+    # ignores case and a soft hyphen), and strings below the top level.
+    "decoy_runtimes": '{"RUNTIME": ["@D"], "run\\u00adtime": ["@D"], "run\u00adtime": ["@D"], '
+                      '"other": {"runtime": ["@D"]}, "runtime": [["@D"], "@R"], "external_drivers": []}',
+    # The folder after escapes cut short, lone surrogates and a long string;
+    # a sequence cut short ends the file.
+    "cut_short": '{"runtime": ["@R"], "external_drivers": ["C:\\\\x\\u12", "C:\\\\x\\uZZZZ", "\\ud83c", '
+                 '"\\udfae", "' + "x" * 200000 + '", "@T"]}\n\udce6\udcb8',
+    # Entries that only look like the folder.
+    "lookalikes": '{"runtime": ["@R"], "external_drivers": ["@T\\u00ad", "@T\u00ad", "@T\\u0000", '
+                  '"C:\\\\x\\" , \\"@T"]}',
+    # Bytes that are not UTF-8, in the folder and as an overlong quote in
+    # front of a decoy runtime; decoy runtimes in comments.
+    "bad_bytes": '{/* "runtime": ["@D"], */ // "runtime": ["@D"]\n'
+                 '"runtime": ["C:\\\\nothere\udcc0\udca2, \udcc0\udca2@D", "@R"], '
+                 '"external_drivers": ["@T\udcc0\udca2", "@T\udcff", "@T\x00"]}',
+    "long_runtime": '{"runtime": ["' + long_runtime.replace("\\", "\\\\") + '"], "external_drivers": ["@T", "@P"]}',
+    # Larger than any path registry.
+    "huge": '{"padding": ["' + "y" * 1100000 + '"], "runtime": ["@R"], "external_drivers": []}',
+}[which]
+for mark, value in (("@D", r"C:\decoy\SteamVR"), ("@R", runtime), ("@T", folder), ("@P", parent)):
+    text = text.replace(mark, value.replace("\\", "\\\\"))
+open(path, "wb").write(text.encode("utf-8", "surrogateescape"))
+PY
 }
 
 fail() {
@@ -61,19 +159,25 @@ fail() {
 
 snapshot() { [ ! -d "$target" ] || (cd "$target" && find . -printf '%p %s %T@\n' | sort); }
 
+# A registry that is not JSON (the misleading ones) is searched as text.
 registrations() {
   python3 - "$registry" "$T" <<'PY'
 import json, os, sys
 path, target = sys.argv[1:3]
-drivers = (json.load(open(path)).get("external_drivers") or []) if os.path.exists(path) else []
-print(sum(1 for d in drivers if d.lower() == target.lower()))
+text = open(path, "rb").read().decode("utf-8", "surrogateescape") if os.path.exists(path) else "{}"
+try:
+    drivers = json.loads(text, strict=False).get("external_drivers") or []
+    print(sum(1 for d in drivers if d.lower() == target.lower()))
+except ValueError:
+    print(text.lower().count(json.dumps(target.lower())))
 PY
 }
 
 # Checks one step: exit status, the vrpathreg calls, the registrations of the
-# folder, its files (all: the setup's files and the uninstaller; same: as
-# before the step, times included; none; user: the user's file only) and the
-# Add/Remove Programs entry (yes/no).
+# folder, its files (all: the setup's files and the uninstaller, and the
+# installed zelvan-ctl's version; files: the same files; same: as before the
+# step, times included; none; user: the user's file only), a block SteamVR
+# had set, and the Add/Remove Programs entry (yes/no).
 check() {
   local got
   [ "$got_status" = "$status" ] || fail "exit status $got_status, expected $status"
@@ -82,7 +186,7 @@ check() {
   got=$(registrations)
   [ "$got" = "$registered" ] || fail "registered $got times, expected $registered"
   case $folder in
-    all)
+    all|files)
       for f in driver.vrdrivermanifest README.txt resources/settings/default.vrsettings uninstall.exe \
           bin/win64/driver_ZelvanProximity.dll bin/win64/hidapi.dll bin/win64/zelvan-ctl.exe; do
         [ -f "$target/$f" ] || fail "$f is missing"
@@ -90,30 +194,46 @@ check() {
       for f in install.cmd install.sh udev; do [ ! -e "$target/$f" ] || fail "$f was installed"; done
       # One version: the installed zelvan-ctl says the one the setup carries.
       # Its standard output alone: Wine may report its own troubles on stderr.
-      got=$("$wine_run" "$T\\bin\\win64\\zelvan-ctl.exe" --version 2>"$scratch/version.err" | tr -d '\r')
-      [ "$got" = "zelvan-ctl $version" ] ||
-        fail "zelvan-ctl --version says '$got' (stderr: $(cat "$scratch/version.err"))" ;;
+      if [ "$folder" = all ]; then
+        got=$("$wine_run" "$T\\bin\\win64\\zelvan-ctl.exe" --version 2>"$scratch/version.err" | tr -d '\r')
+        [ "$got" = "zelvan-ctl $version" ] ||
+          fail "zelvan-ctl --version says '$got' (stderr: $(cat "$scratch/version.err"))"
+      fi ;;
     same) snapshot | diff "$scratch/before" - >/dev/null || fail "the installed files changed" ;;
     none) [ ! -e "$target" ] || fail "$target is still there" ;;
     user) [ "$(ls -A "$target")" = notes.txt ] || fail "$target holds '$(ls -A "$target")', not only the user's file" ;;
   esac
-  if [ "$setup" = blocked ]; then
+  if [ -n "$expect_unblocked" ]; then
     # Only the block goes: turning the driver off stays the user's choice.
-    python3 -c 'import json,sys; assert json.load(open(sys.argv[1])) == {"driver_ZelvanProximity": {"enable": False}}' \
+    python3 -c 'import json,sys; assert json.load(open(sys.argv[1], encoding="utf-8")) == {"driver_ZelvanProximity": {"enable": False}}' \
       "$settings" || fail "the block is still in $(cat "$settings")"
     [ -f "$settings.zelvan-backup" ] || fail "no backup of the settings file"
   fi
-  got=$("$wine_run" reg query "$key" 2>/dev/null | tr -d '\r' || true)
-  if [ "$entry" = yes ]; then
-    for value in "DisplayName.*Zelvan Proximity" "DisplayVersion.*REG_SZ *$version\$" "Publisher" \
-        "InstallLocation.*REG_SZ *${T//\\/\\\\}\$" "UninstallString.*uninstall.exe\"\$" \
-        "QuietUninstallString.*uninstall.exe\" /S\$" "EstimatedSize.*REG_DWORD *0x[1-9a-f]" \
-        "NoModify.*0x1\$" "NoRepair.*0x1\$"; do
-      grep -q -- "$value" <<<"$got" || fail "the entry lacks '$value': $got"
-    done
-  else
-    [ -z "$(grep -i displayname <<<"$got")" ] || fail "the entry is still there: $got"
-  fi
+  # Exported as UTF-16: reg query prints through the console's code page.
+  rm -f "$scratch/entry.reg"
+  "$wine_run" reg export "$key" "$(winpath "$scratch/entry.reg")" /y >/dev/null 2>&1 || true
+  got=$(python3 - "$scratch/entry.reg" "$T" "$version" "$entry" <<'PY'
+import os, re, sys
+path, folder, version, entry = sys.argv[1:5]
+values = {}
+if os.path.exists(path):
+    for line in open(path, encoding="utf-16").read().splitlines():
+        m = re.match(r'"(\w+)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))$', line)
+        if m:
+            values[m[1]] = re.sub(r"\\(.)", r"\1", m[2]) if m[3] is None else int(m[3], 16)
+uninstaller = '"%s\\uninstall.exe"' % folder
+want = {"DisplayName": "Zelvan Proximity", "DisplayVersion": version, "InstallLocation": folder,
+        "UninstallString": uninstaller, "QuietUninstallString": uninstaller + " /S",
+        "NoModify": 1, "NoRepair": 1} if entry == "yes" else {}
+wrong = [f"{k} is {values.get(k)!r}, expected {v!r}" for k, v in want.items() if values.get(k) != v]
+if entry == "yes":
+    wrong += [f"{k} is {values.get(k)!r}" for k in ("Publisher", "EstimatedSize") if not values.get(k)]
+elif values:
+    wrong.append(f"still there: {values}")
+print("; ".join(wrong))
+PY
+)
+  [ -z "$got" ] || fail "the Add/Remove Programs entry: $got"
 }
 
 # name | setup | program (setup, uninstall) | arguments | status | vrpathreg calls | registrations | folder | entry
@@ -127,18 +247,71 @@ steps=(
   "uninstall without SteamVR|user_file|uninstall|/S|0||0|user|no"
 )
 
+# The same columns. Where the stand-in, as vrpathreg would, cannot parse
+# the registry, the call is made and the registry stays as it was.
+registry_steps=(
+  "decoy runtimes are passed over|registry_text decoy_runtimes|setup|/S|0|adddriver $T|1|files|yes"
+  "the folder is found after escapes cut short, lone surrogates and a long string|registry_text cut_short|uninstall|/S|0|removedriver $T|1|none|no"
+  "entries that only look like the folder are not it|registry_text lookalikes|setup|/S|0|adddriver $T|1|files|yes"
+  "bytes that are not UTF-8 and comments make no folder and no runtime|registry_text bad_bytes|setup|/S|1|adddriver $T|0|files|yes"
+  "a runtime named too long for its vrpathreg command is not used|registry_text long_runtime|uninstall|/S|0||1|none|no"
+  "a registry over 1 MiB is not read|registry_text huge|setup|/S|1||0|files|yes"
+)
+
+# The same columns; @T is the folder the setup installs into. Each named
+# pair of steps after its ASCII twin: the setup finds SteamVR through the
+# library's name and clears the block in its config folder; the uninstaller
+# finds the folder's registration through the profile's name.
+named_steps=(
+  "install, ASCII|as_user Jose 'Jeux video'; registry_as fresh utf8; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, ASCII|as_user Jose 'Jeux video'; registry_as rewrite utf8|uninstall|/S|0|removedriver @T|0|none|no"
+  "install, Latin-1 as UTF-8|as_user José 'Jeux vidéo'; registry_as fresh utf8; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, Latin-1 as UTF-8|as_user José 'Jeux vidéo'; registry_as rewrite utf8|uninstall|/S|0|removedriver @T|0|none|no"
+  "install, CJK as \\u escapes|as_user 王伟 游戏; registry_as fresh escaped; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, CJK as \\u escapes|as_user 王伟 游戏; registry_as rewrite escaped|uninstall|/S|0|removedriver @T|0|none|no"
+  "install, beyond U+FFFF as UTF-8|as_user 'Ana 🎮' '🎮 Jeux'; registry_as fresh utf8; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, beyond U+FFFF as UTF-8|as_user 'Ana 🎮' '🎮 Jeux'; registry_as rewrite utf8|uninstall|/S|0|removedriver @T|0|none|no"
+  "install, beyond U+FFFF as \\u escapes|as_user '王伟 🎮' '🎮 游戏'; registry_as fresh escaped; blocked|setup|/S|0|adddriver @T|1|files|yes"
+  "uninstall, beyond U+FFFF as \\u escapes|as_user '王伟 🎮' '🎮 游戏'; registry_as rewrite escaped|uninstall|/S|0|removedriver @T|0|none|no"
+)
+
+# The uninstaller finishes from a copy of itself in %TEMP%: a step ends
+# when nothing of the prefix runs but Wine's server and its own programs in
+# C:\windows (at most 60 s), which are left running for the next step. A
+# program still starting shows the loader's name, and counts.
+settle() {
+  local busy
+  for _ in $(seq 300); do
+    busy=$(grep -lzxF "WINEPREFIX=$ZELVAN_WINE_PREFIX" /proc/[0-9]*/environ 2>/dev/null |
+      while read -r f; do tr '\0' ' ' <"${f%environ}cmdline" && echo; done 2>/dev/null |
+      grep -v -e '^$' -e '^C:\\windows\\' -e '^[^ ]*/wineserver[0-9]* ' || true)
+    [ -n "$busy" ] || return 0
+    sleep 0.2
+  done
+  fail "still running after 60 s: $busy"
+}
+
+# A failed step is reported and the next one runs: most stand apart from
+# the step before (each user's pair, each misleading registry).
+failed=0
+case $rows in registry) steps=("${registry_steps[@]}") ;; names) steps=("${named_steps[@]}") ;; esac
 for row in "${steps[@]}"; do
   IFS='|' read -r name setup program args status calls registered folder entry <<<"$row"
   rm -f "$scratch/vrpathreg.log"
+  expect_unblocked=
   [ -z "$setup" ] || eval "$setup"
+  calls=${calls//@T/$T}
   snapshot >"$scratch/before"
   if [ "$program" = setup ]; then exe=$(winpath "$scratch/setup.exe"); else exe="$T\\uninstall.exe"; fi
   got_status=0
-  "$wine_run" "$exe" $args >"$scratch/out" 2>&1 || got_status=$?
-  # The uninstaller finishes from a copy of itself in %TEMP%; the refused
-  # step leaves SteamVR's stand-in running.
-  if [ "$setup" = vrserver ]; then "$wine_run" --kill >/dev/null 2>&1 || true; else "$wine_run" --wait; fi
-  check
+  if [ -n "${STEP_LOCALAPPDATA:-}" ]; then
+    STEP_PROGRAM=$exe "$wine_run" cmd /c "$(winpath "$scratch/step.cmd")" $args
+  else
+    "$wine_run" "$exe" $args
+  fi >"$scratch/out" 2>&1 || got_status=$?
+  # A refused step leaves SteamVR's stand-in running.
+  if [ "$setup" = vrserver ]; then "$wine_run" --kill >/dev/null 2>&1 || true; else settle; fi
+  (check) || failed=$((failed + 1))
 done
-
-echo "setup program: ${#steps[@]} steps OK"
+[ "$failed" = 0 ] || { echo "setup program: $failed of ${#steps[@]} $rows steps FAILED" >&2; exit 1; }
+echo "setup program: ${#steps[@]} $rows steps OK"
