@@ -141,11 +141,14 @@ text = {
     "bad_bytes": '{/* "runtime": ["@D"], */ // "runtime": ["@D"]\n'
                  '"runtime": ["C:\\\\nothere\udcc0\udca2, \udcc0\udca2@D", "@R"], '
                  '"external_drivers": ["@T\udcc0\udca2", "@T\udcff", "@T\x00"]}',
+    # The folder registered with a trailing separator and other capitals.
+    "spelled": '{"runtime": ["@R"], "external_drivers": ["@U\\\\"]}',
     "long_runtime": '{"runtime": ["' + long_runtime.replace("\\", "\\\\") + '"], "external_drivers": ["@T", "@P"]}',
     # Larger than any path registry.
     "huge": '{"padding": ["' + "y" * 1100000 + '"], "runtime": ["@R"], "external_drivers": []}',
 }[which]
-for mark, value in (("@D", r"C:\decoy\SteamVR"), ("@R", runtime), ("@T", folder), ("@P", parent)):
+for mark, value in (("@D", r"C:\decoy\SteamVR"), ("@R", runtime), ("@T", folder), ("@P", parent),
+                    ("@U", folder.upper())):
     text = text.replace(mark, value.replace("\\", "\\\\"))
 open(path, "wb").write(text.encode("utf-8", "surrogateescape"))
 PY
@@ -167,7 +170,7 @@ path, target = sys.argv[1:3]
 text = open(path, "rb").read().decode("utf-8", "surrogateescape") if os.path.exists(path) else "{}"
 try:
     drivers = json.loads(text, strict=False).get("external_drivers") or []
-    print(sum(1 for d in drivers if d.lower() == target.lower()))
+    print(sum(1 for d in drivers if d.rstrip("\\").lower() == target.lower()))
 except ValueError:
     print(text.lower().count(json.dumps(target.lower())))
 PY
@@ -256,6 +259,7 @@ registry_steps=(
   "bytes that are not UTF-8 and comments make no folder and no runtime|registry_text bad_bytes|setup|/S|1|adddriver $T|0|files|yes"
   "a runtime named too long for its vrpathreg command is not used|registry_text long_runtime|uninstall|/S|0||1|none|no"
   "a registry over 1 MiB is not read|registry_text huge|setup|/S|1||0|files|yes"
+  "uninstall removes the folder as registered|registry_text spelled|uninstall|/S|0|removedriver ${T^^}\\|0|none|no"
 )
 
 # The same columns; @T is the folder the setup installs into. Each named
