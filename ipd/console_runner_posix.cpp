@@ -139,7 +139,9 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 
 	bool read_timed_out = false;
 	const long long read_bound = WaitMs(kReadBoundMs, deadline);
-	if (WriteAll(in[1], first_command) && WriteAll(in[1], second_command))
+	// Both commands in one write: a tool that ends on reading the first must
+	// not turn the second write into a failure to talk to it.
+	if (WriteAll(in[1], first_command + second_command))
 		run.ok = ReadOnce(out[0], read_bound, read_timed_out);
 	if (read_timed_out) {
 		run.out_of_time = read_bound < kReadBoundMs;
