@@ -3,6 +3,7 @@
 // out of the wide (...W) calls. Windows builds only.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,12 @@ std::wstring Utf8ToWide(std::string_view text);
 
 // UTF-16 from Windows as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string WideToUtf8(std::wstring_view text);
+
+// The environment variable's value (the wide environment), "" when unset.
+std::string EnvironmentUtf8(const char *name);
+
+// _wfopen of a UTF-8 path; null when the path is not UTF-8.
+std::FILE *OpenUtf8File(const std::string &path, const char *mode);
 
 // Pure ASCII: the only text the console tool's input is sure to read as
 // written, whatever code page it runs in.

@@ -1,6 +1,8 @@
 // Utf8ToWide and WideToUtf8 through the system's own converters.
 #include "core/wide_text.h"
 
+#include <cstdlib>
+
 #include <windows.h>
 
 namespace zelvan {
@@ -39,6 +41,20 @@ bool IsAscii(std::string_view text)
 		if (static_cast<unsigned char>(c) >= 0x80)
 			return false;
 	return true;
+}
+
+std::string EnvironmentUtf8(const char *name)
+{
+	const wchar_t *value = _wgetenv(Utf8ToWide(name).c_str());
+	return value != nullptr ? WideToUtf8(value) : "";
+}
+
+std::FILE *OpenUtf8File(const std::string &path, const char *mode)
+{
+	const std::wstring wide_path = Utf8ToWide(path);
+	if (wide_path.empty())
+		return nullptr;
+	return _wfopen(wide_path.c_str(), Utf8ToWide(mode).c_str());
 }
 
 } // namespace zelvan

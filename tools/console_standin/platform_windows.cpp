@@ -70,16 +70,12 @@ std::vector<std::string> ProgramArguments(int argc, char **argv)
 
 std::string Environment(const char *name)
 {
-	const wchar_t *value = _wgetenv(Utf8ToWide(name).c_str());
-	return value != nullptr ? WideToUtf8(value) : "";
+	return EnvironmentUtf8(name);
 }
 
 std::FILE *OpenUtf8File(const std::string &path, const char *mode)
 {
-	const std::wstring wide_path = Utf8ToWide(path);
-	if (wide_path.empty())
-		return nullptr;
-	return _wfopen(wide_path.c_str(), Utf8ToWide(mode).c_str());
+	return zelvan::OpenUtf8File(path, mode);
 }
 
 std::string NativePath(const std::string &path)

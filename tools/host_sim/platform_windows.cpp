@@ -78,8 +78,7 @@ std::filesystem::path FilePath(const std::string& path) {
 }
 
 std::FILE* OpenUtf8File(const std::string& path, const char* mode) {
-  const std::wstring wide_mode(mode, mode + std::char_traits<char>::length(mode));
-  return _wfopen(FilePath(path).c_str(), wide_mode.c_str());
+  return zelvan::OpenUtf8File(NativePath(path), mode);
 }
 
 bool UseSimulatedSensor(const std::string& config, char** /*argv*/, std::string* error) {

@@ -33,6 +33,19 @@ std::string ReadAll(const fs::path &path)
 	return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The vrpathreg stand-in where the layout's runtime keeps vrpathreg.
+fs::path InstallVrpathreg(const Layout &layout)
+{
+#if defined(_WIN32)
+	const fs::path tool = Utf8Path(layout.files.runtime_dir) / "bin" / "win64" / "vrpathreg.exe";
+#else
+	const fs::path tool = Utf8Path(layout.files.runtime_dir) / "bin" / "vrpathreg.sh";
+#endif
+	fs::create_directories(tool.parent_path());
+	fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
+	return tool;
+}
+
 TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
 {
 	struct FixCase {
@@ -134,11 +147,6 @@ TEST(Doctor, FixChangesNothingWhileSteamVrRunsOrOnADryRun)
 
 TEST(Doctor, FixUnregistersThroughVrpathreg)
 {
-#if defined(_WIN32)
-	const char *const vrpathreg = "bin/win64/vrpathreg.exe";
-#else
-	const char *const vrpathreg = "bin/vrpathreg.sh";
-#endif
 	struct RegCase {
 		const char *name;
 		// Folder names under the scratch: "+" marks the installed one, "-" one
@@ -160,9 +168,7 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 	};
 	for (const RegCase &c : cases) {
 		Layout layout;
-		const fs::path tool = Utf8Path(layout.files.runtime_dir) / vrpathreg;
-		fs::create_directories(tool.parent_path());
-		fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
+		InstallVrpathreg(layout);
 		nlohmann::json list = nlohmann::json::array();
 		const fs::path locked = layout.dir.path() / "locked";
 		for (std::string name : c.registered) {
@@ -202,11 +208,6 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 // something, with the folder's name as given.
 TEST(Doctor, RegisterCallsVrpathregOnlyWhenItChangesSomething)
 {
-#if defined(_WIN32)
-	const char *const vrpathreg = "bin/win64/vrpathreg.exe";
-#else
-	const char *const vrpathreg = "bin/vrpathreg.sh";
-#endif
 	struct Step {
 		const char *command;
 		const char *environment; // set for this step only
@@ -224,9 +225,7 @@ TEST(Doctor, RegisterCallsVrpathregOnlyWhenItChangesSomething)
 	};
 	for (const LayoutNames &names : {LayoutNames{}, kJoseJeuxVideo, kYouxiEscaped}) {
 		Layout layout(names);
-		const fs::path tool = Utf8Path(layout.files.runtime_dir) / vrpathreg;
-		fs::create_directories(tool.parent_path());
-		fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
+		const fs::path tool = InstallVrpathreg(layout);
 		const std::string folder = Utf8String(layout.DriverFolder("Jos\xC3\xA9 (1)"));
 		const fs::path log = layout.dir.path() / "vrpathreg.log";
 		for (const Step &step : steps) {
@@ -254,11 +253,6 @@ TEST(Doctor, RegisterCallsVrpathregOnlyWhenItChangesSomething)
 // loads it, and a name relative to our working folder is not the folder.
 TEST(Doctor, UnregisterRemovesTheFolderAsRegistered)
 {
-#if defined(_WIN32)
-	const char *const vrpathreg = "bin/win64/vrpathreg.exe";
-#else
-	const char *const vrpathreg = "bin/vrpathreg.sh";
-#endif
 	// F: the folder, F/: with a trailing separator, S: another spelling of it
 	// (Windows: in capitals; elsewhere: a link), R: its name relative to the
 	// working folder.
@@ -279,9 +273,7 @@ TEST(Doctor, UnregisterRemovesTheFolderAsRegistered)
 	};
 	for (const Row &row : rows) {
 		Layout layout;
-		const fs::path tool = Utf8Path(layout.files.runtime_dir) / vrpathreg;
-		fs::create_directories(tool.parent_path());
-		fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
+		InstallVrpathreg(layout);
 		const fs::path folder = layout.DriverFolder("zelvanproximity");
 #if defined(_WIN32)
 		std::string capitals = Utf8String(folder);
