@@ -62,6 +62,10 @@ TEST(PresenceFollowsWearer, CalibrationAndModelComeFromTheSensorsFlash)
 		                .sensor = std::string("cal 1234\nthresh 1600\nhyst 80\ntrim -100\n"
 		                                      "tracking_serial LHR-1A2B3C4D\nhmd_serial ") + c.serial + "\nlevel 0 300\n"});
 		ASSERT_TRUE(sim.WaitForLine(c.model_line)) << sim.Output();
+		// The reset and the rate follow on the reader's and the next frame's
+		// time, which a slow (sanitizer, loaded) run stretches.
+		EXPECT_TRUE(sim.WaitForLine("Proximity: Algorithm reset (cal=1234, thresh=1600, hyst=80, trim=-100, eff_thresh=1500)"));
+		EXPECT_TRUE(sim.WaitForLine("HID: Report rate set to 50ms"));
 		const SimResult run = sim.Stop();
 		const auto log = run.Log();
 		EXPECT_TRUE(Has(log, "HID: Calibration: cal=1234 thresh=1600 hyst=80 trim=-100\n"));
