@@ -56,6 +56,23 @@ TEST_F(ControlCommands, ManualPresencePublishesOnlyChanges)
 	EXPECT_EQ(log.back(), "Proximity: manual override cleared, algorithm driving\n");
 }
 
+// A command given before the headset's presence output exists supersedes a
+// stored mode still waiting for it.
+TEST_F(ControlCommands, ACommandBeforeTheHeadsetSupersedesTheStoredMode)
+{
+	for (const char *command : {"proximity auto", "proximity off"}) {
+		provider.presence.manual_override = false;
+		provider.presence.presence_mode = PresenceMode::On;
+		provider.presence.presence_mode_pending = true;
+		provider.presence.proximity_setup_done = false;
+		Run(command);
+		provider.presence.proximity_setup_done = true;
+		provider.presence.ApplyStoredPresenceMode();
+		EXPECT_FALSE(provider.presence.presence_mode_pending) << command;
+		EXPECT_EQ(provider.presence.manual_override, std::string(command) == "proximity off") << command;
+	}
+}
+
 TEST_F(ControlCommands, PersistStoresTheModeAndAppliesItAtOnce)
 {
 	struct Case {
@@ -113,7 +130,12 @@ TEST_F(ControlCommands, IpdArgumentsAreCheckedBeforeAnythingIsApplied)
 		{"ipd -inf", "ERR ipd out of range (48-75mm)"},
 		{"ipd 1e39", "ERR ipd out of range (48-75mm)"},
 		{"ipd 1e-50", "ERR ipd out of range (48-75mm)"},
+		{"ipd --63.5", "ERR ipd requires numeric argument (e.g. ipd 63.5)"},
+		{"ipd +-63.5", "ERR ipd requires numeric argument (e.g. ipd 63.5)"},
 		{"ipd?", "OK ipd=unknown"},
+		// The bounds themselves are in range (and then need a calibration).
+		{"ipd 48", "ERR lh_config not loaded"},
+		{"ipd 75", "ERR lh_config not loaded"},
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(Run(c.text), c.reply) << c.text;

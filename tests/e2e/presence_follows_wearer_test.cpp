@@ -55,6 +55,7 @@ TEST(PresenceFollowsWearer, CalibrationAndModelComeFromTheSensorsFlash)
 		{"ZV2-00012345", "HMD Serial: ZV2-00012345 -> Zelvan 2 (IPD enabled)"},
 		{"QK1-00000042", "HMD Serial: QK1-00000042 -> Zelvan 1 (IPD disabled)"},
 		{"qk1-lower", "HMD Serial: qk1-lower -> Zelvan 2 (IPD enabled)"},
+		{"QK2-00000042", "HMD Serial: QK2-00000042 -> Zelvan 2 (IPD enabled)"},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.serial);

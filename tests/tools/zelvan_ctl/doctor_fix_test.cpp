@@ -165,6 +165,8 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		{"folders named in other scripts", {"gone", "Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F \xF0\x9F\x8E\xAE"},
 		 {"Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F \xF0\x9F\x8E\xAE"}},
 		{"the installed copy named in another script", {"a", "+zelvanproximity \xE7\x8E\x8B"}, {"zelvanproximity \xE7\x8E\x8B"}},
+		// "=" marks another vendor's driver: it stays beside ours.
+		{"another driver beside the installed one", {"=other", "+zelvanproximity", "a"}, {"other", "zelvanproximity"}},
 	};
 	for (const RegCase &c : cases) {
 		Layout layout;
@@ -172,10 +174,13 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		nlohmann::json list = nlohmann::json::array();
 		const fs::path locked = layout.dir.path() / "locked";
 		for (std::string name : c.registered) {
-			const bool installed = name[0] == '+';
-			if (installed || name[0] == '-')
-				name = (installed ? "" : "locked/") + name.substr(1);
-			if (name != "gone")
+			const bool installed = name[0] == '+', other = name[0] == '=';
+			if (installed || other || name[0] == '-')
+				name = (name[0] == '-' ? "locked/" : "") + name.substr(1);
+			if (other)
+				WriteFile(layout.dir.path() / Utf8Path(name) / "driver.vrdrivermanifest",
+				          R"({ "name" : "othervendor", "directory" : "" })");
+			else if (name != "gone")
 				layout.DriverFolder(name);
 			const std::string folder = Utf8String(layout.dir.path() / Utf8Path(name));
 			if (installed)
@@ -201,6 +206,19 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		for (size_t at = run.output.find("fix: ran "); at != std::string::npos; at = run.output.find("fix: ran ", at + 1))
 			++ran;
 		EXPECT_EQ(ran, c.registered.size() - c.kept.size()) << c.name << ": " << run.output;
+	}
+}
+
+// A name with a line break or a NUL would read as two folders or a shorter
+// one: the scripts get nothing at all.
+TEST(Doctor, PathsPrintsNothingForANameWithALineBreakOrNul)
+{
+	for (const std::string &bad : {std::string("C:\\a\nb"), std::string("C:\\a\0b", 6)}) {
+		Layout layout;
+		layout.Patch({{"external_drivers", {bad, "C:\\ok"}}});
+		const RunResult run = Ctl(layout, {"paths", "external_drivers"});
+		EXPECT_EQ(run.exit_code, 1) << run.output;
+		EXPECT_EQ(run.output.find("C:\\ok"), std::string::npos) << run.output;
 	}
 }
 
