@@ -297,6 +297,15 @@ do_install() {
 }
 
 do_uninstall() {
+  # Checked before anything changes, as for --udev: without a way to become
+  # root the rule stays, the rest is undone, and the end says what to run.
+  local wants_udev=$udev
+  if [ -f "$target/$marker" ] && grep -q '^udev ' "$target/$marker"; then wants_udev=1; fi
+  if [ "$wants_udev" = 1 ] && [ -e "$rules_dir/$rule_name" ] && [ "$(id -u)" != 0 ] &&
+     ! command -v sudo >/dev/null 2>&1; then
+    udev_missed="not root, and no sudo to become root"
+    say "cannot remove the udev rule ($udev_missed); uninstalling the rest"
+  fi
   if registered || [ -z "$vrpathreg" ]; then
     vrpathreg removedriver
   else
@@ -306,12 +315,18 @@ do_uninstall() {
     check_marker
     if grep -q '^udev ' "$target/$marker"; then udev=1; fi
   fi
-  [ "$udev" = 0 ] || remove_udev_rule
+  [ "$udev" = 0 ] || [ -n "$udev_missed" ] || remove_udev_rule
   if [ -d "$target" ]; then
     check_marker
     remove_installed_files
   else
     say "nothing installed in $target"
+  fi
+  if [ -n "$udev_missed" ]; then
+    say "the udev rule is left in $rules_dir ($udev_missed); run as root:"
+    echo "  rm -f \"$rules_dir/$rule_name\""
+    echo "  udevadm control --reload"
+    exit 1
   fi
 }
 

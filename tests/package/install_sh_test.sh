@@ -66,7 +66,7 @@ kept() { ls -- "$@" && echo kept; }
 no_sudo() { mv "$scratch/stand-ins/sudo" "$scratch/sudo.off"; }
 sudo_back() {
   mv "$scratch/sudo.off" "$scratch/stand-ins/sudo"
-  ! grep -q '^udev ' "$T/.zelvan-install" || fail "the marker records a rule that was not installed"
+  ! grep -q '^udev ' "$T/.zelvan-install" 2>/dev/null || fail "the marker records a rule that was not installed"
 }
 user_file() { mkdir -p "$1" && echo mine >"$1/notes.txt"; }
 # SteamVR blocked the driver after a crash; the real zelvan-ctl clears it.
@@ -139,6 +139,9 @@ steps=(
   "a registry path with a line break|registry_with \"\$scratch/rv/a\\\\nb\"|$I --uninstall|$T|1||same|no||holds a line break"
   "--udev without root or sudo|rm -rf \"\$T\"; registry_from openvrpaths_linux.vrpath; no_sudo|FAKE_UID=65534 $I --udev|$T|1|adddriver $T|same|no||udevadm control --reload && udevadm trigger"
   "uninstall after the missed rule|sudo_back|$I --uninstall|$T|0|removedriver $T|none|no||deleted"
+  "install with the rule again|registry_from openvrpaths_linux.vrpath|$I --udev|$T|0|adddriver $T|same|yes|control --reload;trigger|installed $scratch/rules.d"
+  "uninstall without root or sudo undoes the rest|no_sudo|FAKE_UID=65534 $I --uninstall|$T|1|removedriver $T|none|yes||rm -f \"$scratch/rules.d/70-zelvan-proximity.rules\""
+  "the rule removed by hand|sudo_back; rm -f \"\$scratch/rules.d/70-zelvan-proximity.rules\"|echo removed|$T|0||none|no||removed"
   "a prefix with a line break||$I --prefix \"\$scratch/pre\${NL}fix\"|$T|1||none|no||line break"
   "a block on the driver is cleared|blocked|$I --prefix \"\$scratch/b\"|$scratch/b/zelvanproximity|0|adddriver $scratch/b/zelvanproximity|same|no||cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
 )
