@@ -20,6 +20,9 @@ expected+=(driver.vrdrivermanifest resources/settings/default.vrsettings README.
 for f in "${expected[@]}"; do
   [ -f "$root/$f" ] || fail "missing $f"
 done
+# The README names this package's files, not the other platform's.
+other=$([ "$platform" = posix ] && echo win64 || echo linux64)
+! grep -q "$other" "$root/README.txt" || fail "README.txt names $other files"
 if [ "$platform" = posix ]; then
   # The real file under its soname: an archive or a copy may drop a link.
   [ ! -L "$root/bin/linux64/libhidapi-hidraw.so.0" ] || fail "the bundled hidapi is a symbolic link"

@@ -39,7 +39,8 @@ export ZELVAN_VRPATHREG_REGISTRY=$(winpath "$registry")
 # The driver folder as unpacked from a second download of the zip.
 src="$home/Downloads/zelvanproximity (1)/zelvanproximity"
 mkdir -p "$src/bin/win64" "$src/resources/settings"
-cp "$source_tree/package/"{driver.vrdrivermanifest,README.txt,install.cmd} "$src/"
+cp "$source_tree/package/"{driver.vrdrivermanifest,install.cmd} "$src/"
+cp "$source_tree/package/README-windows.txt" "$src/README.txt"
 cp "$source_tree/package/resources/settings/default.vrsettings" "$src/resources/settings/"
 for f in driver_ZelvanProximity.dll hidapi.dll; do echo "$f" >"$src/bin/win64/$f"; done
 cp "$ctl" "$src/bin/win64/zelvan-ctl.exe"

@@ -29,7 +29,8 @@ export PATH=$scratch/stand-ins:$PATH
 # The driver folder as unpacked from the package, with stand-in binaries.
 src=$scratch/unpacked/zelvanproximity
 mkdir -p "$src/bin/linux64" "$src/bin/win64" "$src/resources/settings" "$src/udev"
-cp "$source_tree/package/"{driver.vrdrivermanifest,README.txt,install.sh,install.cmd} "$src/"
+cp "$source_tree/package/"{driver.vrdrivermanifest,install.sh,install.cmd} "$src/"
+cp "$source_tree/package/README-linux.txt" "$src/README.txt"
 cp "$source_tree/package/resources/settings/default.vrsettings" "$src/resources/settings/"
 cp "$source_tree/package/udev/70-zelvan-proximity.rules" "$src/udev/"
 for f in linux64/driver_ZelvanProximity.so win64/driver_ZelvanProximity.dll; do
