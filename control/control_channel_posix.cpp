@@ -57,6 +57,9 @@ bool AcceptFromOwner(int fd)
 	const auto uid = static_cast<unsigned>(peer.uid);
 	static RefusalLog refusals;
 	const unsigned count = refusals.Refused(uid, NowMs());
+	unsigned left_out = 0, lines = 0;
+	if (refusals.TakeSummary(left_out, lines))
+		DriverLog("Pipe: Refused clients %u more times in the last minute (%u lines left out)\n", left_out, lines);
 	if (count == 1)
 		DriverLog("Pipe: Refused client of uid %u\n", uid);
 	else if (count > 1)

@@ -1,29 +1,56 @@
-// RefusalLog: one line for a uid's first refusal, then one a minute at most.
+// RefusalLog: one line for a uid's first refusal, then one a minute at most,
+// and a few lines a minute over all uids.
 #include "control/refusal_log.h"
 
 namespace zelvan {
 
 unsigned RefusalLog::Refused(unsigned uid, int64_t now_ms)
 {
+	if (!interval_started_ || now_ms - interval_start_ms_ >= kRefusalLogIntervalMs) {
+		if (left_out_ > 0) {
+			summary_refusals_ = left_out_;
+			summary_lines_ = left_out_lines_;
+		}
+		interval_started_ = true;
+		interval_start_ms_ = now_ms;
+		lines_ = left_out_ = left_out_lines_ = 0;
+	}
 	Entry *entry = nullptr;
 	for (Entry &e : entries_)
 		if (e.used && e.uid == uid)
 			entry = &e;
+	unsigned count = 1;
 	if (entry == nullptr) {
 		entry = &entries_[0];
 		for (Entry &e : entries_)
 			if (!e.used || (entry->used && e.logged_ms < entry->logged_ms))
 				entry = &e;
 		*entry = Entry{true, uid, now_ms, 0};
-		return 1;
+	} else {
+		++entry->unlogged;
+		if (now_ms - entry->logged_ms < kRefusalLogIntervalMs)
+			return 0;
+		count = entry->unlogged;
+		entry->logged_ms = now_ms;
+		entry->unlogged = 0;
 	}
-	++entry->unlogged;
-	if (now_ms - entry->logged_ms < kRefusalLogIntervalMs)
-		return 0;
-	const unsigned count = entry->unlogged;
-	entry->logged_ms = now_ms;
-	entry->unlogged = 0;
-	return count;
+	if (lines_ < kRefusalLinesPerInterval) {
+		++lines_;
+		return count;
+	}
+	left_out_ += count;
+	++left_out_lines_;
+	return 0;
+}
+
+bool RefusalLog::TakeSummary(unsigned &refusals, unsigned &lines)
+{
+	if (summary_refusals_ == 0)
+		return false;
+	refusals = summary_refusals_;
+	lines = summary_lines_;
+	summary_refusals_ = summary_lines_ = 0;
+	return true;
 }
 
 } // namespace zelvan

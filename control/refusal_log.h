@@ -10,13 +10,22 @@ namespace zelvan {
 // often.
 inline constexpr int64_t kRefusalLogIntervalMs = 60000;
 
+// Lines over all uids in one interval: many rotating uids (a user namespace
+// has thousands) must not bring back a line a frame. Lines over this are
+// counted into one summary line in the next interval.
+inline constexpr unsigned kRefusalLinesPerInterval = 8;
+
 // A fixed table, so that counting a refusal never allocates in a frame.
 class RefusalLog {
 public:
 	// Counts one refusal of `uid`. Returns the refusals the line to log now
 	// covers, this one included (1 for a uid's first or a lone refusal), or
-	// 0 when no line is due yet.
+	// 0 when no line is due yet or the interval's lines are spent.
 	unsigned Refused(unsigned uid, int64_t now_ms);
+
+	// After Refused: true, once, when the refusals left out of the last
+	// interval's lines are to be logged in one line.
+	bool TakeSummary(unsigned &refusals, unsigned &lines);
 
 private:
 	struct Entry {
@@ -28,6 +37,14 @@ private:
 	// More uids than this means root is playing; the least recently logged
 	// one makes room, and logs a first line again when it comes back.
 	Entry entries_[8];
+
+	bool interval_started_ = false;
+	int64_t interval_start_ms_ = 0;
+	unsigned lines_ = 0;            // logged in this interval
+	unsigned left_out_ = 0;         // refusals whose line was left out
+	unsigned left_out_lines_ = 0;   // lines left out
+	unsigned summary_refusals_ = 0; // of the last interval, still to log
+	unsigned summary_lines_ = 0;
 };
 
 } // namespace zelvan

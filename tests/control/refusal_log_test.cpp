@@ -1,5 +1,6 @@
 // Refused clients: a uid's first refusal is logged at once, the rest at most
-// once a minute with their count, for each uid on its own.
+// once a minute with their count, for each uid on its own, and a few lines a
+// minute over all uids.
 #include <gtest/gtest.h>
 
 #include "control/refusal_log.h"
@@ -20,9 +21,35 @@ TEST(RefusalLog, FirstRefusalAtOnceThenOneLineAMinutePerUid)
 	RefusalLog log;
 	for (const auto &s : steps)
 		EXPECT_EQ(log.Refused(s.uid, s.ms), s.line) << "uid " << s.uid << " at " << s.ms << " ms";
-	// A table full of other uids makes room for a new one, which logs at once.
-	for (unsigned uid = 1; uid <= 9; ++uid)
+	// A table full of other uids makes room for a new one, which logs at once
+	// (within the interval's lines).
+	for (unsigned uid = 1; uid <= 7; ++uid)
 		EXPECT_EQ(log.Refused(uid, 500000 + uid), 1u) << uid;
+}
+
+// A client that connects every 10 ms under uids in rotation, for 4 s: a few
+// lines in the minute, then one summary of the rest when the next begins.
+TEST(RefusalLog, RotatingUidsShareAFewLinesAMinute)
+{
+	const struct {
+		unsigned uids;
+		unsigned lines;    // in the first minute
+		unsigned summary;  // refusals the next minute's summary counts; 0: none
+	} rows[] = {{1, 1, 0}, {8, 8, 0}, {10, 8, 393}, {1000, 8, 393}};
+	for (const auto &row : rows) {
+		RefusalLog log;
+		unsigned lines = 0, left_out = 0, left_out_lines = 0;
+		for (int64_t ms = 0; ms <= 4000; ms += 10) {
+			if (log.Refused(7000 + static_cast<unsigned>(ms / 10) % row.uids, ms) > 0)
+				++lines;
+			EXPECT_FALSE(log.TakeSummary(left_out, left_out_lines)) << row.uids << " uids at " << ms << " ms";
+		}
+		EXPECT_EQ(lines, row.lines) << row.uids << " uids";
+		EXPECT_EQ(log.Refused(9999, 60000), 1u) << row.uids << " uids";
+		EXPECT_EQ(log.TakeSummary(left_out, left_out_lines), row.summary > 0) << row.uids << " uids";
+		EXPECT_EQ(left_out, row.summary) << row.uids << " uids";
+		EXPECT_FALSE(log.TakeSummary(left_out, left_out_lines)) << row.uids << " uids";
+	}
 }
 
 } // namespace
