@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelvan {
 
@@ -15,6 +16,10 @@ std::wstring Utf8ToWide(std::string_view text);
 
 // UTF-16 from Windows as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string WideToUtf8(std::wstring_view text);
+
+// The program's words as UTF-8, its name first; argv's when the command line
+// cannot be read (command_line_windows.cpp).
+std::vector<std::string> CommandLineUtf8(int argc, char **argv);
 
 // The environment variable's value (the wide environment), "" when unset.
 std::string EnvironmentUtf8(const char *name);

@@ -8,7 +8,6 @@
 #include <io.h>
 #include <windows.h>
 
-#include <shellapi.h>
 
 #include <algorithm>
 
@@ -57,15 +56,7 @@ bool StartBeatingChild(const std::string &beat_file)
 
 std::vector<std::string> ProgramArguments(int argc, char **argv)
 {
-	int count = 0;
-	wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
-	if (wide == nullptr)
-		return {argv, argv + argc};
-	std::vector<std::string> args;
-	for (int i = 0; i < count; ++i)
-		args.push_back(WideToUtf8(wide[i]));
-	LocalFree(wide);
-	return args;
+	return CommandLineUtf8(argc, argv);
 }
 
 std::string Environment(const char *name)

@@ -4,7 +4,6 @@
 
 #include <stdlib.h>
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 
@@ -62,15 +61,7 @@ std::string NativePath(const std::string& path) {
   return mapped;
 }
 
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-  int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (wide == nullptr) return {argv, argv + argc};
-  std::vector<std::string> args;
-  for (int i = 0; i < count; ++i) args.push_back(WideToUtf8(wide[i]));
-  LocalFree(wide);
-  return args;
-}
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return CommandLineUtf8(argc, argv); }
 
 std::filesystem::path FilePath(const std::string& path) {
   const std::string native = NativePath(path);
