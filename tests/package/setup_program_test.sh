@@ -156,6 +156,7 @@ PY
 
 fail() {
   echo "FAIL [$name]: $*" >&2
+  echo "--- what the step printed:" >&2; tr -d '\r' <"$scratch/out" >&2 2>/dev/null || true
   echo "--- $target:" >&2; ls -AR "$target" >&2 2>/dev/null || true
   exit 1
 }
