@@ -224,7 +224,8 @@ FolderState RegisteredFolderState(const std::string &dir, std::string *why)
 	if (fs::exists(status))
 		return FolderState::NotAFolder;
 	if (status.type() != fs::file_type::not_found)
-		return unknown("this user cannot look into the folder above it");
+		return unknown(error == std::errc::permission_denied ? "this user cannot look into the folder above it"
+		                                                     : "the system would not say whether it is there");
 	if (fs::symlink_status(path, error).type() == fs::file_type::symlink)
 		return unknown("a link to what is not there now");
 	const fs::path above = (path.has_filename() ? path : path.parent_path()).parent_path();

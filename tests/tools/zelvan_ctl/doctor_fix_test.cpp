@@ -199,7 +199,7 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		// Folders under the scratch, each after its marks: "+" one an install
 		// script made, "@" a copy of it elsewhere (its marker names the first
 		// "+"), "$" the setup program's, "=" another vendor's driver, "~" one
-		// that is not there, ">" a link to one that is not there, "*"
+		// that is not there, "%" a file, ">" a link to one that is not there, "*"
 		// registered by its relative name, "-" inside a folder this user
 		// cannot look into (on Linux: as root, through setpriv without the
 		// capabilities that look anyway; skipped on Windows, where any folder
@@ -216,6 +216,7 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		{"a disk that is not mounted", {"~media/usb/zelvanproximity", "~media/usb/VR/driver_othervendor"},
 		 {"zelvanproximity", "driver_othervendor"}, "(the folder above it is not there"},
 		{"a relative name", {"*~zelvanproximity"}, {"zelvanproximity"}, "(not a full path)"},
+		{"a file", {"%zelvanproximity"}, {"zelvanproximity"}, "registered: it is not a folder"},
 #if !defined(_WIN32)
 		{"gone, inside a folder this user cannot look into", {"-~zelvanproximity"}, {"zelvanproximity"},
 		 "(this user cannot look into the folder above it)"},
@@ -253,7 +254,7 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 				install = Utf8String(layout.dir.path() / Utf8Path(entry.substr(1)));
 		std::unique_ptr<FakeSetupInstall> setup;
 		for (const std::string &entry : c.registered) {
-			const size_t at = entry.find_first_not_of("+@$=~>*-");
+			const size_t at = entry.find_first_not_of("+@$=~%>*-");
 			const std::string marks = entry.substr(0, at), name = (marks.find('-') != std::string::npos ? "locked/" : "") + entry.substr(at);
 			const auto marked = [&](char mark) { return marks.find(mark) != std::string::npos; };
 			const fs::path folder = layout.dir.path() / Utf8Path(name);
@@ -261,6 +262,8 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 				fs::create_directories(locked);
 			if (marked('='))
 				WriteFile(folder / "driver.vrdrivermanifest", R"({ "name" : "othervendor", "directory" : "" })");
+			else if (marked('%'))
+				WriteFile(folder, "");
 			else if (marked('>'))
 				fs::create_directory_symlink("/media/zelvan-test-unmounted/zelvanproximity", folder);
 			else if (!marked('~'))
