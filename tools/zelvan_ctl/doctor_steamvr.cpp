@@ -156,8 +156,8 @@ bool IsFile(const fs::path &path)
 
 // A marker copied along with its folder names the folder it came from: that
 // copy is not the install. install.cmd writes the name in the console's code
-// page, which a name outside ASCII may not survive; such a name is taken as
-// written.
+// page, so on Windows a name that is not UTF-8 cannot be compared and is
+// trusted.
 bool IsScriptInstall(const std::string &dir)
 {
 	const fs::path marker = Utf8Path(JoinUtf8(dir, kInstallMarker));
@@ -202,7 +202,6 @@ bool SameFolder(const std::string &a, const std::string &b)
 	std::error_code error;
 	return (fs::equivalent(Utf8Path(a), Utf8Path(b), error) && !error) || SameFolderKey(a) == SameFolderKey(b);
 }
-
 
 FolderState RegisteredFolderState(const std::string &dir, std::string *why)
 {
