@@ -232,7 +232,8 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		{"folders named in other scripts", {"~zelvanproximity", "Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F \xF0\x9F\x8E\xAE"},
 		 {"Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F \xF0\x9F\x8E\xAE"}},
 		{"the installed copy named in another script", {"a", "+zelvanproximity \xE7\x8E\x8B"}, {"zelvanproximity \xE7\x8E\x8B"}},
-		{"beside the setup program's, named in another script", {"a", "$\xE7\x8E\x8B\xE4\xBC\x9F"}, {"\xE7\x8E\x8B\xE4\xBC\x9F"}},
+		{"beside the setup program's, named in another script", {"a", "$\xE7\x8E\x8B\xE4\xBC\x9F"},
+		 {"\xE7\x8E\x8B\xE4\xBC\x9F"}},
 		{"another driver beside the installed one", {"=other", "+zelvanproximity", "a"}, {"other", "zelvanproximity"}},
 	};
 	std::vector<std::string> wrapper;
@@ -255,8 +256,9 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		std::unique_ptr<FakeSetupInstall> setup;
 		for (const std::string &entry : c.registered) {
 			const size_t at = entry.find_first_not_of("+@$=~%>*-");
-			const std::string marks = entry.substr(0, at), name = (marks.find('-') != std::string::npos ? "locked/" : "") + entry.substr(at);
+			const std::string marks = entry.substr(0, at);
 			const auto marked = [&](char mark) { return marks.find(mark) != std::string::npos; };
+			const std::string name = (marked('-') ? "locked/" : "") + entry.substr(at);
 			const fs::path folder = layout.dir.path() / Utf8Path(name);
 			if (marked('-'))
 				fs::create_directories(locked);
@@ -287,7 +289,8 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		                                          {"ZELVAN_VRPATHREG_LOG", Utf8String(log)}};
 		if (setup)
 			env.insert(setup->env.begin(), setup->env.end());
-		const RunResult run = Ctl(layout, {"doctor", "--fix"}, env, fs::exists(locked) ? wrapper : std::vector<std::string>{});
+		const RunResult run =
+			Ctl(layout, {"doctor", "--fix"}, env, fs::exists(locked) ? wrapper : std::vector<std::string>{});
 		if (fs::exists(locked))
 			fs::permissions(locked, fs::perms::owner_all);
 		std::ifstream in(layout.registry);
