@@ -3,6 +3,7 @@
 // rewrites its settings file and registry when it exits.
 #include "tools/zelvan_ctl/doctor_steamvr.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -14,14 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What install.sh / install.cmd leave in the folder they made.
-const char *const kInstallMarker = ".zelvan-install";
-
 struct Printer {
 	std::FILE *out;
 	bool dry_run;
 	const char *done = "fix:";
 	int mends = 0;
+	int left = 0; // what it saw and would not or could not mend
 	bool failed = false;
 
 	void Done(const std::string &what)
@@ -34,11 +33,24 @@ struct Printer {
 		failed = true;
 		std::fprintf(out, "fix FAILED: %s\n", what.c_str());
 	}
+	void Left(const std::string &what)
+	{
+		++left;
+		std::fprintf(out, "fix: %s\n", what.c_str());
+	}
 };
 
 std::string Esc(const std::string &text)
 {
 	return EscapeControlBytes(text);
+}
+
+std::string List(const std::vector<std::string> &items)
+{
+	std::string out;
+	for (const std::string &item : items)
+		out += (out.empty() ? "" : ", ") + Esc(item);
+	return out;
 }
 
 // Removes the safe-mode block and, with `enable_too`, turns the driver back
@@ -96,45 +108,64 @@ void MendSettings(const SettingsFile &settings, bool enable_too, Printer &print)
 	print.Done(what + " (the old file is kept as " + Esc(backup) + ")");
 }
 
-bool SameFolder(const std::string &a, const std::string &b)
+// The other copies when one of them is the install it can name; otherwise
+// it says why it does not choose.
+void DropOtherCopies(const RuntimeView &runtime, const DriverFolders &regs, Printer &print,
+                     std::vector<std::pair<std::string, std::string>> &drop)
 {
-	std::error_code error;
-	return fs::equivalent(Utf8Path(a), Utf8Path(b), error) && !error;
+	if (regs.copies.size() < 2)
+		return;
+	const std::string how = std::string(" (") + kUninstallHow + ", or " + kVrpathregName + " removedriver FOLDER)";
+	if (regs.installs.empty()) {
+		print.Left("cannot choose which copy of the driver to keep: no installer names any of " + List(regs.copies) +
+		           " as its install; uninstall the ones you do not want" + how);
+		return;
+	}
+	if (regs.installs.size() > 1) {
+		std::string installs;
+		for (size_t i = 0; i < regs.installs.size(); ++i)
+			installs += (i == 0 ? "" : ", ") + Esc(regs.installs[i]) + " by " + regs.installers[i];
+		print.Left("cannot choose which copy of the driver to keep: each of " + installs +
+		           " is an install; uninstall the ones you do not want with what installed them" + how);
+		return;
+	}
+	const std::string &keep = regs.installs.front();
+	const std::string why = "another copy of the driver; the one " + std::string(regs.installers.front()) +
+	                        " installed is " + Esc(keep);
+	for (const std::string &dir : runtime.external_drivers)
+		if (RegisteredFolderState(dir) == FolderState::Present && IsOurDriverFolder(dir) && !SameFolder(dir, keep))
+			drop.emplace_back(dir, why);
+	for (const std::string &dir : regs.unregistered)
+		if (!SameFolder(dir, keep))
+			print.Left("leaving " + Esc(dir) + ": it is in SteamVR's drivers folder, which vrpathreg does not manage; "
+			           "delete it yourself to keep only " + Esc(keep));
 }
 
-// Registered folders that are certainly gone and, when the folder an install
-// script made is registered, the other registered copies; through vrpathreg,
-// which owns the registry. A folder that cannot be checked stays: it may be
-// there, out of sight.
+// Registered folders that are certainly the driver's and certainly gone
+// and, when one copy is the install it can name, the other registered
+// copies; through vrpathreg, which owns the registry. What cannot be checked
+// stays, as it may be there out of sight, and so does what is not ours.
 void MendRegistrations(const RuntimeView &runtime, Printer &print)
 {
+	const DriverFolders regs = SortDriverFolders(runtime);
 	std::vector<std::pair<std::string, std::string>> drop; // folder, why
-	const auto add = [&](const std::string &dir, const std::string &why) {
-		for (const auto &d : drop)
-			if (d.first == dir)
-				return;
-		drop.emplace_back(dir, why);
-	};
-	std::string installed;
-	for (const std::string &dir : runtime.external_drivers) {
-		std::error_code error;
-		if (installed.empty() && IsOurDriverFolder(dir) &&
-		    fs::is_regular_file(Utf8Path(JoinUtf8(dir, kInstallMarker)), error))
-			installed = dir;
-	}
-	for (const std::string &dir : runtime.external_drivers) {
-		const FolderState state = RegisteredFolderState(dir);
-		if (state == FolderState::Gone)
-			add(dir, "it does not exist");
-		else if (state == FolderState::Unknown)
-			std::fprintf(print.out, "fix: leaving %s registered: it cannot be checked\n", Esc(dir).c_str());
-		else if (!installed.empty() && IsOurDriverFolder(dir) && !SameFolder(dir, installed))
-			add(dir, "another copy of the driver; the installed one is " + Esc(installed));
-	}
-	if (drop.empty())
-		return;
+	for (const std::string &dir : regs.gone_ours)
+		drop.emplace_back(dir, "it does not exist");
+	for (const std::string &dir : regs.gone_others)
+		print.Left("leaving " + Esc(dir) + " registered: it does not exist, but nothing shows it was this driver's, so "
+		           "it is not ours to remove (if that driver is gone for good, its uninstaller or " + kVrpathregName +
+		           " removedriver FOLDER removes it)");
+	for (const std::string &dir : regs.not_folders)
+		print.Left("leaving " + Esc(dir) + " registered: it is not a folder");
+	for (const auto &[dir, reason] : regs.unchecked)
+		print.Left("leaving " + Esc(dir) + " registered: it cannot be checked (" + reason + ")");
+	DropOtherCopies(runtime, regs, print, drop);
+	std::vector<std::string> done;
 	const std::string vrpathreg = VrpathregPath(runtime.runtime_dir);
 	for (const auto &[dir, why] : drop) {
+		if (std::find(done.begin(), done.end(), dir) != done.end())
+			continue;
+		done.push_back(dir);
 		const std::string command = Esc(vrpathreg.empty() ? std::string(kVrpathregName) : vrpathreg) +
 		                            " removedriver " + Esc(dir);
 		if (vrpathreg.empty()) {
@@ -165,7 +196,7 @@ int RunFix(const RuntimeView &runtime, bool dry_run, std::FILE *out)
 	Printer print{out, dry_run};
 	MendSettings(ReadSettings(runtime.config_dir), true, print);
 	MendRegistrations(runtime, print);
-	if (print.mends == 0 && !print.failed)
+	if (print.mends == 0 && print.left == 0 && !print.failed)
 		std::fprintf(out, "fix: nothing to mend\n");
 	return print.failed ? 1 : 0;
 }

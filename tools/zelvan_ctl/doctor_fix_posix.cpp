@@ -3,6 +3,7 @@
 #include "tools/zelvan_ctl/doctor_steamvr.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,15 @@ const char *const kInstallScript = "install.sh";
 const char *const kVrpathregName = "vrpathreg.sh";
 const char *const kVrpathregInRuntime = "bin/vrpathreg.sh";
 const char *const kVrpathregHint = "~/.steam/steam/steamapps/common/SteamVR/bin/vrpathreg.sh";
+const char *const kUninstallHow = "install.sh --uninstall in each folder";
+
+// No setup program installs on Linux; a test names a folder as if one had,
+// so that the choice among copies is tested here too.
+std::string SetupProgramFolder()
+{
+	const char *folder = std::getenv("ZELVAN_TEST_SETUP_FOLDER");
+	return folder != nullptr ? folder : "";
+}
 
 bool IsVrServerRunning()
 {

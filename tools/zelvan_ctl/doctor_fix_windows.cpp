@@ -3,6 +3,8 @@
 // into Windows as UTF-16, so folders named in any script work.
 #include "tools/zelvan_ctl/doctor_steamvr.h"
 
+#include <cstdlib>
+#include <cwchar>
 #include <filesystem>
 #include <system_error>
 
@@ -18,6 +20,8 @@ const char *const kInstallScript = "install.cmd";
 const char *const kVrpathregName = "vrpathreg.exe";
 const char *const kVrpathregInRuntime = "bin\\win64\\vrpathreg.exe";
 const char *const kVrpathregHint = "C:\\Program Files (x86)\\Steam\\steamapps\\common\\SteamVR\\bin\\win64\\vrpathreg.exe";
+const char *const kUninstallHow = "Zelvan Proximity in Settings > Apps for the setup program's copy, install.cmd "
+                                  "--uninstall in the folder for a script's";
 
 namespace {
 
@@ -43,6 +47,29 @@ std::string Quoted(const std::string &arg)
 }
 
 } // namespace
+
+// The setup program's Add/Remove Programs entry (a test names another key
+// under HKCU instead). Read as UTF-16, so a folder named in any script
+// arrives whole.
+std::string SetupProgramFolder()
+{
+	std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZelvanProximity";
+	if (const wchar_t *test = _wgetenv(L"ZELVAN_TEST_SETUP_KEY"); test != nullptr && *test != L'\0')
+		key = test;
+	DWORD bytes = 0;
+	if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"InstallLocation", RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
+	        ERROR_SUCCESS ||
+	    bytes < sizeof(wchar_t))
+		return {};
+	std::wstring value(bytes / sizeof(wchar_t), L'\0');
+	if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"InstallLocation", RRF_RT_REG_SZ, nullptr, value.data(), &bytes) !=
+	    ERROR_SUCCESS)
+		return {};
+	value.resize(wcsnlen(value.c_str(), value.size()));
+	if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"')
+		value = value.substr(1, value.size() - 2);
+	return WideToUtf8(value);
+}
 
 bool IsVrServerRunning()
 {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -28,11 +29,30 @@ bool IsOurDriverFolder(const std::string &dir);
 
 // --- Checks (doctor_steamvr.cpp) ---
 
-// A registered folder as the system sees it. Only what it reports as not
-// there, or as a file, is Gone: a name that does not convert, or a folder it
-// will not say anything about (a locked parent, say), is Unknown.
-enum class FolderState { Present, Gone, Unknown };
-FolderState RegisteredFolderState(const std::string &dir);
+// A registered folder as the system sees it. Gone only when it certainly
+// is: a full name, nothing under it, and the folder above it there and open
+// to this user. What cannot be seen now (a disk that is not mounted, a
+// locked folder above it, a relative name, a link to nowhere, a name that
+// does not convert) is Unknown, and `why` says which.
+enum class FolderState { Present, Gone, NotAFolder, Unknown };
+FolderState RegisteredFolderState(const std::string &dir, std::string *why = nullptr);
+
+// Two spellings of one folder (a trailing separator, a symlink) are one copy.
+bool SameFolder(const std::string &a, const std::string &b);
+
+// SteamVR's registered folders and every copy of the driver it would find,
+// sorted out for the registered check and for doctor --fix alike.
+struct DriverFolders {
+	std::vector<std::string> copies;       // each copy once: registered ones first, then the runtime's drivers
+	std::vector<std::string> unregistered; // those of `copies` in the runtime's drivers folder
+	std::vector<std::string> installs;     // those of `copies` an installer made and still names
+	std::vector<std::string> installers;   // for each of `installs`: who made it
+	std::vector<std::string> gone_ours;    // certainly gone, and certainly the driver's
+	std::vector<std::string> gone_others;  // certainly gone, and nothing shows whose
+	std::vector<std::string> not_folders;
+	std::vector<std::pair<std::string, std::string>> unchecked; // folder, why
+};
+DriverFolders SortDriverFolders(const RuntimeView &runtime);
 
 // steamvr.vrsettings as read for the check and the mend.
 struct SettingsFile {
@@ -93,6 +113,10 @@ bool RunTool(const std::string &program, const std::vector<std::string> &args, s
 // wait status into `status`; false when it could not be started.
 bool RunCollectingOutput(const std::vector<std::string> &argv, std::string &output, int &status);
 
+// The folder the setup program installed the driver in (Windows: its
+// Add/Remove Programs entry's InstallLocation), or empty when there is none.
+std::string SetupProgramFolder();
+
 // Writes `bytes` to `temp`, flushed to disk, then renames it over `path`.
 bool ReplaceFileAtomically(const std::string &temp, const std::string &path, const std::string &bytes,
                            std::string &error);
@@ -103,5 +127,7 @@ extern const char *const kInstallScript;
 extern const char *const kVrpathregName;
 extern const char *const kVrpathregInRuntime;
 extern const char *const kVrpathregHint;
+// How each installer's copy is uninstalled, for a message.
+extern const char *const kUninstallHow;
 
 } // namespace zelvan::ctl

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,15 +15,23 @@
 #include "tests/support/sim_run.h"
 #include "tests/tools/zelvan_ctl/doctor_fixture.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace zelvan::test {
 namespace {
 
-RunResult Ctl(const Layout &l, const std::vector<std::string> &words, const std::map<std::string, std::string> &extra = {})
+// `wrapper`: a program that runs zelvan-ctl, and its words before it.
+RunResult Ctl(const Layout &l, const std::vector<std::string> &words, const std::map<std::string, std::string> &extra = {},
+              std::vector<std::string> argv = {})
 {
 	std::map<std::string, std::string> all = l.env;
 	for (const auto &[k, v] : extra)
 		all[k] = v;
-	std::vector<std::string> argv = {BinPath(std::string("zelvan-ctl") + kExeSuffix), "--timeout", "1"};
+	argv.insert(argv.end(), {BinPath(std::string("zelvan-ctl") + kExeSuffix), "--timeout", "1"});
 	argv.insert(argv.end(), words.begin(), words.end());
 	return RunProgram(argv, all, std::chrono::seconds(30));
 }
@@ -145,55 +154,143 @@ TEST(Doctor, FixChangesNothingWhileSteamVrRunsOrOnADryRun)
 	}
 }
 
+// What the setup program leaves: an uninstall.exe in the folder, and the
+// folder in its Add/Remove Programs entry (Windows: a key of the test's own
+// under HKCU, written with the real calls; Linux, which has no setup
+// program: the folder in the environment).
+struct FakeSetupInstall {
+	std::map<std::string, std::string> env;
+#if defined(_WIN32)
+	std::wstring key;
+#endif
+
+	FakeSetupInstall(const Layout &layout, const fs::path &folder)
+	{
+		if (fs::is_directory(folder))
+			WriteFile(folder / "uninstall.exe", "");
+#if defined(_WIN32)
+		key = L"Software\\ZelvanTest\\" + layout.dir.path().filename().wstring();
+		const std::wstring value = folder.wstring();
+		HKEY handle = nullptr;
+		if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) ==
+		    ERROR_SUCCESS) {
+			RegSetValueExW(handle, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+			               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+			RegCloseKey(handle);
+		}
+		env["ZELVAN_TEST_SETUP_KEY"] = Utf8String(fs::path(key));
+#else
+		(void)layout;
+		env["ZELVAN_TEST_SETUP_FOLDER"] = Utf8String(folder);
+#endif
+	}
+	~FakeSetupInstall()
+	{
+#if defined(_WIN32)
+		RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+#endif
+	}
+};
+
 TEST(Doctor, FixUnregistersThroughVrpathreg)
 {
 	struct RegCase {
 		const char *name;
-		// Folder names under the scratch: "+" marks the installed one, "-" one
-		// inside a folder this user cannot look into (on Linux, unless root:
-		// a check it cannot make must not count as "gone").
+		// Folders under the scratch, each after its marks: "+" one an install
+		// script made, "@" a copy of it elsewhere (its marker names the first
+		// "+"), "$" the setup program's, "=" another vendor's driver, "~" one
+		// that is not there, "%" a file, ">" a link to one that is not there, "*"
+		// registered by its relative name, "-" inside a folder this user
+		// cannot look into (on Linux: as root, through setpriv without the
+		// capabilities that look anyway; skipped on Windows, where any folder
+		// can be looked through).
 		std::vector<std::string> registered;
 		std::vector<std::string> kept;
+		const char *said = "";
 	};
 	const std::vector<RegCase> cases = {
-		{"a folder that is gone", {"gone", "a"}, {"a"}},
-		{"a folder that cannot be checked", {"gone", "-a"}, {"a"}},
+		{"a folder that is gone, nothing shows whose", {"~gone", "a"}, {"gone", "a"}, "it is not ours to remove"},
+		{"our folder that is gone", {"~zelvanproximity", "a"}, {"a"}, "(it does not exist)"},
+		{"the setup program's folder, gone", {"$~Pilotes VR"}, {}, "(it does not exist)"},
+		{"a folder that cannot be checked", {"~ZelvanProximity", "-a"}, {"a"}},
+		{"a disk that is not mounted", {"~media/usb/zelvanproximity", "~media/usb/VR/driver_othervendor"},
+		 {"zelvanproximity", "driver_othervendor"}, "(the folder above it is not there"},
+		{"a relative name", {"*~zelvanproximity"}, {"zelvanproximity"}, "(not a full path)"},
+		{"a file", {"%zelvanproximity"}, {"zelvanproximity"}, "registered: it is not a folder"},
+#if !defined(_WIN32)
+		{"gone, inside a folder this user cannot look into", {"-~zelvanproximity"}, {"zelvanproximity"},
+		 "(this user cannot look into the folder above it)"},
+		{"a link to a disk that is not mounted", {">zelvanproximity"}, {"zelvanproximity"}, "(a link to what is"},
+#endif
 		{"copies beside the installed one", {"a", "+zelvanproximity", "b"}, {"zelvanproximity"}},
-		{"copies, none installed", {"a", "b"}, {"a", "b"}},
+		{"copies, none installed", {"a", "b"}, {"a", "b"}, "cannot choose which copy of the driver to keep: no installer"},
+		{"two installs", {"+a", "+b"}, {"a", "b"}, "cannot choose which copy of the driver to keep: each of"},
+		{"a copy of the installed folder", {"@backup", "+zelvanproximity"}, {"zelvanproximity"}},
+		{"beside the setup program's", {"a", "$Pilotes VR"}, {"Pilotes VR"}, "the one the setup program installed"},
 		// Under a profile named outside the code page, a folder that is there
 		// stays, even where its name cannot be converted for a narrow call.
-		{"folders named in other scripts", {"gone", "Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F \xF0\x9F\x8E\xAE"},
+		{"folders named in other scripts", {"~zelvanproximity", "Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F \xF0\x9F\x8E\xAE"},
 		 {"Jos\xC3\xA9", "\xE7\x8E\x8B\xE4\xBC\x9F \xF0\x9F\x8E\xAE"}},
 		{"the installed copy named in another script", {"a", "+zelvanproximity \xE7\x8E\x8B"}, {"zelvanproximity \xE7\x8E\x8B"}},
-		// "=" marks another vendor's driver: it stays beside ours.
+		{"beside the setup program's, named in another script", {"a", "$\xE7\x8E\x8B\xE4\xBC\x9F"},
+		 {"\xE7\x8E\x8B\xE4\xBC\x9F"}},
 		{"another driver beside the installed one", {"=other", "+zelvanproximity", "a"}, {"other", "zelvanproximity"}},
 	};
+	std::vector<std::string> wrapper;
+	bool can_lock = true;
+#if !defined(_WIN32)
+	if (geteuid() == 0) {
+		wrapper = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search"};
+		can_lock = fs::exists(wrapper[0]);
+	}
+#endif
 	for (const RegCase &c : cases) {
 		Layout layout;
 		InstallVrpathreg(layout);
 		nlohmann::json list = nlohmann::json::array();
 		const fs::path locked = layout.dir.path() / "locked";
-		for (std::string name : c.registered) {
-			const bool installed = name[0] == '+', other = name[0] == '=';
-			if (installed || other || name[0] == '-')
-				name = (name[0] == '-' ? "locked/" : "") + name.substr(1);
-			if (other)
-				WriteFile(layout.dir.path() / Utf8Path(name) / "driver.vrdrivermanifest",
-				          R"({ "name" : "othervendor", "directory" : "" })");
-			else if (name != "gone")
+		std::string install;
+		for (const std::string &entry : c.registered)
+			if (install.empty() && entry[0] == '+')
+				install = Utf8String(layout.dir.path() / Utf8Path(entry.substr(1)));
+		std::unique_ptr<FakeSetupInstall> setup;
+		for (const std::string &entry : c.registered) {
+			const size_t at = entry.find_first_not_of("+@$=~%>*-");
+			const std::string marks = entry.substr(0, at);
+			const auto marked = [&](char mark) { return marks.find(mark) != std::string::npos; };
+			const std::string name = (marked('-') ? "locked/" : "") + entry.substr(at);
+			const fs::path folder = layout.dir.path() / Utf8Path(name);
+			if (marked('-'))
+				fs::create_directories(locked);
+			if (marked('='))
+				WriteFile(folder / "driver.vrdrivermanifest", R"({ "name" : "othervendor", "directory" : "" })");
+			else if (marked('%'))
+				WriteFile(folder, "");
+			else if (marked('>'))
+				fs::create_directory_symlink("/media/zelvan-test-unmounted/zelvanproximity", folder);
+			else if (!marked('~'))
 				layout.DriverFolder(name);
-			const std::string folder = Utf8String(layout.dir.path() / Utf8Path(name));
-			if (installed)
-				WriteFile(Utf8Path(folder) / ".zelvan-install", folder + "\n");
-			list.push_back(folder);
+			if (marked('+') || marked('@'))
+				WriteFile(folder / ".zelvan-install", (marked('+') ? Utf8String(folder) : install) + "\n");
+			if (marked('$'))
+				setup = std::make_unique<FakeSetupInstall>(layout, folder);
+			list.push_back(marked('*') ? name : Utf8String(folder));
+		}
+		if (fs::exists(locked)) {
+			if (!can_lock) {
+				std::printf("skipping %s: root looks into any folder, and there is no setpriv\n", c.name);
+				continue;
+			}
+			fs::permissions(locked, fs::perms::none);
 		}
 		layout.Patch({{"external_drivers", list}});
-		if (fs::exists(locked))
-			fs::permissions(locked, fs::perms::none);
 		const fs::path log = layout.dir.path() / "vrpathreg.log";
-		const RunResult run = Ctl(layout, {"doctor", "--fix"},
-		                          {{"ZELVAN_VRPATHREG_REGISTRY", layout.registry.string()},
-		                           {"ZELVAN_VRPATHREG_LOG", log.string()}});
+		std::map<std::string, std::string> env = {{"ZELVAN_VRPATHREG_REGISTRY", Utf8String(layout.registry)},
+		                                          {"ZELVAN_VRPATHREG_LOG", Utf8String(log)}};
+		if (setup)
+			env.insert(setup->env.begin(), setup->env.end());
+		const RunResult run =
+			Ctl(layout, {"doctor", "--fix"}, env, fs::exists(locked) ? wrapper : std::vector<std::string>{});
 		if (fs::exists(locked))
 			fs::permissions(locked, fs::perms::owner_all);
 		std::ifstream in(layout.registry);
@@ -206,6 +303,8 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		for (size_t at = run.output.find("fix: ran "); at != std::string::npos; at = run.output.find("fix: ran ", at + 1))
 			++ran;
 		EXPECT_EQ(ran, c.registered.size() - c.kept.size()) << c.name << ": " << run.output;
+		EXPECT_NE(run.output.find(c.said), std::string::npos) << c.name << ": " << run.output;
+		EXPECT_EQ(run.output.find("nothing to mend"), std::string::npos) << c.name << ": " << run.output;
 	}
 }
 

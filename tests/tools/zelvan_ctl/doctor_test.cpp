@@ -264,6 +264,12 @@ TEST(Doctor, SteamVrSettingsSayWhySteamVrSkipsTheDriver)
 
 TEST(Doctor, RegisteredNamesEveryCopyAndFoldersThatAreGone)
 {
+	// A folder as an install script leaves it: the marker names it.
+	const auto installed = [](Layout &l, const std::string &name) {
+		const fs::path folder = l.DriverFolder(name);
+		WriteFile(folder / ".zelvan-install", Utf8String(folder) + "\n");
+		return folder;
+	};
 	const auto patch = [](Layout &l, const std::vector<fs::path> &dirs) {
 		nlohmann::json list = nlohmann::json::array();
 		for (const fs::path &dir : dirs)
@@ -278,13 +284,32 @@ TEST(Doctor, RegisteredNamesEveryCopyAndFoldersThatAreGone)
 		 },
 		 "FAIL", "2 copies of the driver: "},
 		{"two registered folders",
-		 [&](Layout &l) { patch(l, {l.DriverFolder("a"), l.DriverFolder("b")}); }, "FAIL", "-- Keep one"},
+		 [&](Layout &l) { patch(l, {l.DriverFolder("a"), l.DriverFolder("b")}); }, "FAIL",
+		 "-- Keep one: uninstall the others"},
+		{"two registered folders, one installed",
+		 [&](Layout &l) { patch(l, {l.DriverFolder("a"), installed(l, "b")}); }, "FAIL",
+		 "-- Run zelvan-ctl doctor --fix with SteamVR closed: it keeps "},
+		{"two installs", [&](Layout &l) { patch(l, {installed(l, "a"), installed(l, "b")}); }, "FAIL",
+		 "does not choose between installs"},
+		{"installed, and in the runtime's drivers",
+		 [&](Layout &l) {
+			 patch(l, {installed(l, "a")});
+			 l.DriverFolder("steam/steamapps/common/SteamVR/drivers/zelvan");
+		 },
+		 "FAIL", "from SteamVR's drivers folder yourself"},
 		{"one folder registered twice",
 		 [&](Layout &l) { patch(l, {l.DriverFolder("a"), l.dir.path() / "a" / ""}); }, "ok", "external_drivers holds"},
 		{"a registered folder is gone",
 		 [&](Layout &l) { patch(l, {l.dir.path() / "gone", l.DriverFolder("a")}); }, "warn", "gone does not exist (SteamVR skips it)"},
 		{"only a folder that is gone",
-		 [&](Layout &l) { patch(l, {l.dir.path() / "gone"}); }, "FAIL", "Remove the folders that are gone"},
+		 [&](Layout &l) { patch(l, {l.dir.path() / "gone"}); }, "FAIL", "doctor --fix leaves it registered"},
+		{"only our folder that is gone", [&](Layout &l) { patch(l, {l.dir.path() / "zelvanproximity"}); }, "FAIL",
+		 "does not exist (SteamVR skips it) -- Install the driver folder with its install"},
+		{"a disk that is not mounted",
+		 [&](Layout &l) { patch(l, {l.dir.path() / "media" / "VR" / "driver_othervendor", l.DriverFolder("a")}); },
+		 "warn", "driver_othervendor cannot be checked (the folder above it is not there"},
+		{"a relative name", [&](Layout &l) { patch(l, {"driver_othervendor", l.DriverFolder("a")}); }, "warn",
+		 "folder driver_othervendor cannot be checked (not a full path) -- zelvan-ctl doctor --fix leaves"},
 	});
 }
 
