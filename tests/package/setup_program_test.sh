@@ -55,8 +55,16 @@ user_file() { echo mine >"$target/notes.txt"; }
 settings="$ZELVAN_WINE_PREFIX/drive_c/Program Files (x86)/Steam/config/steamvr.vrsettings"
 blocked() {
   mkdir -p "$(dirname "$settings")"
+  rm -rf "$settings.zelvan-backup" "$settings.zelvan-backup.tmp"
   printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true,\n      "enable" : false\n   }\n}\n' >"$settings"
   expect_unblocked=1
+}
+# A block zelvan-ctl cannot clear: folders stand where it keeps its copy
+# of the settings file, and it changes nothing without one.
+blocked_for_good() {
+  blocked
+  expect_unblocked=
+  mkdir -p "$settings.zelvan-backup" "$settings.zelvan-backup.tmp"
 }
 # An older version shipped files this one does not (a file in a folder of
 # its own, one beside ours); its list names them.
@@ -310,6 +318,7 @@ steps=(
   "an upgrade removes what the older version shipped and stays registered|older_version|setup|/S|0||1|all|yes"
   "an upgrade from a version that kept no list of its files|unlisted|setup|/S|0||1|all|yes"
   "a list naming files outside the folder deletes none of them|hostile_list|setup|/S|0||1|all|yes"
+  "a block that cannot be cleared is reported|blocked_for_good|setup|/S|1||1|all|yes"
   "a reinstall clears SteamVR's block|blocked|setup|/S|0||1|all|yes"
   "install while SteamVR runs|vrserver|setup|/S|2||1|same|yes"
   "a second copy in another folder is refused|install_to 'C:\\second'|setup|/S|4||1|same|yes"
