@@ -2,7 +2,8 @@
 # is packed: moves each binary's debug information into BINARY.debug, strips
 # the binary and links it to that file (GNU debuglink: gdb looks for it beside
 # the binary), and packs the .debug files as the platform's debug archive. For
-# the setup program it also lists the staged files for the uninstaller.
+# the setup program it also lists the staged files for the uninstaller
+# (installed-files.txt, installed with them).
 set(_stage "${CPACK_TEMPORARY_DIRECTORY}/zelvanproximity")
 if(NOT IS_DIRECTORY "${_stage}")
   message(FATAL_ERROR "no staged driver folder at ${_stage}")
@@ -73,11 +74,14 @@ endif()
 if(CPACK_GENERATOR STREQUAL "NSIS")
   # The setup program is the installer: install.cmd stays in the zip.
   file(REMOVE "${_stage}/install.cmd")
-  # What the uninstaller deletes: each installed file, then each folder,
-  # deepest first (RMDir leaves one the user put files in); and the size
-  # for the Add/Remove Programs entry.
+  # The list of what the setup installs, installed with it: the
+  # uninstaller, and the next version's setup on an upgrade, delete what it
+  # names and nothing else, so files an older version shipped go too. Each
+  # file, then each folder deepest first (RMDir leaves one the user put
+  # files in); and the size for the Add/Remove Programs entry.
   file(GLOB_RECURSE _installed LIST_DIRECTORIES true RELATIVE "${_stage}" "${_stage}/*")
-  set(_lines)
+  list(SORT _installed)
+  set(_lines "# What the setup program installed here; uninstall.exe deletes these and nothing else.\r\n")
   set(_dirs)
   set(_bytes 0)
   foreach(_path IN LISTS _installed)
@@ -85,7 +89,7 @@ if(CPACK_GENERATOR STREQUAL "NSIS")
     if(IS_DIRECTORY "${_stage}/${_path}")
       list(APPEND _dirs "${_win}")
     else()
-      string(APPEND _lines "\tDelete \"$INSTDIR\\${_win}\"\n")
+      string(APPEND _lines "F ${_win}\r\n")
       file(SIZE "${_stage}/${_path}" _size)
       math(EXPR _bytes "${_bytes} + ${_size}")
     endif()
@@ -93,9 +97,9 @@ if(CPACK_GENERATOR STREQUAL "NSIS")
   list(SORT _dirs)
   list(REVERSE _dirs)
   foreach(_dir IN LISTS _dirs)
-    string(APPEND _lines "\tRMDir \"$INSTDIR\\${_dir}\"\n")
+    string(APPEND _lines "D ${_dir}\r\n")
   endforeach()
+  file(WRITE "${_stage}/installed-files.txt" "${_lines}")
   math(EXPR _kb "(${_bytes} + 1023) / 1024")
-  file(WRITE "${CPACK_TOPLEVEL_DIRECTORY}/setup-files.nsh"
-    "!define ZELVAN_INSTALLED_KB ${_kb}\n!macro ZELVAN_DELETE_INSTALLED\n${_lines}!macroend\n")
+  file(WRITE "${CPACK_TOPLEVEL_DIRECTORY}/setup-files.nsh" "!define ZELVAN_INSTALLED_KB ${_kb}\n")
 endif()

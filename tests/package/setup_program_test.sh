@@ -55,8 +55,66 @@ user_file() { echo mine >"$target/notes.txt"; }
 settings="$ZELVAN_WINE_PREFIX/drive_c/Program Files (x86)/Steam/config/steamvr.vrsettings"
 blocked() {
   mkdir -p "$(dirname "$settings")"
+  rm -rf "$settings.zelvan-backup" "$settings.zelvan-backup.tmp"
   printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true,\n      "enable" : false\n   }\n}\n' >"$settings"
   expect_unblocked=1
+}
+# A block zelvan-ctl cannot clear: folders stand where it keeps its copy
+# of the settings file, and it changes nothing without one.
+blocked_for_good() {
+  blocked
+  expect_unblocked=
+  mkdir -p "$settings.zelvan-backup" "$settings.zelvan-backup.tmp"
+}
+# An older version shipped files this one does not (a file in a folder of
+# its own, one beside ours); its list names them.
+older_version() {
+  mkdir -p "$target/old" && echo old >"$target/old/old.txt" && echo old >"$target/bin/win64/old.dll"
+  printf 'F bin\\win64\\old.dll\r\nF old\\old.txt\r\nD old\r\n' >>"$target/installed-files.txt"
+}
+# An install by a version that kept no list of its files.
+unlisted() { rm "$target/installed-files.txt"; }
+# A list that names files outside the folder, or all of them: the folder
+# is the user's to write.
+hostile_list() {
+  local victim=$ZELVAN_WINE_PREFIX/drive_c/drivers/victim
+  mkdir -p "$victim" && echo theirs >"$victim/x.txt"
+  printf 'F %s\r\n' '..\..\..\..\..\..\..\..\drivers\victim\x.txt' 'C:\drivers\victim\x.txt' \
+    '\drivers\victim\x.txt' '..\..\..\..\..\..\..\..\drivers\victim\*' >>"$target/installed-files.txt"
+  protect "$victim"
+}
+# Drive E: for folders that are not ours.
+mkdir -p "$ZELVAN_WINE_PREFIX/drive_e"
+ln -sfn ../drive_e "$ZELVAN_WINE_PREFIX/dosdevices/e:"
+unix_path() { local p=${1//\\//}; case $p in [Cc]:*) p=drive_c${p:2} ;; [Ee]:*) p=drive_e${p:2} ;; esac; printf '%s' "$ZELVAN_WINE_PREFIX/${p%/}"; }
+# Another driver's files (or a user's) in FOLDER, named as ours are.
+others_folder() {
+  local dir; dir=$(unix_path "$1")
+  mkdir -p "$dir/bin/win64"
+  for f in README.txt driver.vrdrivermanifest bin/win64/hidapi.dll; do echo theirs >"$dir/$f"; done
+}
+# The step installs into FOLDER with /D=, and whatever is there must stay.
+install_to() {
+  args="$args /D=$1"
+  protect "$(unix_path "$1")"
+}
+protect() { protected=$1; snapshot "$protected" >"$scratch/protected"; }
+# The Add/Remove Programs entry names another copy, which an older setup
+# installed after this one.
+entry_names_other() {
+  mkdir -p "$ZELVAN_WINE_PREFIX/drive_c/drivers/copy" && cp "$target/uninstall.exe" "$ZELVAN_WINE_PREFIX/drive_c/drivers/copy/"
+  "$wine_run" reg add "$key" /v InstallLocation /d 'C:\drivers\copy' /f >/dev/null 2>&1
+}
+# Our bin folder replaced by a link to another folder holding same-named
+# files: nothing in that folder may go.
+link_bin() {
+  local elsewhere=$ZELVAN_WINE_PREFIX/drive_c/drivers/linked
+  if [ ! -L "$target/bin" ]; then
+    mkdir -p "$elsewhere/win64"
+    for f in driver_ZelvanProximity.dll hidapi.dll zelvan-ctl.exe; do echo theirs >"$elsewhere/win64/$f"; done
+    rm -rf "$target/bin" && ln -s "$elsewhere" "$target/bin"
+  fi
+  protect "$elsewhere"
 }
 # SteamVR running while the step runs.
 vrserver() {
@@ -161,7 +219,7 @@ fail() {
   exit 1
 }
 
-snapshot() { [ ! -d "$target" ] || (cd "$target" && find . -printf '%p %s %T@\n' | sort); }
+snapshot() { local d=${1:-$target}; [ ! -d "$d" ] || (cd "$d" && find . -printf '%p %s %T@\n' | sort); }
 
 # A registry that is not JSON (the misleading ones) is searched as text.
 registrations() {
@@ -179,9 +237,11 @@ PY
 
 # Checks one step: exit status, the vrpathreg calls, the registrations of the
 # folder, its files (all: the setup's files and the uninstaller, and the
-# installed zelvan-ctl's version; files: the same files; same: as before the
-# step, times included; none; user: the user's file only), a block SteamVR
-# had set, and the Add/Remove Programs entry (yes/no).
+# installed zelvan-ctl's version; files: the same files; either with nothing
+# else but the user's file; same: as before the step, times included; none;
+# user: the user's file only; link: that and the link to the bin folder), a
+# block SteamVR had set, a folder that is not ours as it was, and the
+# Add/Remove Programs entry (yes/no, or other: one for another folder).
 check() {
   local got
   [ "$got_status" = "$status" ] || fail "exit status $got_status, expected $status"
@@ -191,11 +251,15 @@ check() {
   [ "$got" = "$registered" ] || fail "registered $got times, expected $registered"
   case $folder in
     all|files)
-      for f in driver.vrdrivermanifest README.txt resources/settings/default.vrsettings uninstall.exe \
+      for f in driver.vrdrivermanifest README.txt resources/settings/default.vrsettings uninstall.exe installed-files.txt \
           bin/win64/driver_ZelvanProximity.dll bin/win64/hidapi.dll bin/win64/zelvan-ctl.exe; do
         [ -f "$target/$f" ] || fail "$f is missing"
       done
       for f in install.cmd install.sh udev; do [ ! -e "$target/$f" ] || fail "$f was installed"; done
+      # Nothing that an earlier version put there and this one does not ship.
+      got=$(cd "$target" && find . -mindepth 1 -printf '%P\n' | grep -vxF -e uninstall.exe -e installed-files.txt \
+        -e notes.txt -f <(tr -d '\r' <installed-files.txt | sed -n 's/^[FD] //p' | tr '\\' /) | paste -sd ' ' || true)
+      [ -z "$got" ] || fail "left from before: $got"
       # One version: the installed zelvan-ctl says the one the setup carries.
       # Its standard output alone: Wine may report its own troubles on stderr.
       if [ "$folder" = all ]; then
@@ -206,12 +270,17 @@ check() {
     same) snapshot | diff "$scratch/before" - >/dev/null || fail "the installed files changed" ;;
     none) [ ! -e "$target" ] || fail "$target is still there" ;;
     user) [ "$(ls -A "$target")" = notes.txt ] || fail "$target holds '$(ls -A "$target")', not only the user's file" ;;
+    link) [ "$(ls -A "$target" | paste -sd ' ')" = "bin notes.txt" ] && [ -L "$target/bin" ] ||
+      fail "$target holds '$(ls -A "$target" | paste -sd ' ')', not the user's file and the link" ;;
   esac
   if [ -n "$expect_unblocked" ]; then
     # Only the block goes: turning the driver off stays the user's choice.
     python3 -c 'import json,sys; assert json.load(open(sys.argv[1], encoding="utf-8")) == {"driver_ZelvanProximity": {"enable": False}}' \
       "$settings" || fail "the block is still in $(cat "$settings")"
     [ -f "$settings.zelvan-backup" ] || fail "no backup of the settings file"
+  fi
+  if [ -n "$protected" ]; then
+    snapshot "$protected" | diff "$scratch/protected" - >/dev/null || fail "$protected changed"
   fi
   # Exported as UTF-16: reg query prints through the console's code page.
   rm -f "$scratch/entry.reg"
@@ -232,6 +301,8 @@ want = {"DisplayName": "Zelvan Proximity", "DisplayVersion": version, "InstallLo
 wrong = [f"{k} is {values.get(k)!r}, expected {v!r}" for k, v in want.items() if values.get(k) != v]
 if entry == "yes":
     wrong += [f"{k} is {values.get(k)!r}" for k in ("Publisher", "EstimatedSize") if not values.get(k)]
+elif entry == "other":
+    wrong += [] if values and values.get("InstallLocation") != folder else [f"not another copy's: {values}"]
 elif values:
     wrong.append(f"still there: {values}")
 print("; ".join(wrong))
@@ -244,11 +315,23 @@ PY
 steps=(
   "silent install|steamvr|setup|/S|0|adddriver $T|1|all|yes"
   "second install|user_file|setup|/S|0||1|all|yes"
+  "an upgrade removes what the older version shipped and stays registered|older_version|setup|/S|0||1|all|yes"
+  "an upgrade from a version that kept no list of its files|unlisted|setup|/S|0||1|all|yes"
+  "a list naming files outside the folder deletes none of them|hostile_list|setup|/S|0||1|all|yes"
+  "a block that cannot be cleared is reported|blocked_for_good|setup|/S|1||1|all|yes"
   "a reinstall clears SteamVR's block|blocked|setup|/S|0||1|all|yes"
   "install while SteamVR runs|vrserver|setup|/S|2||1|same|yes"
+  "a second copy in another folder is refused|install_to 'C:\\second'|setup|/S|4||1|same|yes"
   "silent uninstall keeps the user's file||uninstall|/S|0|removedriver $T|0|user|no"
+  "a drive root is refused|others_folder 'E:\\'; install_to 'E:\\'|setup|/S|3||0|user|no"
+  "another driver's folder is refused|others_folder 'C:\\drivers\\other'; install_to 'C:\\drivers\\other'|setup|/S|3||0|user|no"
   "install without SteamVR|no_steamvr|setup|/S|0||0|all|yes"
   "uninstall without SteamVR|user_file|uninstall|/S|0||0|user|no"
+  "install into an empty folder|steamvr; rm -rf \"\$target\"; mkdir \"\$target\"|setup|/S|0|adddriver $T|1|all|yes"
+  "a link where the driver's files go is refused|user_file; link_bin|setup|/S|3||1|same|yes"
+  "the uninstaller deletes nothing through a link|link_bin|uninstall|/S|0|removedriver $T|0|link|no"
+  "install again once the link is gone|rm \"\$target/bin\"|setup|/S|0|adddriver $T|1|all|yes"
+  "an older copy's uninstaller leaves the entry of the copy it names|entry_names_other|uninstall|/S|0|removedriver $T|0|user|other"
 )
 
 # The same columns. Where the stand-in, as vrpathreg would, cannot parse
@@ -304,6 +387,7 @@ for row in "${steps[@]}"; do
   IFS='|' read -r name setup program args status calls registered folder entry <<<"$row"
   rm -f "$scratch/vrpathreg.log"
   expect_unblocked=
+  protected=
   [ -z "$setup" ] || eval "$setup"
   calls=${calls//@T/$T}
   snapshot >"$scratch/before"
