@@ -212,16 +212,23 @@ TEST_F(HidReaderTest, ASilentStreamGetsTheRateCommandAgainThenIsReopened)
 		bool replug;
 		std::vector<std::string> lines; // in this order, after the first rate; the last one comes twice
 		int opens;
+		// Over the whole cycle (about 6 s): about 150 at the stream's pace, tens
+		// of millions when the loop spins.
+		unsigned long long max_reads;
 	};
 	const Case cases[] = {
 		{"the rate command stalls once after a replug", "stall_after_plug yes\nlevel 0 2400\n", true,
 		 {"HID: Device disconnected\n", "HID: Device opened/reconnected\n",
 		  "HID: Failed to send feature report cmd=0x52: ioctl (SFEATURE): Broken pipe\n", "HID: Report rate set to 50ms\n"},
-		 2},
+		 2, 1000},
 		{"the sensor never sends a sample", "silent 0 600000\n", false,
 		 {"HID: Report rate set to 50ms\n", "HID: No samples from the sensor, reopening it\n",
 		  "HID: Device opened/reconnected\n"},
-		 2},
+		 2, 1000},
+		{"reads come back empty at once instead of waiting", "silent 0 600000\nreads_do_not_wait yes\n", false,
+		 {"HID: Report rate set to 50ms\n", "HID: No samples from the sensor, reopening it\n",
+		  "HID: Device opened/reconnected\n"},
+		 2, 1000},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -245,6 +252,7 @@ TEST_F(HidReaderTest, ASilentStreamGetsTheRateCommandAgainThenIsReopened)
 				break;
 		}
 		EXPECT_EQ(zelvan_sim_sensor_open_count(), c.opens);
+		EXPECT_LT(zelvan_sim_sensor_read_count(), c.max_reads);
 		if (c.replug) {
 			const uint32_t before = reader->GetSnapshot().samples;
 			EXPECT_TRUE(WaitUntil([&] { return reader->GetSnapshot().samples > before + 5; }, 2s)) << "samples flow again";
