@@ -140,12 +140,27 @@ TEST_F(HidReaderTest, AfterOpeningReadsTheCalibrationResetsTheDetectorAndSetsThe
 
 TEST_F(HidReaderTest, FollowsTheWearerAndLogsRawSamplesOnlyWhenAskedTo)
 {
-	for (bool raw_logging : {true, false}) {
+	struct Case {
+		const char *config;
+		bool raw_logging;
+	};
+	const Case cases[] = {
+		{"level 0 2400\n", true},
+		{"level 0 2400\n", false},
+		// Empty reads come back at once: the reader still takes every sample.
+		{"level 0 2400\nreads_do_not_wait yes\n", false},
+	};
+	for (const Case &c : cases) {
+		const bool raw_logging = c.raw_logging;
+		SCOPED_TRACE(c.config);
 		SCOPED_TRACE(raw_logging);
 		log.Clear();
-		Configure("level 0 2400\n");
+		Configure(c.config);
 		Start(2, raw_logging, 50);
 		ASSERT_TRUE(WaitUntil([&] { return reader->IsPersonDetected(); }));
+		const uint32_t before = reader->GetSnapshot().samples;
+		std::this_thread::sleep_for(1s);
+		EXPECT_GE(reader->GetSnapshot().samples - before, 10u) << "20 samples a second come";
 		zelvan_sim_sensor_set_level(200);
 		ASSERT_TRUE(WaitUntil([&] { return !reader->IsPersonDetected(); }));
 		reader->Stop();
