@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -311,6 +312,44 @@ TEST_F(HidReaderTest, SignatureFaultsAreLoggedWithTheirBlock)
 		EXPECT_TRUE(WaitFor(c.line, 1, 20s)) << ::testing::PrintToString(log.Lines());
 		reader->Stop();
 	}
+}
+
+TEST_F(HidReaderTest, TheCalibrationIsReadWholeWhileTheReaderThreadRewritesIt)
+{
+	// Each configuration is a new device: the reader thread reopens it and
+	// writes its calibration while another thread reads it, as the frame
+	// path and the status command do. The sanitizer builds see any access
+	// the lock does not order; a torn copy would mix two calibrations.
+	const char *configs[] = {"thresh 1600\nhmd_serial ZV2-AAAA\ntracking_serial LHR-AAAA\nlevel 0 300\n",
+	                         "thresh 1700\nhmd_serial ZV2-BBBB\ntracking_serial LHR-BBBB\nlevel 0 300\n"};
+	std::atomic<bool> done{false};
+	std::atomic<int> torn{0};
+	Configure(configs[0]);
+	Start(8, false, 50);
+	std::thread reading([&] {
+		for (; !done.load(); std::this_thread::sleep_for(1ms)) {
+			const UserSignature sig = reader->GetUserSignature();
+			const std::string serial = reader->GetTrackingSerial();
+			const std::string hmd = sig.hmd_serial;
+			const bool whole = (hmd.empty() && sig.proximity_threshold == 1500) ||
+			                   (hmd == "ZV2-AAAA" && sig.proximity_threshold == 1600) ||
+			                   (hmd == "ZV2-BBBB" && sig.proximity_threshold == 1700);
+			const bool known_serial = serial.empty() || serial == "LHR-AAAA" || serial == "LHR-BBBB";
+			torn += whole && known_serial ? 0 : 1;
+		}
+	});
+	for (size_t i = 0; i < 4; ++i) {
+		if (i > 0)
+			Configure(configs[i % 2]);
+		EXPECT_TRUE(WaitFor("HID: Report rate set to 50ms\n", i + 1));
+		// A session shorter than a second would make the reader pause before reopening.
+		std::this_thread::sleep_for(1100ms);
+	}
+	done = true;
+	reading.join();
+	EXPECT_EQ(torn.load(), 0);
+	EXPECT_EQ(Count("HID: tracking_serial=LHR-BBBB (from flash)\n"), 2u);
+	EXPECT_EQ(reader->GetTrackingSerial(), "LHR-BBBB");
 }
 
 TEST_F(HidReaderTest, OverlongBlockRepliesStayInsideTheImage)
