@@ -80,6 +80,7 @@ for part in "${parts[@]}"; do
 done
 [ -n "$prefix" ] || die "refusing to install into '/'"
 target=$prefix/$name
+named=$target
 if [ -d "$target" ]; then target=$(cd "$target" && pwd -P); fi
 
 # Prints the strings of the array named $1 in the path registry, one a line,
@@ -309,8 +310,16 @@ refuse_folder() {
 # stands where the driver's files go, and every folder above it (or above
 # where it will be made) must be safe from other users.
 check_install_folders() {
-  local dir=$target rule=target entry
+  local dir=$target rule=target entry owner
   my_uid=$(id -u)
+  # Even a link to a folder of ours: where our driver goes is not theirs to say.
+  if [ -L "$named" ]; then
+    owner=$(stat -c %u -- "$named")
+    if [ "$owner" != "$my_uid" ] && [ "$owner" != 0 ]; then
+      why="$named is a symbolic link of another user (uid $owner)" remedy=
+      refuse_folder
+    fi
+  fi
   [ -e "$target" ] || { dir=$existing; rule=above; }
   while :; do
     ! folder_risk "$dir" "$rule" || refuse_folder
