@@ -29,8 +29,10 @@ When SteamVR is not found, the script prints the vrpathreg command to run.
 EOF
 }
 
-say() { echo "install.sh: $*"; }
-die() { echo "install.sh: error: $*" >&2; exit 1; }
+# Control characters in a name (another user's folder or link may hold
+# escape sequences) reach the terminal as '?'.
+say() { local text="$*"; echo "install.sh: ${text//[[:cntrl:]]/?}"; }
+die() { local text="$*"; echo "install.sh: error: ${text//[[:cntrl:]]/?}" >&2; exit 1; }
 
 prefix=${XDG_DATA_HOME:-${HOME:?HOME is not set}/.local/share}
 udev=0

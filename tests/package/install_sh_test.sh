@@ -135,6 +135,7 @@ S="$scratch/My Drivers/zelvanproximity"
 X=$scratch/shared/zelvanproximity
 I='"$src/install.sh"'
 NL=$'\n'
+ESC=$'\e'
 # name | setup | command | folder checked | status | vrpathreg calls | folder | udev rule | udevadm calls | output
 steps=(
   "install (a Linux registry)|registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||ran "
@@ -173,6 +174,7 @@ steps=(
   "uid 1000 installs into the sticky shared folder|no_steamvr|as_1000 --prefix \"\$scratch/shared\"|$X|0||same|no||copied "
   "it made the target as itself||modes \"\$X\"|$X|0||same|no||modes 755 1000 0"
   "a target uid 1000 made is refused to root||$I --prefix \"\$scratch/shared\"|$X|1||same|no||$X belongs to another user (uid 1000)"
+  "another user's link to their folder named with an escape sequence|rm -rf \"\$X\"; folder_of \"\$scratch/e\$ESC[31mred\" 755 1001; ln -s \"\$scratch/e\$ESC[31mred\" \"\$X\"; chown -h 1001 \"\$X\"|$I --prefix \"\$scratch/shared\"|$X|1||empty|no||not installing into $scratch/e?[31mred: $X is a symbolic link of another user (uid 1001)"
   "another user's link to a folder of ours where the target goes|rm -rf \"\$X\"; folder_of \"\$scratch/ours\" 755; ln -s \"\$scratch/ours\" \"\$X\"; chown -h 1001 \"\$X\"|$I --prefix \"\$scratch/shared\"|$scratch/ours|1||empty|no||$X is a symbolic link of another user (uid 1001)"
   "install for the hostile marker|rm -rf \"\$T\"; registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||ran "
   "uninstall skips .. and absolute entries|hostile_marker|$I --uninstall|$T|0|removedriver $T|none|no||left '../keep.txt'"
