@@ -29,8 +29,10 @@ When SteamVR is not found, the script prints the vrpathreg command to run.
 EOF
 }
 
-say() { echo "install.sh: $*"; }
-die() { echo "install.sh: error: $*" >&2; exit 1; }
+# Control characters in a name (another user's folder or link may hold
+# escape sequences) reach the terminal as '?'.
+say() { local text="$*"; echo "install.sh: ${text//[[:cntrl:]]/?}"; }
+die() { local text="$*"; echo "install.sh: error: ${text//[[:cntrl:]]/?}" >&2; exit 1; }
 
 prefix=${XDG_DATA_HOME:-${HOME:?HOME is not set}/.local/share}
 udev=0
@@ -59,9 +61,28 @@ case $prefix in /*) ;; *) prefix=$PWD/$prefix ;; esac
 [ -n "${prefix//\//}" ] || die "refusing to install into '/'"
 prefix=${prefix%/}
 # Resolved like the script's own folder, so that a symlink cannot hide that
-# the two are the same.
-if [ -d "$prefix" ]; then prefix=$(cd "$prefix" && pwd -P); fi
+# the two are the same, nor lead through a folder another user can change:
+# the deepest folder that exists is resolved, the rest is made by the install.
+existing=$prefix
+missing=
+while [ ! -d "$existing" ]; do
+  missing=${existing##*/}${missing:+/$missing}
+  existing=${existing%/*}
+  existing=${existing:-/}
+done
+existing=$(cd "$existing" && pwd -P) || die "cannot enter $existing"
+prefix=${existing%/}
+IFS=/ read -r -a parts <<<"$missing"
+for part in "${parts[@]}"; do
+  case $part in
+    ""|.) ;;
+    ..) die "the --prefix folder's name climbs with '..' out of folders that do not exist yet; give it without them" ;;
+    *) prefix=$prefix/$part ;;
+  esac
+done
+[ -n "$prefix" ] || die "refusing to install into '/'"
 target=$prefix/$name
+named=$target
 if [ -d "$target" ]; then target=$(cd "$target" && pwd -P); fi
 
 # Prints the strings of the array named $1 in the path registry, one a line,
@@ -240,6 +261,92 @@ refuse_links_in_target() {
   done < <(cd "$source_dir" && find . -mindepth 1)
 }
 
+# Succeeds when group members other than us could write to a folder of
+# group $1 that is group-writable: not when it is our own private group (as
+# systems with umask 002 make folders), with nobody else in it.
+group_has_others() {
+  local members
+  [ "$1" = "$(id -g)" ] && [ "$(id -gn)" = "$(id -un)" ] || return 0
+  members=$(getent group "$1" | cut -d: -f4)
+  [ -n "$members" ] && [ "$members" != "$(id -un)" ]
+}
+
+# Sets "why" to why another user could change what SteamVR loads from the
+# folder $1 (the target with $2 = target, a folder above it with $2 = above),
+# and "remedy"; fails when nobody but us and root can. A folder above that
+# others may write to lets them rename ours away and put theirs in its place,
+# unless its sticky bit (as on /tmp) keeps each user to their own entries.
+folder_risk() {
+  local owner gid mode acl=
+  remedy=
+  if ! read -r owner gid mode < <(stat -L -c '%u %g %a' -- "$1" 2>/dev/null); then
+    why="$1 cannot be examined"
+    return 0
+  fi
+  if [ "$owner" != "$my_uid" ] && [ "$owner" != 0 ]; then
+    why="$1 belongs to another user (uid $owner)"
+    return 0
+  fi
+  if (( 8#$mode & 8#020 )) && [[ $(ls -ld -- "$1") == ??????????+* ]]; then
+    # With an access control list the group bits are the most any listed
+    # user or group may do: someone may write.
+    acl=" with an access control list"
+  elif ! (( 8#$mode & 8#002 )) && ! { (( 8#$mode & 8#020 )) && group_has_others "$gid"; }; then
+    return 1
+  fi
+  if [ "$2" = above ]; then
+    (( 8#$mode & 8#1000 )) && return 1
+    why="other users can write to $1 (mode $mode$acl, no sticky bit)"
+  else
+    why="other users can write to $1 (mode $mode$acl)"
+  fi
+  [ "$owner" != "$my_uid" ] || remedy="chmod go-w \"$1\""
+  return 0
+}
+
+refuse_folder() {
+  die "not installing into $target: $why; another user could replace the driver SteamVR loads from there (choose another --prefix${remedy:+, or run: $remedy})"
+}
+
+# Before anything changes: the target, when it exists, with whatever already
+# stands where the driver's files go, and every folder above it (or above
+# where it will be made) must be safe from other users.
+check_install_folders() {
+  local dir=$target rule=target entry owner
+  my_uid=$(id -u)
+  # Even a link to a folder of ours: where our driver goes is not theirs to say.
+  if [ -L "$named" ]; then
+    owner=$(stat -c %u -- "$named")
+    if [ "$owner" != "$my_uid" ] && [ "$owner" != 0 ]; then
+      why="$named is a symbolic link of another user (uid $owner)" remedy=
+      refuse_folder
+    fi
+  fi
+  [ -e "$target" ] || { dir=$existing; rule=above; }
+  while :; do
+    ! folder_risk "$dir" "$rule" || refuse_folder
+    [ "$dir" != / ] || break
+    dir=${dir%/*}
+    dir=${dir:-/}
+    rule=above
+  done
+  [ -e "$target" ] || return 0
+  while IFS= read -r entry; do
+    entry=${entry#./}
+    [ -L "$target/$entry" ] || [ ! -e "$target/$entry" ] || ! folder_risk "$target/$entry" target || refuse_folder
+  done < <(cd "$source_dir" && find . -mindepth 1)
+}
+
+# Makes the missing folders, the target last and alone so that it is ours
+# whatever the umask, and checks what it made: someone who could slip a
+# folder or link of their own onto the way meanwhile is caught here.
+make_target() {
+  [ -d "$prefix" ] || mkdir -p -- "$prefix" || die "could not create $prefix"
+  [ -d "$target" ] || mkdir -m 755 -- "$target" || die "could not create $target"
+  [ "$(cd "$target" && pwd -P)" = "$target" ] || die "$target leads elsewhere since it was checked; not installing there"
+  check_install_folders
+}
+
 # SteamVR blocks a driver it suspects of a crash and skips it at every start
 # until the block goes; a reinstall clears it while SteamVR is closed.
 # zelvan-ctl does it (rewriting the settings file as SteamVR writes it) and
@@ -255,6 +362,9 @@ clear_steamvr_block() {
 
 do_install() {
   [ -f "$source_dir/driver.vrdrivermanifest" ] || die "$source_dir is not a driver folder (no driver.vrdrivermanifest)"
+  check_install_folders
+  # What the install makes is writable by us alone, whatever the umask.
+  umask "$(printf '%04o' $(( $(umask) | 8#022 )))"
   if [ "$udev" = 1 ] && [ "$(id -u)" != 0 ] && ! command -v sudo >/dev/null 2>&1; then
     udev=0
     udev_missed="not root, and no sudo to become root"
@@ -274,7 +384,7 @@ do_install() {
         say "removed the previous install in $target"
       fi
     fi
-    mkdir -p "$target" || die "could not create $target"
+    make_target
     write_marker
     cp -R "$source_dir/." "$target/" || die "could not copy $source_dir to $target"
     write_marker

@@ -159,6 +159,7 @@ void HidReader::WaitBeforeReopen(std::chrono::milliseconds wait)
 bool HidReader::ReadOneReport(uint16_t report_period_ms)
 {
 	uint8_t report[65];
+	const auto asked = std::chrono::steady_clock::now();
 	const int n = hid_read_timeout(device_, report, sizeof(report), kSampleReadTimeoutMs);
 	if (n == -1) {
 		DriverLog("HID: Device disconnected\n");
@@ -166,6 +167,8 @@ bool HidReader::ReadOneReport(uint16_t report_period_ms)
 		connection_state_.exchange(ConnectionState::Reconnecting);
 		return false;
 	}
+	if (n == 0)
+		WaitOutEmptyRead(asked, report_period_ms);
 	const std::optional<uint16_t> raw = DecodeSample(report, n);
 	if (!raw)
 		return KeepStreamAlive(report_period_ms);
@@ -177,6 +180,18 @@ bool HidReader::ReadOneReport(uint16_t report_period_ms)
 	if (log_raw_samples_)
 		DriverLog("HID: raw_prox=%u\n", static_cast<unsigned>(*raw));
 	return true;
+}
+
+// A read that came back empty before its time-out (a backend that does not
+// wait) would make the loop spin; the rest of the time-out is waited here
+// instead, at most one report period so that a sample that comes meanwhile
+// is read no later than the stream's own pace, and in slices for Stop.
+void HidReader::WaitOutEmptyRead(std::chrono::steady_clock::time_point asked, uint16_t report_period_ms)
+{
+	const auto until = asked + std::min<std::chrono::milliseconds>(std::chrono::milliseconds(kSampleReadTimeoutMs),
+	                                                                std::chrono::milliseconds(report_period_ms));
+	for (auto now = std::chrono::steady_clock::now(); now < until && !stop_requested_.load(); now = std::chrono::steady_clock::now())
+		std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now, kReopenWaitSlice));
 }
 
 // A sensor that stalled on the rate command (after a replug, say) stays open

@@ -54,6 +54,7 @@ private:
 	void LogOpenFailure(uint16_t vendor_id, uint16_t product_id);
 	void WaitBeforeReopen(std::chrono::milliseconds wait);
 	bool ReadOneReport(uint16_t report_period_ms);
+	void WaitOutEmptyRead(std::chrono::steady_clock::time_point asked, uint16_t report_period_ms);
 	bool KeepStreamAlive(uint16_t report_period_ms);
 	void PauseAfterShortSession();
 	void CloseDevice();

@@ -64,6 +64,31 @@ hostile_marker() {
 # The settings folder moved elsewhere and linked back.
 linked_resources() { mv "$T/resources" "$HOME/my-settings" && ln -s "$HOME/my-settings" "$T/resources"; }
 kept() { ls -- "$@" && echo kept; }
+# A folder $1 made with mode $2 for uid $3 (root when not given).
+folder_of() { rm -rf "$1" && mkdir -p "$1" && chmod "$2" "$1" && chown "${3:-0}" "$1"; }
+# The mode and owner of the folder $1, and how many entries in it others may write to.
+modes() { echo "modes $(stat -c '%a %u' "$1") $(find "$1" -perm /022 | wc -l)"; }
+# An access control list on $1 that lets uid 1001 write there (set through
+# its extended attribute, so without the acl tools).
+acl_for_1001() {
+  python3 - "$1" <<'EOF'
+import os, struct, sys
+entries = [(0x01, 7, 0xFFFFFFFF), (0x02, 7, 1001), (0x04, 5, 0xFFFFFFFF), (0x10, 7, 0xFFFFFFFF), (0x20, 5, 0xFFFFFFFF)]
+os.setxattr(sys.argv[1], "system.posix_acl_access", struct.pack("<I", 2) + b"".join(struct.pack("<HHI", *e) for e in entries))
+EOF
+}
+# Another user slips a folder of theirs onto the way while install.sh makes it.
+racing_mkdir() {
+  printf '#!/bin/sh\n[ "$1" = -p ] && /bin/mkdir -m 777 "$3" && chown 1001 "$3"\nexec /bin/mkdir "$@"\n' >"$scratch/stand-ins/mkdir"
+  chmod +x "$scratch/stand-ins/mkdir"
+}
+# uid 1000 itself runs install.sh, from a copy it can read, with its own home.
+as_1000() {
+  local copy=$scratch/for-1000/zelvanproximity
+  rm -rf "$scratch/for-1000" "$scratch/home-1000" && mkdir -p "$scratch/for-1000" "$scratch/home-1000"
+  cp -R "$src" "$copy" && chown -R 1000 "$scratch/for-1000" "$scratch/home-1000" && chmod 711 "$scratch"
+  setpriv --reuid 1000 --regid 1000 --clear-groups env HOME="$scratch/home-1000" "$copy/install.sh" "$@"
+}
 no_sudo() { mv "$scratch/stand-ins/sudo" "$scratch/sudo.off"; }
 sudo_back() {
   mv "$scratch/sudo.off" "$scratch/stand-ins/sudo"
@@ -95,6 +120,7 @@ check() {
     same) diff -r -x .zelvan-install "$src" "$where" >/dev/null || fail "$where differs from the source" ;;
     none) [ ! -e "$where" ] || fail "$where is still there" ;;
     user) [ "$(ls -A "$where")" = notes.txt ] || fail "$where holds '$(ls -A "$where")', not only the user's file" ;;
+    empty) [ -d "$where" ] && [ -z "$(ls -A "$where")" ] || fail "$where is not an empty folder" ;;
   esac
   if [ "$rule" = yes ]; then
     cmp -s "$src/udev/70-zelvan-proximity.rules" "$scratch/rules.d/70-zelvan-proximity.rules" || fail "udev rule not installed"
@@ -106,8 +132,10 @@ check() {
 
 T=$target
 S="$scratch/My Drivers/zelvanproximity"
+X=$scratch/shared/zelvanproximity
 I='"$src/install.sh"'
 NL=$'\n'
+ESC=$'\e'
 # name | setup | command | folder checked | status | vrpathreg calls | folder | udev rule | udevadm calls | output
 steps=(
   "install (a Linux registry)|registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||ran "
@@ -127,6 +155,27 @@ steps=(
   "a folder install.sh did not make|user_file \"\$T\"|$I|$T|1||user|no||not installed by install.sh"
   "root prefix||$I --prefix /|/zelvanproximity|1||none|no||refusing"
   "unknown argument||$I --prefixx /tmp|$T|1||user|no||unknown argument"
+  "a target another user made|folder_of \"\$scratch/shared\" 1777; folder_of \"\$X\" 777 1001|$I --prefix \"\$scratch/shared\"|$X|1||empty|no||$X belongs to another user (uid 1001)"
+  "a target others can write to|folder_of \"\$X\" 777|$I --prefix \"\$scratch/shared\"|$X|1||empty|no||other users can write to $X (mode 777)"
+  "the same through a symlinked prefix|ln -sfn \"\$scratch/shared\" \"\$scratch/shared-link\"|$I --prefix \"\$scratch/shared-link\"|$X|1||empty|no||chmod go-w \"$X\""
+  "a folder above that others can write to|folder_of \"\$scratch/open\" 777|$I --prefix \"\$scratch/open/drivers\"|$scratch/open/drivers|1||none|no||$scratch/open (mode 777, no sticky bit)"
+  "a folder above that another user owns|folder_of \"\$scratch/theirs\" 755 1001|$I --prefix \"\$scratch/theirs\"|$scratch/theirs/zelvanproximity|1||none|no||$scratch/theirs belongs to another user (uid 1001)"
+  "a folder above writable by a group with others in it|folder_of \"\$scratch/team\" 775; chgrp 1001 \"\$scratch/team\"|$I --prefix \"\$scratch/team\"|$scratch/team/zelvanproximity|1||none|no||$scratch/team (mode 775, no sticky bit)"
+  "'..' through folders still to be made||$I --prefix \"\$scratch/new/../x\"|$scratch/new|1||none|no||climbs with '..'"
+  "a folder of another user slipped in while the prefix is made|racing_mkdir|$I --prefix \"\$scratch/shared/new\"|$scratch/shared/new/zelvanproximity|1||empty|no||$scratch/shared/new belongs to another user (uid 1001)"
+  "a sticky shared folder: the install makes the target, whatever the umask|rm -f \"\$scratch/stand-ins/mkdir\"; registry_from openvrpaths_linux.vrpath; rm -rf \"\$X\"|(umask 0; $I --prefix \"\$scratch/shared\")|$X|0|adddriver $X|same|no||ran "
+  "what it made only we can write to||modes \"\$X\"|$X|0||same|no||modes 755 0 0"
+  "a folder inside the target others can write to|chmod 777 \"\$X/bin\"|$I --prefix \"\$scratch/shared\"|$X|1||same|no||other users can write to $X/bin (mode 777)"
+  "another user's file where the driver goes|chmod 755 \"\$X/bin\"; chown 1001 \"\$X/bin/linux64/driver_ZelvanProximity.so\"|$I --prefix \"\$scratch/shared\"|$X|1||same|no||$X/bin/linux64/driver_ZelvanProximity.so belongs to another user (uid 1001)"
+  "a target whose access control list lets another user write|chown 0 \"\$X/bin/linux64/driver_ZelvanProximity.so\"; acl_for_1001 \"\$X\"|$I --prefix \"\$scratch/shared\"|$X|1||same|no||other users can write to $X (mode 775 with an access control list)"
+  "a folder writable by our own private group|folder_of \"\$scratch/mine\" 775|$I --prefix \"\$scratch/mine\"|$scratch/mine/zelvanproximity|0|adddriver $scratch/mine/zelvanproximity|same|no||ran "
+  "the installing user's own folders (uid 1001)|folder_of \"\$scratch/u1001\" 700 1001|FAKE_UID=1001 $I --prefix \"\$scratch/u1001\"|$scratch/u1001/zelvanproximity|0|adddriver $scratch/u1001/zelvanproximity|same|no||ran "
+  "uninstall still removes a folder others can now write to|chmod 777 \"\$X\"|$I --prefix \"\$scratch/shared\" --uninstall|$X|0|removedriver $X|none|no||deleted $X"
+  "uid 1000 installs into the sticky shared folder|no_steamvr|as_1000 --prefix \"\$scratch/shared\"|$X|0||same|no||copied "
+  "it made the target as itself||modes \"\$X\"|$X|0||same|no||modes 755 1000 0"
+  "a target uid 1000 made is refused to root||$I --prefix \"\$scratch/shared\"|$X|1||same|no||$X belongs to another user (uid 1000)"
+  "another user's link to their folder named with an escape sequence|rm -rf \"\$X\"; folder_of \"\$scratch/e\$ESC[31mred\" 755 1001; ln -s \"\$scratch/e\$ESC[31mred\" \"\$X\"; chown -h 1001 \"\$X\"|$I --prefix \"\$scratch/shared\"|$X|1||empty|no||not installing into $scratch/e?[31mred: $X is a symbolic link of another user (uid 1001)"
+  "another user's link to a folder of ours where the target goes|rm -rf \"\$X\"; folder_of \"\$scratch/ours\" 755; ln -s \"\$scratch/ours\" \"\$X\"; chown -h 1001 \"\$X\"|$I --prefix \"\$scratch/shared\"|$scratch/ours|1||empty|no||$X is a symbolic link of another user (uid 1001)"
   "install for the hostile marker|rm -rf \"\$T\"; registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||ran "
   "uninstall skips .. and absolute entries|hostile_marker|$I --uninstall|$T|0|removedriver $T|none|no||left '../keep.txt'"
   "what they named is still there||kept \"\$HOME/.local/share/keep.txt\" \"\$HOME/Documents/thesis.odt\"|$T|0||none|no||kept"

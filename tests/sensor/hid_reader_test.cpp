@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -140,12 +141,27 @@ TEST_F(HidReaderTest, AfterOpeningReadsTheCalibrationResetsTheDetectorAndSetsThe
 
 TEST_F(HidReaderTest, FollowsTheWearerAndLogsRawSamplesOnlyWhenAskedTo)
 {
-	for (bool raw_logging : {true, false}) {
+	struct Case {
+		const char *config;
+		bool raw_logging;
+	};
+	const Case cases[] = {
+		{"level 0 2400\n", true},
+		{"level 0 2400\n", false},
+		// Empty reads come back at once: the reader still takes every sample.
+		{"level 0 2400\nreads_do_not_wait yes\n", false},
+	};
+	for (const Case &c : cases) {
+		const bool raw_logging = c.raw_logging;
+		SCOPED_TRACE(c.config);
 		SCOPED_TRACE(raw_logging);
 		log.Clear();
-		Configure("level 0 2400\n");
+		Configure(c.config);
 		Start(2, raw_logging, 50);
 		ASSERT_TRUE(WaitUntil([&] { return reader->IsPersonDetected(); }));
+		const uint32_t before = reader->GetSnapshot().samples;
+		std::this_thread::sleep_for(1s);
+		EXPECT_GE(reader->GetSnapshot().samples - before, 10u) << "20 samples a second come";
 		zelvan_sim_sensor_set_level(200);
 		ASSERT_TRUE(WaitUntil([&] { return !reader->IsPersonDetected(); }));
 		reader->Stop();
@@ -212,16 +228,23 @@ TEST_F(HidReaderTest, ASilentStreamGetsTheRateCommandAgainThenIsReopened)
 		bool replug;
 		std::vector<std::string> lines; // in this order, after the first rate; the last one comes twice
 		int opens;
+		// Over the whole cycle (about 6 s): about 150 at the stream's pace, tens
+		// of millions when the loop spins.
+		unsigned long long max_reads;
 	};
 	const Case cases[] = {
 		{"the rate command stalls once after a replug", "stall_after_plug yes\nlevel 0 2400\n", true,
 		 {"HID: Device disconnected\n", "HID: Device opened/reconnected\n",
 		  "HID: Failed to send feature report cmd=0x52: ioctl (SFEATURE): Broken pipe\n", "HID: Report rate set to 50ms\n"},
-		 2},
+		 2, 1000},
 		{"the sensor never sends a sample", "silent 0 600000\n", false,
 		 {"HID: Report rate set to 50ms\n", "HID: No samples from the sensor, reopening it\n",
 		  "HID: Device opened/reconnected\n"},
-		 2},
+		 2, 1000},
+		{"reads come back empty at once instead of waiting", "silent 0 600000\nreads_do_not_wait yes\n", false,
+		 {"HID: Report rate set to 50ms\n", "HID: No samples from the sensor, reopening it\n",
+		  "HID: Device opened/reconnected\n"},
+		 2, 1000},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -245,6 +268,7 @@ TEST_F(HidReaderTest, ASilentStreamGetsTheRateCommandAgainThenIsReopened)
 				break;
 		}
 		EXPECT_EQ(zelvan_sim_sensor_open_count(), c.opens);
+		EXPECT_LT(zelvan_sim_sensor_read_count(), c.max_reads);
 		if (c.replug) {
 			const uint32_t before = reader->GetSnapshot().samples;
 			EXPECT_TRUE(WaitUntil([&] { return reader->GetSnapshot().samples > before + 5; }, 2s)) << "samples flow again";
@@ -288,6 +312,44 @@ TEST_F(HidReaderTest, SignatureFaultsAreLoggedWithTheirBlock)
 		EXPECT_TRUE(WaitFor(c.line, 1, 20s)) << ::testing::PrintToString(log.Lines());
 		reader->Stop();
 	}
+}
+
+TEST_F(HidReaderTest, TheCalibrationIsReadWholeWhileTheReaderThreadRewritesIt)
+{
+	// Each configuration is a new device: the reader thread reopens it and
+	// writes its calibration while another thread reads it, as the frame
+	// path and the status command do. The sanitizer builds see any access
+	// the lock does not order; a torn copy would mix two calibrations.
+	const char *configs[] = {"thresh 1600\nhmd_serial ZV2-AAAA\ntracking_serial LHR-AAAA\nlevel 0 300\n",
+	                         "thresh 1700\nhmd_serial ZV2-BBBB\ntracking_serial LHR-BBBB\nlevel 0 300\n"};
+	std::atomic<bool> done{false};
+	std::atomic<int> torn{0};
+	Configure(configs[0]);
+	Start(8, false, 50);
+	std::thread reading([&] {
+		for (; !done.load(); std::this_thread::sleep_for(1ms)) {
+			const UserSignature sig = reader->GetUserSignature();
+			const std::string serial = reader->GetTrackingSerial();
+			const std::string hmd = sig.hmd_serial;
+			const bool whole = (hmd.empty() && sig.proximity_threshold == 1500) ||
+			                   (hmd == "ZV2-AAAA" && sig.proximity_threshold == 1600) ||
+			                   (hmd == "ZV2-BBBB" && sig.proximity_threshold == 1700);
+			const bool known_serial = serial.empty() || serial == "LHR-AAAA" || serial == "LHR-BBBB";
+			torn += whole && known_serial ? 0 : 1;
+		}
+	});
+	for (size_t i = 0; i < 4; ++i) {
+		if (i > 0)
+			Configure(configs[i % 2]);
+		EXPECT_TRUE(WaitFor("HID: Report rate set to 50ms\n", i + 1));
+		// A session shorter than a second would make the reader pause before reopening.
+		std::this_thread::sleep_for(1100ms);
+	}
+	done = true;
+	reading.join();
+	EXPECT_EQ(torn.load(), 0);
+	EXPECT_EQ(Count("HID: tracking_serial=LHR-BBBB (from flash)\n"), 2u);
+	EXPECT_EQ(reader->GetTrackingSerial(), "LHR-BBBB");
 }
 
 TEST_F(HidReaderTest, OverlongBlockRepliesStayInsideTheImage)

@@ -190,6 +190,11 @@ int zelvan_sim_sensor_open_count(void)
 	return SimSensor::Instance().OpenCount();
 }
 
+unsigned long long zelvan_sim_sensor_read_count(void)
+{
+	return SimSensor::Instance().ReadCount();
+}
+
 int zelvan_sim_sensor_fail_init(int fail)
 {
 	return SimSensor::Instance().FailInit(fail != 0) ? 1 : 0;

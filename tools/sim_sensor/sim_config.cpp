@@ -114,6 +114,7 @@ const Parser::Rule Parser::kRules[] = {
 	{"fail_features", 1, 1, &Parser::OnFailFeatures},
 	{"refuse_open", 1, 1, &Parser::OnRefuseOpen},
 	{"stall_after_plug", 1, 1, &Parser::OnStallAfterPlug},
+	{"reads_do_not_wait", 1, 1, &Parser::OnReadsDoNotWait},
 	{"cal", 1, 1, &Parser::OnCal},
 	{"thresh", 1, 1, &Parser::OnThresh},
 	{"hyst", 1, 1, &Parser::OnHyst},
@@ -248,6 +249,12 @@ void Parser::OnStallAfterPlug(const Line &line)
 {
 	if (const auto v = Flag(line, 1))
 		config_.stall_after_plug = *v;
+}
+
+void Parser::OnReadsDoNotWait(const Line &line)
+{
+	if (const auto v = Flag(line, 1))
+		config_.reads_do_not_wait = *v;
 }
 
 void Parser::OnUsbId(const Line &line)

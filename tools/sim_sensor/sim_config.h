@@ -4,6 +4,7 @@
 //   present yes|no                  usb_id 35BD:0101          absent_until MS
 //   fail_reads yes|no               fail_features yes|no
 //   refuse_open yes|no              stall_after_plug yes|no
+//   reads_do_not_wait yes|no
 //   cal N   thresh N   hyst N   trim N   tracking_serial TEXT   hmd_serial TEXT
 //   record TAG HEX..   record_bad_crc TAG HEX..   raw HEX..
 //   image_hex HEX..   image_fill BYTE   end_marker yes|no
@@ -59,6 +60,9 @@ struct SensorConfig {
 	// After each replug the first rate command stalls, and nothing streams
 	// until a rate command goes through.
 	bool stall_after_plug = false;
+	// A read with nothing to give returns 0 at once, whatever its time-out,
+	// as a backend that does not wait does.
+	bool reads_do_not_wait = false;
 
 	Image image{};
 	ReplyRule rate_reply;

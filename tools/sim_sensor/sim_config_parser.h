@@ -58,6 +58,7 @@ private:
 	void OnFailFeatures(const Line &line);
 	void OnRefuseOpen(const Line &line);
 	void OnStallAfterPlug(const Line &line);
+	void OnReadsDoNotWait(const Line &line);
 	void OnUsbId(const Line &line);
 	void OnAbsentUntil(const Line &line);
 	void OnCal(const Line &line);

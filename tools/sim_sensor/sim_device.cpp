@@ -193,7 +193,10 @@ int SimSensor::Read(hid_device *device, unsigned char *data, size_t length, int 
 		SetError(device, L"hid_read: invalid argument");
 		return -1;
 	}
+	++read_count_;
 	const Clock::time_point start = Clock::now();
+	if (config_ && config_->reads_do_not_wait)
+		timeout_ms = 0;
 	const bool forever = timeout_ms < 0;
 	const Clock::time_point deadline = start + std::chrono::milliseconds(forever ? 0 : timeout_ms);
 	const auto deliver = [&](const std::vector<uint8_t> &report) {

@@ -79,6 +79,7 @@ public:
 	void ClearEvents();
 	std::string Errors();
 	int OpenCount();
+	uint64_t ReadCount();
 	bool FailInit(bool fail);
 	bool RefusesOpen();
 	unsigned PeriodMs();
@@ -132,6 +133,7 @@ private:
 	bool streaming_held_ = false;  // ... and no samples until a rate command
 	std::set<hid_device *> handles_;
 	int open_count_ = 0;
+	uint64_t read_count_ = 0; // hid_read and hid_read_timeout calls
 
 	std::string events_;
 	std::FILE *log_file_ = nullptr;

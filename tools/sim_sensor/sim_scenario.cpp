@@ -46,6 +46,7 @@ void SimSensor::Apply(ParseResult result, Clock::time_point now)
 	stall_next_rate_ = false;
 	streaming_held_ = false;
 	open_count_ = 0;
+	read_count_ = 0;
 	events_.clear();
 	const size_t unplugs = config_ ? config_->unplugs.size() : 0;
 	unplug_started_.assign(unplugs, false);
@@ -205,6 +206,12 @@ int SimSensor::OpenCount()
 {
 	Lock lock(mutex_);
 	return open_count_;
+}
+
+uint64_t SimSensor::ReadCount()
+{
+	Lock lock(mutex_);
+	return read_count_;
 }
 
 bool SimSensor::RefusesOpen()

@@ -49,6 +49,9 @@ ZELVAN_SIM_API void zelvan_sim_sensor_clear_events(void);
 /* Successful hid_open calls since the configuration was loaded. */
 ZELVAN_SIM_API int zelvan_sim_sensor_open_count(void);
 
+/* hid_read and hid_read_timeout calls since the configuration was loaded. */
+ZELVAN_SIM_API unsigned long long zelvan_sim_sensor_read_count(void);
+
 /* While set, hid_init fails with -1. Returns the previous setting. */
 ZELVAN_SIM_API int zelvan_sim_sensor_fail_init(int fail);
 
