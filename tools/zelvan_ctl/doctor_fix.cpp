@@ -42,7 +42,7 @@ struct Printer {
 
 std::string Esc(const std::string &text)
 {
-	return EscapeControlBytes(text);
+	return EscapeForTerminal(text);
 }
 
 std::string List(const std::vector<std::string> &items)

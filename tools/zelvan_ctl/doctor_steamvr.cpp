@@ -29,7 +29,7 @@ Finding Make(const char *check, Verdict verdict, std::string found, std::string 
 
 std::string Esc(const std::string &text)
 {
-	return EscapeControlBytes(text);
+	return EscapeForTerminal(text);
 }
 
 std::string List(const std::vector<std::string> &items)
