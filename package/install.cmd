@@ -99,7 +99,7 @@ if errorlevel 1 goto still_blocked
 echo install.cmd: done; restart SteamVR to load the driver
 exit /b 0
 :still_blocked
-set "line=installed, but SteamVR may still block the driver (see above); close SteamVR and run zelvan-ctl.exe doctor --fix from %target%\bin\win64" & call :say
+set "line=installed, but SteamVR may still block the driver (see above); close SteamVR and run zelvan-ctl.exe doctor --fix from %target%\bin\win64, which clears the block or says why it cannot" & call :say
 exit /b 1
 
 rem ---- uninstall ----

@@ -290,7 +290,7 @@ do_install() {
   fi
   clear_steamvr_block
   if [ -n "$still_blocked" ]; then
-    say "installed, but SteamVR may still block the driver (see above); close SteamVR and run: \"$target/bin/linux64/zelvan-ctl\" doctor --fix"
+    say "installed, but SteamVR may still block the driver (see above); close SteamVR and run \"$target/bin/linux64/zelvan-ctl\" doctor --fix, which clears the block or says why it cannot"
   else
     say "done; restart SteamVR to load the driver"
   fi

@@ -249,9 +249,10 @@ int RunUnblock()
 	if (!settings.exists || (settings.error.empty() && !settings.blocked))
 		return 0;
 	if (!settings.error.empty()) {
-		std::printf("cannot tell whether SteamVR blocks the driver: %s %s; with SteamVR closed, remove "
-		            "\"blocked_by_safe_mode\" from its %s section if it is there, and run zelvan-ctl doctor\n",
-		            Esc(settings.path).c_str(), Esc(settings.error).c_str(), kDriverSection);
+		std::printf("cannot tell whether SteamVR blocks the driver: %s %s; with SteamVR closed, %sremove "
+		            "\"blocked_by_safe_mode\" from its %s section in a text editor if it is there\n",
+		            Esc(settings.path).c_str(), Esc(settings.error).c_str(),
+		            settings.unsure ? "" : "correct what the error names and ", kDriverSection);
 		return 1;
 	}
 	if (IsVrServerRunning()) {
