@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -147,8 +148,19 @@ bool RunTool(const std::string &program, const std::vector<std::string> &args, s
 
 namespace {
 
-// `bytes` in a new file, flushed to disk; `how`: CREATE_NEW or CREATE_ALWAYS.
-bool WriteNew(const std::wstring &name, const std::string &shown, DWORD how, const std::string &bytes, std::string &error)
+// The file's access list, for the files made beside it.
+bool DaclOf(const std::wstring &path, std::vector<unsigned char> &sd)
+{
+	DWORD size = 0;
+	GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+	sd.resize(size);
+	return size > 0 && GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), size, &size);
+}
+
+// `bytes` in a new file with the access list `sd` (set while it is still
+// empty), flushed to disk; `how`: CREATE_NEW or CREATE_ALWAYS.
+bool WriteNew(const std::wstring &name, const std::string &shown, DWORD how, std::vector<unsigned char> &sd,
+              const std::string &bytes, std::string &error)
 {
 	const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
 	if (file == INVALID_HANDLE_VALUE) {
@@ -156,7 +168,8 @@ bool WriteNew(const std::wstring &name, const std::string &shown, DWORD how, con
 		return false;
 	}
 	DWORD written = 0;
-	const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+	const bool ok = SetFileSecurityW(name.c_str(), DACL_SECURITY_INFORMATION, sd.data()) &&
+	                WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
 	                written == bytes.size() && FlushFileBuffers(file);
 	if (!ok)
 		error = shown + ": error " + std::to_string(GetLastError());
@@ -177,11 +190,17 @@ bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes,
 		error = path + ": the name is not UTF-8";
 		return false;
 	}
-	if (!WriteNew(wide_backup, backup, CREATE_NEW, old_bytes, error) ||
-	    !WriteNew(wide_temp, temp, CREATE_ALWAYS, bytes, error))
+	// A copy of a private file must not be readable by more people than the
+	// file: both new files get its access list from the start.
+	std::vector<unsigned char> sd;
+	if (!DaclOf(wide_path, sd)) {
+		error = "cannot read its access list: error " + std::to_string(GetLastError());
 		return false;
-	// ReplaceFileW, unlike a move, keeps the file's security descriptor and
-	// attributes on the new text.
+	}
+	if (!WriteNew(wide_backup, backup, CREATE_NEW, sd, old_bytes, error) ||
+	    !WriteNew(wide_temp, temp, CREATE_ALWAYS, sd, bytes, error))
+		return false;
+	// ReplaceFileW, unlike a move, also keeps the file's attributes.
 	if (!ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
 		error = path + ": error " + std::to_string(GetLastError());
 		DeleteFileW(wide_temp.c_str());

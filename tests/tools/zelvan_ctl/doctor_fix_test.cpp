@@ -21,6 +21,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #else
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -235,9 +237,8 @@ std::string Xattr(const fs::path &path, const char *name)
 }
 
 // The new file and its backup are the user's as the old one was: mode,
-// owner and access list; another user's file is left alone; and the first
-// backup is never overwritten by a later mend.
-TEST(Doctor, MendKeepsModeOwnerAccessListAndTheFirstBackup)
+// owner and access list; another user's file is left alone.
+TEST(Doctor, MendKeepsModeOwnerAndAccessList)
 {
 	struct Row {
 		const char *name;
@@ -290,7 +291,49 @@ TEST(Doctor, MendKeepsModeOwnerAccessListAndTheFirstBackup)
 		}
 	}
 	umask(old_umask);
+}
+#else
+std::wstring Dacl(const fs::path &path)
+{
+	PSECURITY_DESCRIPTOR sd = nullptr;
+	PACL dacl = nullptr;
+	if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+	                          &sd) != ERROR_SUCCESS)
+		return L"?";
+	LPWSTR text = nullptr;
+	std::wstring out = L"?";
+	if (ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+	                                                         nullptr)) {
+		out = text;
+		LocalFree(text);
+	}
+	LocalFree(sd);
+	return out;
+}
 
+// The new file and the backup keep the old one's own access list.
+TEST(Doctor, MendKeepsTheFilesAccessList)
+{
+	Layout layout;
+	const fs::path path = SettingsPath(layout);
+	WriteFile(path, SettingsWith(kBlocked));
+	PSECURITY_DESCRIPTOR sd = nullptr;
+	ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;WD)", SDDL_REVISION_1, &sd, nullptr));
+	ASSERT_TRUE(SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd));
+	LocalFree(sd);
+	const std::wstring before = Dacl(path);
+	const RunResult run = Ctl(layout, {"unblock"});
+	EXPECT_EQ(run.exit_code, 0) << run.output;
+	EXPECT_EQ(ReadAll(path).find("blocked_by_safe_mode"), std::string::npos);
+	EXPECT_EQ(Dacl(path), before);
+	EXPECT_EQ(Dacl(path.wstring() + L".zelvan-backup"), before);
+}
+#endif
+
+// A later mend keeps its own backup: the file as it was before the first
+// one is never overwritten.
+TEST(Doctor, MendNeverReplacesTheFirstBackup)
+{
 	Layout layout;
 	const fs::path path = SettingsPath(layout);
 	const std::string first = SettingsWith({{"first", 1}, {"driver_ZelvanProximity", {{"blocked_by_safe_mode", true}}}});
@@ -299,11 +342,10 @@ TEST(Doctor, MendKeepsModeOwnerAccessListAndTheFirstBackup)
 	EXPECT_EQ(Ctl(layout, {"unblock"}).exit_code, 0);
 	WriteFile(path, second);
 	const RunResult run = Ctl(layout, {"doctor", "--fix"});
-	EXPECT_NE(run.output.find("kept as " + path.string() + ".zelvan-backup.2"), std::string::npos) << run.output;
+	EXPECT_NE(run.output.find("kept as " + Utf8String(path) + ".zelvan-backup.2"), std::string::npos) << run.output;
 	EXPECT_EQ(ReadAll(path.string() + ".zelvan-backup"), first);
 	EXPECT_EQ(ReadAll(path.string() + ".zelvan-backup.2"), second);
 }
-#endif
 
 // A program named as SteamVR's server, running until the test ends.
 struct FakeVrServer {
