@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <sys/wait.h>
@@ -149,7 +150,7 @@ bool CopyXattrs(int model, int to, std::string &error)
 // flushed to disk.
 bool WriteLike(int model, const struct stat &info, const std::string &temp, const std::string &bytes, std::string &error)
 {
-	unlink(temp.c_str()); // left by a run that was cut short
+	unlink(temp.c_str()); // left by a run of the same process id that was cut short
 	const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
 	if (fd < 0) {
 		error = temp + ": " + std::strerror(errno);
@@ -188,6 +189,53 @@ bool WriteLike(int model, const struct stat &info, const std::string &temp, cons
 	return ok;
 }
 
+// Whether the file still holds `bytes`.
+bool Holds(int fd, const std::string &bytes)
+{
+	std::string now;
+	char buffer[65536];
+	ssize_t n = 0;
+	while ((n = pread(fd, buffer, sizeof(buffer), static_cast<off_t>(now.size()))) > 0 && now.size() <= bytes.size())
+		now.append(buffer, static_cast<size_t>(n));
+	return n == 0 && now == bytes;
+}
+
+bool ReplaceLocked(int model, const struct stat &info, const std::string &path, const std::string &old_bytes,
+                   const std::string &bytes, const std::string &backup, std::string &error)
+{
+	// Another user's file would become ours (root's, under sudo) and SteamVR
+	// could no longer write it.
+	if (info.st_uid != geteuid()) {
+		error = "it belongs to uid " + std::to_string(info.st_uid) + ", and this runs as uid " +
+		        std::to_string(geteuid()) + "; run zelvan-ctl as the user who runs SteamVR";
+		return false;
+	}
+	// Two mends at once take turns; what the other one (or SteamVR, starting)
+	// wrote since this one read the file is not written over.
+	struct stat now;
+	if (flock(model, LOCK_EX) != 0 || stat(path.c_str(), &now) != 0 || now.st_ino != info.st_ino ||
+	    now.st_dev != info.st_dev || !Holds(model, old_bytes)) {
+		error = "it changed while it was being mended; run the command again";
+		return false;
+	}
+	const std::string mine = "." + std::to_string(getpid()) + ".zelvan-tmp";
+	const std::string backup_temp = backup + mine, temp = path + mine;
+	bool ok = WriteLike(model, info, backup_temp, old_bytes, error);
+	// A link, unlike a rename, never replaces a backup that is there.
+	if (ok && link(backup_temp.c_str(), backup.c_str()) != 0) {
+		error = backup + ": " + std::strerror(errno);
+		ok = false;
+	}
+	unlink(backup_temp.c_str());
+	ok = ok && WriteLike(model, info, temp, bytes, error);
+	if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+		error = path + ": " + std::strerror(errno);
+		unlink(temp.c_str());
+		ok = false;
+	}
+	return ok;
+}
+
 } // namespace
 
 bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes, const std::string &bytes,
@@ -201,29 +249,8 @@ bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes,
 			close(model);
 		return false;
 	}
-	// Another user's file would become ours (root's, under sudo) and SteamVR
-	// could no longer write it.
-	if (info.st_uid != geteuid()) {
-		close(model);
-		error = "it belongs to uid " + std::to_string(info.st_uid) + ", and this runs as uid " +
-		        std::to_string(geteuid()) + "; run zelvan-ctl as the user who runs SteamVR";
-		return false;
-	}
-	const std::string backup_temp = backup + ".tmp", temp = path + ".zelvan-tmp";
-	bool ok = WriteLike(model, info, backup_temp, old_bytes, error);
-	// A link, unlike a rename, never replaces a backup that is there.
-	if (ok && link(backup_temp.c_str(), backup.c_str()) != 0) {
-		error = backup + ": " + std::strerror(errno);
-		ok = false;
-	}
-	unlink(backup_temp.c_str());
-	ok = ok && WriteLike(model, info, temp, bytes, error);
+	const bool ok = ReplaceLocked(model, info, path, old_bytes, bytes, backup, error);
 	close(model);
-	if (ok && rename(temp.c_str(), path.c_str()) != 0) {
-		error = path + ": " + std::strerror(errno);
-		unlink(temp.c_str());
-		ok = false;
-	}
 	return ok;
 }
 

@@ -13,6 +13,7 @@
 #include <tlhelp32.h>
 
 #include "core/wide_text.h"
+#include "tools/zelvan_ctl/json_text.h"
 #include "tools/zelvan_ctl/utf8_path.h"
 
 namespace zelvan::ctl {
@@ -184,7 +185,7 @@ bool WriteNew(const std::wstring &name, const std::string &shown, DWORD how, std
 bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes, const std::string &bytes,
                           const std::string &backup, std::string &error)
 {
-	const std::string temp = path + ".zelvan-tmp";
+	const std::string temp = path + "." + std::to_string(GetCurrentProcessId()) + ".zelvan-tmp";
 	const std::wstring wide_temp = Utf8ToWide(temp), wide_path = Utf8ToWide(path), wide_backup = Utf8ToWide(backup);
 	if (wide_temp.empty() || wide_path.empty() || wide_backup.empty()) {
 		error = path + ": the name is not UTF-8";
@@ -195,6 +196,13 @@ bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes,
 	std::vector<unsigned char> sd;
 	if (!DaclOf(wide_path, sd)) {
 		error = "cannot read its access list: error " + std::to_string(GetLastError());
+		return false;
+	}
+	// What another mend (or SteamVR, starting) wrote since the file was read
+	// is not written over.
+	std::string now, why;
+	if (!ReadJsonBytes(path, now, why) || now != old_bytes) {
+		error = "it changed while it was being mended; run the command again";
 		return false;
 	}
 	if (!WriteNew(wide_backup, backup, CREATE_NEW, sd, old_bytes, error) ||
