@@ -130,9 +130,10 @@ std::string SetupProgramFolder();
 
 // Keeps `old_bytes` as `backup` (a new file: an existing one is never
 // replaced), then replaces `path` by `bytes` through a temporary file beside
-// it, flushed to disk. Both take the file's owner, mode and access lists
-// (Linux) or its security and attributes (Windows); a file of another user,
-// or one whose extended attributes cannot be carried over, is left alone.
+// it, flushed to disk. Both take the file's group, mode and extended
+// attributes with its access list (Linux) or its access list (Windows). A
+// file of another user, one whose attributes cannot be carried over, or one
+// that no longer holds `old_bytes` is left alone.
 bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes, const std::string &bytes,
                           const std::string &backup, std::string &error);
 
