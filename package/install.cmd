@@ -95,8 +95,12 @@ set "line=registering %target% in place" & call :say
 "%ctl%" register "%target%"
 if errorlevel 1 (set "msg=registering %target% with SteamVR failed" & goto fail)
 call :clear_block
+if errorlevel 1 goto still_blocked
 echo install.cmd: done; restart SteamVR to load the driver
 exit /b 0
+:still_blocked
+set "line=installed, but SteamVR may still block the driver (see above); close SteamVR and run zelvan-ctl.exe doctor --fix from %target%\bin\win64, which clears the block or says why it cannot" & call :say
+exit /b 1
 
 rem ---- uninstall ----
 :uninstall
@@ -149,12 +153,13 @@ rem errorlevel: Wine's cmd runs "call :x && y" whatever :x returns) ----
 
 rem SteamVR blocks a driver it suspects of a crash and skips it at every
 rem start until the block goes; a reinstall clears it while SteamVR is
-rem closed. zelvan-ctl does it (rewriting the settings file as SteamVR
-rem writes it) and says so, or says why it cannot.
+rem closed. zelvan-ctl does it (changing only that entry of the settings
+rem file) and says so, or says why it cannot and returns 1.
 :clear_block
 set "unblock_ctl=%target%\bin\win64\zelvan-ctl.exe"
 if not exist "%unblock_ctl%" exit /b 0
 "%unblock_ctl%" unblock
+if errorlevel 1 exit /b 1
 exit /b 0
 
 rem Succeeds when the path in variable %1 is inside the folder in variable %2.

@@ -349,15 +349,17 @@ make_target() {
 
 # SteamVR blocks a driver it suspects of a crash and skips it at every start
 # until the block goes; a reinstall clears it while SteamVR is closed.
-# zelvan-ctl does it (rewriting the settings file as SteamVR writes it) and
-# says so, or says why it cannot.
+# zelvan-ctl does it (changing only that entry of the settings file) and
+# says so, or says why it cannot and fails; then the install fails too.
+still_blocked=
 clear_steamvr_block() {
-  local ctl=$target/bin/linux64/zelvan-ctl out line
+  local ctl=$target/bin/linux64/zelvan-ctl out line status=0
   [ -x "$ctl" ] || return 0
-  out=$("$ctl" unblock 2>&1) || true
+  out=$("$ctl" unblock 2>&1) || status=$?
   while IFS= read -r line; do
     [ -z "$line" ] || say "$line"
   done <<<"$out"
+  [ "$status" = 0 ] || still_blocked=1
 }
 
 do_install() {
@@ -397,13 +399,18 @@ do_install() {
     vrpathreg adddriver
   fi
   clear_steamvr_block
-  say "done; restart SteamVR to load the driver"
+  if [ -n "$still_blocked" ]; then
+    say "installed, but SteamVR may still block the driver (see above); close SteamVR and run \"$target/bin/linux64/zelvan-ctl\" doctor --fix, which clears the block or says why it cannot"
+  else
+    say "done; restart SteamVR to load the driver"
+  fi
   if [ -n "$udev_missed" ]; then
     say "the udev rule is not installed ($udev_missed); run as root:"
     echo "  install -m 0644 \"$target/udev/$rule_name\" \"$rules_dir/$rule_name\""
     echo "  udevadm control --reload && udevadm trigger"
     exit 1
   fi
+  [ -z "$still_blocked" ] || exit 1
 }
 
 do_uninstall() {

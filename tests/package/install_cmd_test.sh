@@ -91,6 +91,11 @@ blocked() {
   mkdir -p "$scratch/$library/config"
   printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true\n   }\n}\n' >"$scratch/$library/config/steamvr.vrsettings"
 }
+# ... in a file zelvan-ctl cannot read (SteamVR may): the install fails.
+blocked_unreadable() {
+  blocked
+  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true,\n   }\n}\n' >"$scratch/$library/config/steamvr.vrsettings"
+}
 
 # A profile and a download folder whose names hold & and ^: an echo of such a
 # name unquoted runs what follows the & and drops the caret. (Wine's for /f
@@ -161,6 +166,7 @@ steps=(
   "a runtime folder with brackets|kept \"\$scratch/my-settings/settings/default.vrsettings\"; rm -rf \"\$target\"; registry_with \"\$scratch/rv/Games [SSD]/SteamVR\"||src||0|adddriver $T|same|ran "
   "another driver with brackets before ours|registry_with \"\$scratch/rv/Games [SSD]/SteamVR\" \"/opt/other [beta]/driver\" \"\$target\"||src|--uninstall|0|removedriver $T|none|ran "
   "*a block on the driver is cleared|blocked||src||0|adddriver $T|same|cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
+  "*a block that cannot be cleared fails the install|blocked_unreadable||src||1|adddriver $T|same|SteamVR may still block the driver"
   "a profile and a download folder named with & and ^|odd_names||src||0|adddriver $OT|same|copied Z:"
   "uninstall from them|||src|--uninstall|0|removedriver $OT|none|deleted $OT"
 )

@@ -104,6 +104,12 @@ blocked() {
   printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true\n   }\n}\n' >"$scratch/config/steamvr.vrsettings"
 }
 
+# ... in a file zelvan-ctl cannot read (SteamVR may): the install fails.
+blocked_unreadable() {
+  blocked
+  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true,\n   }\n}\n' >"$scratch/config/steamvr.vrsettings"
+}
+
 fail() { echo "FAIL [$name]: $*" >&2; echo "--- output:" >&2; cat "$scratch/out" >&2; exit 1; }
 
 # Checks one step: exit status, the vrpathreg and udevadm calls, what the
@@ -194,6 +200,7 @@ steps=(
   "the rule removed by hand|sudo_back; rm -f \"\$scratch/rules.d/70-zelvan-proximity.rules\"|echo removed|$T|0||none|no||removed"
   "a prefix with a line break||$I --prefix \"\$scratch/pre\${NL}fix\"|$T|1||none|no||line break"
   "a block on the driver is cleared|blocked|$I --prefix \"\$scratch/b\"|$scratch/b/zelvanproximity|0|adddriver $scratch/b/zelvanproximity|same|no||cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
+  "a block that cannot be cleared fails the install|blocked_unreadable|$I --prefix \"\$scratch/b\"|$scratch/b/zelvanproximity|1|adddriver $scratch/b/zelvanproximity|same|no||SteamVR may still block the driver"
 )
 
 for row in "${steps[@]}"; do

@@ -59,12 +59,12 @@ blocked() {
   printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true,\n      "enable" : false\n   }\n}\n' >"$settings"
   expect_unblocked=1
 }
-# A block zelvan-ctl cannot clear: folders stand where it keeps its copy
-# of the settings file, and it changes nothing without one.
+# A block zelvan-ctl cannot clear: the settings file does not parse (a
+# comma before the brace), and it changes nothing it cannot read.
 blocked_for_good() {
   blocked
   expect_unblocked=
-  mkdir -p "$settings.zelvan-backup" "$settings.zelvan-backup.tmp"
+  printf '{\n   "driver_ZelvanProximity" : {\n      "blocked_by_safe_mode" : true,\n   }\n}\n' >"$settings"
 }
 # An older version shipped files this one does not (a file in a folder of
 # its own, one beside ours); its list names them.

@@ -12,6 +12,7 @@
 #include "ipd/serial_check.h"
 #include "tools/zelvan_ctl/control_client.h"
 #include "tools/zelvan_ctl/doctor_steamvr.h"
+#include "tools/zelvan_ctl/json_text.h"
 #include "tools/zelvan_ctl/status_line.h"
 #include "tools/zelvan_ctl/utf8_path.h"
 
@@ -21,7 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const char *const kDriverName = "ZelvanProximity";
-const char *const kSettingsSection = "driver_ZelvanProximity";
 
 Finding Make(const char *check, Verdict verdict, std::string found, std::string remedy = {})
 {
@@ -43,13 +43,15 @@ bool IsFile(const std::string &path)
 } // namespace
 
 // A JSON file of the runtime's, or null when it is missing or not JSON.
+// Read as SteamVR reads it: comments allowed, strings as their bytes (a
+// folder named in the system's code page stays that folder).
 nlohmann::json ReadJsonFile(const std::string &path)
 {
-	std::string text;
-	if (!ReadTextFile(path, text))
+	std::string text, error;
+	nlohmann::json value;
+	if (!ReadJsonBytes(path, text, error) || !ParseJson(text, value).empty())
 		return nullptr;
-	nlohmann::json value = nlohmann::json::parse(text, nullptr, false);
-	return value.is_discarded() ? nlohmann::json(nullptr) : value;
+	return value;
 }
 
 // The strings of one of the registry's arrays, in order.
@@ -382,14 +384,10 @@ Finding CheckPresenceMode(const Context &ctx)
 	const std::string config = ConfigDir(ctx);
 	if (config.empty())
 		return Make(check, Verdict::Warn, "not checked: the registry names no config folder", "Fix the steamvr check first.");
-	const nlohmann::json settings = ReadJsonFile(JoinUtf8(config, "steamvr.vrsettings"));
+	const SettingsFile settings = ReadSettings(config);
 	std::string mode = "auto";
-	if (settings.is_object() && settings.contains(kSettingsSection) && settings[kSettingsSection].is_object()) {
-		const nlohmann::json &section = settings[kSettingsSection];
-		if (section.contains("presence_mode"))
-			mode = section["presence_mode"].is_string() ? section["presence_mode"].get<std::string>()
-			                                             : section["presence_mode"].dump();
-	}
+	if (const JsonMember *set = settings.Find("presence_mode"))
+		mode = set->is_string ? set->string : settings.Text(*set);
 	const std::string give_back = "set it with zelvan-ctl proximity auto --persist to give presence back to the sensor.";
 	if (mode == "auto")
 		return Make(check, Verdict::Ok, "presence_mode=auto: the sensor decides");

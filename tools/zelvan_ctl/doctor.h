@@ -35,6 +35,10 @@ std::vector<std::string> RegistryList(const nlohmann::json &registry, const char
 
 // --- The report (doctor_report.cpp) ---
 
+// Text from files and paths for a terminal: control bytes, and bytes that
+// are not UTF-8 (a path in Latin-1, where 0x9B is a terminal's CSI), as \xNN.
+std::string EscapeForTerminal(const std::string &text);
+
 // The findings to standard output: one line each and a summary or, with
 // `json`, one JSON array. Every text is escaped on the way out.
 void Print(const std::vector<Finding> &findings, bool json);

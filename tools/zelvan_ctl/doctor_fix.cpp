@@ -42,7 +42,7 @@ struct Printer {
 
 std::string Esc(const std::string &text)
 {
-	return EscapeControlBytes(text);
+	return EscapeForTerminal(text);
 }
 
 std::string List(const std::vector<std::string> &items)
@@ -53,39 +53,80 @@ std::string List(const std::vector<std::string> &items)
 	return out;
 }
 
+// The file with the block removed and, with `enable`, "enable" : true in
+// the driver's section; every other byte stays as it was, so comments,
+// order and numbers as written (which a parse and a rewrite would change)
+// are kept.
+std::string MendedText(const SettingsFile &settings, bool enable)
+{
+	std::string text = settings.bytes;
+	if (settings.blocked) {
+		std::vector<bool> drop;
+		for (const JsonMember &member : settings.section)
+			drop.push_back(member.key == "blocked_by_safe_mode");
+		text = WithoutMembers(text, settings.section_open, settings.section_end, settings.section, drop);
+	}
+	if (!enable)
+		return text;
+	const SettingsFile unblocked = OutlineSettings(settings.path, text);
+	for (size_t m = unblocked.section.size(); m-- > 0;) {
+		const JsonMember &member = unblocked.section[m];
+		if (member.key == "enable" && unblocked.Text(member) == "false")
+			text.replace(member.value_begin, member.value_end - member.value_begin, "true");
+	}
+	return text;
+}
+
+// The first backup keeps the name it always had; later ones are numbered,
+// so that the file as it was before any mend is never overwritten.
+std::string FreeBackupName(const std::string &path)
+{
+	const std::string first = path + ".zelvan-backup";
+	for (int n = 1; n < 10000; ++n) {
+		const std::string name = n == 1 ? first : first + "." + std::to_string(n);
+		std::error_code error;
+		const fs::file_type type = fs::symlink_status(Utf8Path(name), error).type();
+		if (type == fs::file_type::not_found)
+			return name;
+		if (type == fs::file_type::none)
+			return {}; // cannot tell
+	}
+	return {};
+}
+
 // Removes the safe-mode block and, with `enable_too`, turns the driver back
-// on. Everything else in the file stays as parsed.
+// on.
 void MendSettings(const SettingsFile &settings, bool enable_too, Printer &print)
 {
 	if (!settings.exists)
 		return;
 	if (!settings.error.empty()) {
-		print.Failed("not touching " + Esc(settings.path) + ": it " + settings.error);
+		print.Failed("not touching " + Esc(settings.path) + ": it " + Esc(settings.error));
 		return;
 	}
 	const bool enable = enable_too && settings.disabled;
 	if (!settings.blocked && !enable)
 		return;
-	nlohmann::json after = settings.value;
-	nlohmann::json &section = after[kDriverSection];
 	std::string what;
-	if (settings.blocked) {
-		section.erase("blocked_by_safe_mode");
+	if (settings.blocked)
 		what = std::string(print.dry_run ? "remove" : "removed") + " \"blocked_by_safe_mode\" : true";
-	}
-	if (enable) {
-		section["enable"] = true;
+	if (enable)
 		what += std::string(what.empty() ? "set" : " and set") + " \"enable\" to true";
-	}
 	what += " in " + std::string(kDriverSection) + " of " + Esc(settings.path);
 	if (print.dry_run) {
 		print.Done(what);
 		return;
 	}
-	const std::string backup = settings.path + ".zelvan-backup";
-	std::string error;
-	if (!ReplaceFileAtomically(backup + ".tmp", backup, settings.bytes, error)) {
-		print.Failed("not touching " + Esc(settings.path) + ": cannot keep a copy as " + Esc(backup) + ": " + Esc(error));
+	const std::string after = MendedText(settings, enable);
+	// What the mend wrote must read back as mended, or it is not written.
+	const SettingsFile check = OutlineSettings(settings.path, after);
+	if (!check.error.empty() || check.blocked || (enable && check.disabled)) {
+		print.Failed("not touching " + Esc(settings.path) + ": the mended text would not read back as mended");
+		return;
+	}
+	const std::string backup = FreeBackupName(settings.path);
+	if (backup.empty()) {
+		print.Failed("not touching " + Esc(settings.path) + ": no free name for a backup beside it");
 		return;
 	}
 	// A settings file that is a link (to a synced folder, say) stays one: the
@@ -101,8 +142,9 @@ void MendSettings(const SettingsFile &settings, bool enable_too, Printer &print)
 		print.Failed("not touching " + Esc(settings.path) + ": " + Esc(link_error.message()));
 		return;
 	}
-	if (!ReplaceFileAtomically(real + ".zelvan-tmp", real, SteamVrStyle(after), error)) {
-		print.Failed("cannot write " + Esc(settings.path) + ": " + Esc(error) + " (the file is unchanged)");
+	std::string error;
+	if (!ReplaceKeepingBackup(real, settings.bytes, after, backup, error)) {
+		print.Failed("not touching " + Esc(settings.path) + ": " + Esc(error) + " (the file is unchanged)");
 		return;
 	}
 	print.Done(what + " (the old file is kept as " + Esc(backup) + ")");
@@ -204,8 +246,15 @@ int RunFix(const RuntimeView &runtime, bool dry_run, std::FILE *out)
 int RunUnblock()
 {
 	const SettingsFile settings = ReadSettings(LookUpRuntime().config_dir);
-	if (!settings.error.empty() || !settings.blocked)
+	if (!settings.exists || (settings.error.empty() && !settings.blocked))
 		return 0;
+	if (!settings.error.empty()) {
+		std::printf("cannot tell whether SteamVR blocks the driver: %s %s; with SteamVR closed, %sremove "
+		            "\"blocked_by_safe_mode\" from its %s section in a text editor if it is there\n",
+		            Esc(settings.path).c_str(), Esc(settings.error).c_str(),
+		            settings.unsure ? "" : "correct what the error names and ", kDriverSection);
+		return 1;
+	}
 	if (IsVrServerRunning()) {
 		std::printf("SteamVR is running, so the driver stays blocked (\"blocked_by_safe_mode\" in %s); close SteamVR and "
 		            "run zelvan-ctl doctor --fix\n",

@@ -1,5 +1,5 @@
 // zelvan-ctl doctor --fix on Windows: vrserver.exe among the processes, the
-// runtime's vrpathreg.exe, and a file replaced by MoveFileEx. Names cross
+// runtime's vrpathreg.exe, and a file replaced by ReplaceFile. Names cross
 // into Windows as UTF-16, so folders named in any script work.
 #include "tools/zelvan_ctl/doctor_steamvr.h"
 
@@ -7,11 +7,13 @@
 #include <cwchar>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include "core/wide_text.h"
+#include "tools/zelvan_ctl/json_text.h"
 #include "tools/zelvan_ctl/utf8_path.h"
 
 namespace zelvan::ctl {
@@ -145,26 +147,70 @@ bool RunTool(const std::string &program, const std::vector<std::string> &args, s
 	return code == 0;
 }
 
-bool ReplaceFileAtomically(const std::string &temp, const std::string &path, const std::string &bytes, std::string &error)
+namespace {
+
+// The file's access list, for the files made beside it.
+bool DaclOf(const std::wstring &path, std::vector<unsigned char> &sd)
 {
-	const std::wstring wide_temp = Utf8ToWide(temp), wide_path = Utf8ToWide(path);
-	if (wide_temp.empty() || wide_path.empty()) {
-		error = path + ": the name is not UTF-8";
-		return false;
-	}
-	const HANDLE file =
-		CreateFileW(wide_temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+	DWORD size = 0;
+	GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+	sd.resize(size);
+	return size > 0 && GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), size, &size);
+}
+
+// `bytes` in a new file with the access list `sd` (set while it is still
+// empty), flushed to disk; `how`: CREATE_NEW or CREATE_ALWAYS.
+bool WriteNew(const std::wstring &name, const std::string &shown, DWORD how, std::vector<unsigned char> &sd,
+              const std::string &bytes, std::string &error)
+{
+	const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
 	if (file == INVALID_HANDLE_VALUE) {
-		error = temp + ": error " + std::to_string(GetLastError());
+		error = shown + ": error " + std::to_string(GetLastError());
 		return false;
 	}
 	DWORD written = 0;
-	const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+	const bool ok = SetFileSecurityW(name.c_str(), DACL_SECURITY_INFORMATION, sd.data()) &&
+	                WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
 	                written == bytes.size() && FlushFileBuffers(file);
-	const DWORD write_error = GetLastError();
+	if (!ok)
+		error = shown + ": error " + std::to_string(GetLastError());
 	CloseHandle(file);
-	if (!ok || !MoveFileExW(wide_temp.c_str(), wide_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-		error = "error " + std::to_string(ok ? GetLastError() : write_error);
+	if (!ok)
+		DeleteFileW(name.c_str());
+	return ok;
+}
+
+} // namespace
+
+bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes, const std::string &bytes,
+                          const std::string &backup, std::string &error)
+{
+	const std::string temp = path + "." + std::to_string(GetCurrentProcessId()) + ".zelvan-tmp";
+	const std::wstring wide_temp = Utf8ToWide(temp), wide_path = Utf8ToWide(path), wide_backup = Utf8ToWide(backup);
+	if (wide_temp.empty() || wide_path.empty() || wide_backup.empty()) {
+		error = path + ": the name is not UTF-8";
+		return false;
+	}
+	// A copy of a private file must not be readable by more people than the
+	// file: both new files get its access list from the start.
+	std::vector<unsigned char> sd;
+	if (!DaclOf(wide_path, sd)) {
+		error = "cannot read its access list: error " + std::to_string(GetLastError());
+		return false;
+	}
+	// What another mend (or SteamVR, starting) wrote since the file was read
+	// is not written over.
+	std::string now, why;
+	if (!ReadJsonBytes(path, now, why) || now != old_bytes) {
+		error = "it changed while it was being mended; run the command again";
+		return false;
+	}
+	if (!WriteNew(wide_backup, backup, CREATE_NEW, sd, old_bytes, error) ||
+	    !WriteNew(wide_temp, temp, CREATE_ALWAYS, sd, bytes, error))
+		return false;
+	// ReplaceFileW, unlike a move, also keeps the file's attributes.
+	if (!ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+		error = path + ": error " + std::to_string(GetLastError());
 		DeleteFileW(wide_temp.c_str());
 		return false;
 	}

@@ -29,90 +29,7 @@ Finding Make(const char *check, Verdict verdict, std::string found, std::string 
 
 std::string Esc(const std::string &text)
 {
-	return EscapeControlBytes(text);
-}
-
-bool ReadBytes(const std::string &path, std::string &bytes)
-{
-	std::FILE *file = OpenRegularFile(path, false);
-	if (file == nullptr)
-		return false;
-	char buffer[8192];
-	size_t n = 0;
-	bool ok = true;
-	while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) {
-		bytes.append(buffer, n);
-		if (bytes.size() > kMaxRuntimeFileBytes) {
-			ok = false;
-			break;
-		}
-	}
-	ok = ok && !std::ferror(file);
-	std::fclose(file);
-	return ok;
-}
-
-// "parse error at line 3, column 1: ..." without the library's own prefix.
-std::string ParseErrorText(const nlohmann::json::parse_error &error)
-{
-	const std::string what = error.what();
-	const size_t at = what.find("] ");
-	return Esc(at == std::string::npos ? what : what.substr(at + 2));
-}
-
-// jsoncpp's rule, which SteamVR's writer follows: an array goes on one line
-// when it holds no non-empty container and fits the right margin.
-constexpr size_t kRightMargin = 74;
-
-void Styled(const nlohmann::json &value, const std::string &indent, std::string &out)
-{
-	const std::string inner = indent + "   ";
-	if (value.is_object()) {
-		if (value.empty()) {
-			out += "{}";
-			return;
-		}
-		out += "{\n";
-		size_t i = 0;
-		for (auto it = value.begin(); it != value.end(); ++it, ++i) {
-			out += inner + nlohmann::json(it.key()).dump() + " : ";
-			Styled(it.value(), inner, out);
-			out += i + 1 < value.size() ? ",\n" : "\n";
-		}
-		out += indent + "}";
-		return;
-	}
-	if (value.is_array()) {
-		if (value.empty()) {
-			out += "[]";
-			return;
-		}
-		bool multiline = value.size() * 3 >= kRightMargin;
-		std::vector<std::string> items;
-		for (const auto &item : value) {
-			if ((item.is_array() || item.is_object()) && !item.empty())
-				multiline = true;
-			std::string text;
-			Styled(item, inner, text);
-			items.push_back(std::move(text));
-		}
-		size_t length = 4 + (items.size() - 1) * 2;
-		for (const std::string &item : items)
-			length += item.size();
-		if (!multiline && length < kRightMargin) {
-			out += "[ ";
-			for (size_t i = 0; i < items.size(); ++i)
-				out += (i > 0 ? ", " : "") + items[i];
-			out += " ]";
-			return;
-		}
-		out += "[\n";
-		for (size_t i = 0; i < items.size(); ++i)
-			out += inner + items[i] + (i + 1 < items.size() ? ",\n" : "\n");
-		out += indent + "]";
-		return;
-	}
-	out += value.dump();
+	return EscapeForTerminal(text);
 }
 
 std::string List(const std::vector<std::string> &items)
@@ -285,6 +202,61 @@ DriverFolders SortDriverFolders(const RuntimeView &runtime)
 	return out;
 }
 
+const JsonMember *SettingsFile::Find(const std::string &key) const
+{
+	const JsonMember *found = nullptr;
+	for (const JsonMember &member : section)
+		if (member.key == key)
+			found = &member;
+	return found;
+}
+
+std::string SettingsFile::Text(const JsonMember &member) const
+{
+	return bytes.substr(member.value_begin, member.value_end - member.value_begin);
+}
+
+SettingsFile OutlineSettings(std::string path, std::string bytes)
+{
+	SettingsFile settings;
+	settings.path = std::move(path);
+	settings.exists = true;
+	settings.bytes = std::move(bytes);
+	size_t root = 0;
+	std::vector<JsonMember> members;
+	bool too_deep = false;
+	const std::string error = OutlineJsonObject(settings.bytes, root, members, &too_deep);
+	if (too_deep) {
+		settings.error = "nests deeper than " + std::to_string(kMaxJsonDepth) + " levels, which zelvan-ctl does not read";
+		settings.unsure = true;
+		return settings;
+	}
+	if (!error.empty()) {
+		settings.error = "is not JSON: " + error;
+		return settings;
+	}
+	if (settings.bytes[root] != '{') {
+		settings.error = "is not a JSON object";
+		return settings;
+	}
+	const JsonMember *section = nullptr;
+	for (const JsonMember &member : members)
+		if (member.object == root && member.key == kDriverSection)
+			section = &member;
+	if (section == nullptr || settings.bytes[section->value_begin] != '{')
+		return settings;
+	settings.section_open = section->value_begin;
+	settings.section_end = section->value_end;
+	for (const JsonMember &member : members)
+		if (member.object == settings.section_open)
+			settings.section.push_back(member);
+	const JsonMember *blocked = settings.Find("blocked_by_safe_mode");
+	settings.blocked = blocked != nullptr && settings.Text(*blocked) == "true";
+	const JsonMember *enable = settings.Find("enable");
+	settings.disabled = enable != nullptr && settings.Text(*enable) == "false";
+	return settings;
+}
+
 SettingsFile ReadSettings(const std::string &config_dir)
 {
 	SettingsFile settings;
@@ -295,6 +267,7 @@ SettingsFile ReadSettings(const std::string &config_dir)
 		settings.path = config_dir + kPathSeparator + "steamvr.vrsettings";
 		settings.exists = true;
 		settings.error = "is in a folder whose name is not UTF-8";
+		settings.unsure = true;
 		return settings;
 	}
 	std::error_code error;
@@ -302,35 +275,17 @@ SettingsFile ReadSettings(const std::string &config_dir)
 	settings.exists = fs::exists(status);
 	if (!settings.exists)
 		return settings;
-	if (!fs::is_regular_file(status) || !ReadBytes(settings.path, settings.bytes)) {
-		settings.error = "cannot be read as a file of at most 1 MB";
+	std::string bytes, why;
+	if (!fs::is_regular_file(status)) {
+		settings.error = "is not a file";
 		return settings;
 	}
-	try {
-		settings.value = nlohmann::json::parse(settings.bytes, nullptr, true, true); // SteamVR's reader allows comments
-	} catch (const nlohmann::json::parse_error &e) {
-		settings.error = "is not JSON: " + ParseErrorText(e);
+	if (!ReadJsonBytes(settings.path, bytes, why)) {
+		settings.error = why;
+		settings.unsure = true;
 		return settings;
 	}
-	if (!settings.value.is_object()) {
-		settings.error = "is not a JSON object";
-		return settings;
-	}
-	const auto section = settings.value.find(kDriverSection);
-	if (section != settings.value.end() && section->is_object()) {
-		const auto blocked = section->find("blocked_by_safe_mode");
-		settings.blocked = blocked != section->end() && *blocked == true;
-		const auto enable = section->find("enable");
-		settings.disabled = enable != section->end() && *enable == false;
-	}
-	return settings;
-}
-
-std::string SteamVrStyle(const nlohmann::json &value)
-{
-	std::string out;
-	Styled(value, "", out);
-	return out + "\n";
+	return OutlineSettings(settings.path, std::move(bytes));
 }
 
 Finding CheckSteamVrSettings(const std::string &config_dir)
@@ -343,9 +298,14 @@ Finding CheckSteamVrSettings(const std::string &config_dir)
 	if (!settings.exists)
 		return Make(check, Verdict::Ok, "no " + path + " yet (SteamVR has not run)");
 	if (!settings.error.empty())
-		return Make(check, Verdict::Fail, path + " " + settings.error,
-		            "Correct it at that place, or move it away so that SteamVR writes a new one (its settings are then "
-		            "lost); zelvan-ctl doctor --fix never touches it.");
+		return Make(check, settings.unsure ? Verdict::Warn : Verdict::Fail,
+		            (settings.unsure ? "cannot tell whether SteamVR blocks the driver: " : "") + path + " " +
+		                Esc(settings.error),
+		            "With SteamVR closed, look at it in a text editor" +
+		                std::string(settings.unsure ? "" : " and correct it at that place") +
+		                ", and remove \"blocked_by_safe_mode\" from its " + kDriverSection +
+		                " section if it is there. Keep the file: it holds all of SteamVR's settings. zelvan-ctl "
+		                "doctor --fix does not change a file it cannot read.");
 	const std::string fix = "zelvan-ctl doctor --fix with SteamVR closed";
 	const std::string where = " in " + std::string(kDriverSection) + " of " + path;
 	if (settings.blocked && settings.disabled)

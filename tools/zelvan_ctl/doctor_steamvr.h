@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/zelvan_ctl/doctor.h"
+#include "tools/zelvan_ctl/json_text.h"
 
 namespace zelvan::ctl {
 
@@ -54,25 +55,35 @@ struct DriverFolders {
 };
 DriverFolders SortDriverFolders(const RuntimeView &runtime);
 
-// steamvr.vrsettings as read for the check and the mend.
+// steamvr.vrsettings as read for the check and the mend. The last section
+// or setting of a name counts, as in SteamVR's reader.
 struct SettingsFile {
 	std::string path;      // empty when the registry names no config folder
 	bool exists = false;
 	std::string bytes;     // the file as it is
-	nlohmann::json value;  // the parsed object, when `error` is empty
 	std::string error;     // why it cannot be read or used
+	bool unsure = false;   // `error` is only that zelvan-ctl does not read it (too large or too deep)
 	bool blocked = false;  // the driver's section has "blocked_by_safe_mode" : true
 	bool disabled = false; // the driver's section has "enable" : false
+	// The driver's section, when it is an object: its braces and members.
+	size_t section_open = std::string::npos, section_end = 0;
+	std::vector<JsonMember> section;
+
+	// The driver's setting `key`, or null when it has none.
+	const JsonMember *Find(const std::string &key) const;
+	// A setting's value as written.
+	std::string Text(const JsonMember &member) const;
 };
 
+// steamvr.vrsettings in `config_dir`.
 SettingsFile ReadSettings(const std::string &config_dir);
+
+// `bytes` as the settings file at `path` (which exists); the mend reads its
+// own result again with it.
+SettingsFile OutlineSettings(std::string path, std::string bytes);
 
 // The driver's section in SteamVR's settings.
 extern const char *const kDriverSection;
-
-// JSON written the way SteamVR writes its settings: 3-space indentation,
-// " : " after keys, short arrays of plain values on one line.
-std::string SteamVrStyle(const nlohmann::json &value);
 
 // steamvr.vrsettings in the config folder: parses, and the driver's section
 // is neither blocked by safe mode nor turned off.
@@ -117,9 +128,14 @@ bool RunCollectingOutput(const std::vector<std::string> &argv, std::string &outp
 // Add/Remove Programs entry's InstallLocation), or empty when there is none.
 std::string SetupProgramFolder();
 
-// Writes `bytes` to `temp`, flushed to disk, then renames it over `path`.
-bool ReplaceFileAtomically(const std::string &temp, const std::string &path, const std::string &bytes,
-                           std::string &error);
+// Keeps `old_bytes` as `backup` (a new file: an existing one is never
+// replaced), then replaces `path` by `bytes` through a temporary file beside
+// it, flushed to disk. Both take the file's group, mode and extended
+// attributes with its access list (Linux) or its access list (Windows). A
+// file of another user, one whose attributes cannot be carried over, or one
+// that no longer holds `old_bytes` is left alone.
+bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes, const std::string &bytes,
+                          const std::string &backup, std::string &error);
 
 // The platform's words: install script, vrpathreg's name, where it is in a
 // runtime folder and in a default Steam installation.

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -55,7 +56,9 @@ void Usage(std::FILE *out)
 		"                            gone and copies beside the installed one, then\n"
 		"                            check (--dry-run: only say what it would do)\n"
 		"  unblock                   with SteamVR closed: remove SteamVR's safe-mode\n"
-		"                            block on the driver (the install scripts run it)\n"
+		"                            block on the driver (the install scripts run it;\n"
+		"                            exit 1 when the driver stays blocked or its\n"
+		"                            settings file cannot be read)\n"
 		"\n"
 		"Options:\n"
 		"  --timeout SECONDS         how long to retry while the driver is busy and to\n"
@@ -114,9 +117,26 @@ int Watch(const std::string &channel, double seconds, std::chrono::milliseconds 
 	}
 }
 
+int Main(int argc, char **argv);
+
 } // namespace
 
+// What the files of SteamVR or of other programs hold must not end the
+// program without a word: an exception that got this far is reported.
 int main(int argc, char **argv)
+{
+	try {
+		return Main(argc, argv);
+	} catch (const std::exception &e) {
+		std::fflush(stdout);
+		std::fprintf(stderr, "zelvan-ctl: %s\n", zelvan::EscapeControlBytes(e.what()).c_str());
+		return kExitError;
+	}
+}
+
+namespace {
+
+int Main(int argc, char **argv)
 {
 	zelvan::ctl::PrintUtf8ToConsole();
 	std::vector<std::string> args;
@@ -203,3 +223,5 @@ int main(int argc, char **argv)
 	}
 	return ExitFor(exchange, channel);
 }
+
+} // namespace

@@ -1,11 +1,15 @@
 // zelvan-ctl doctor --fix, unblock and paths: what they mend and print, and when they leave everything as it is.
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,7 +21,11 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #else
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -107,6 +115,236 @@ TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
 			EXPECT_NE(run.output.find("ok    steamvr_settings"), std::string::npos) << c.name << ": " << run.output;
 		}
 	}
+}
+
+// The mend edits the text: outside the driver's entries every byte stays,
+// whatever SteamVR's reader accepts (comments, a BOM, numbers beyond a
+// double, bytes that are not UTF-8), and what the tools do not read is left
+// alone with a non-zero exit.
+TEST(Doctor, MendChangesOnlyTheDriversEntries)
+{
+	const std::string real = ReadAll(FixturePath("steamvr_psmoveservice_issue166.vrsettings"));
+	const std::string block = "   \"driver_ZelvanProximity\" : {\n      \"blocked_by_safe_mode\" : true\n   },\n";
+	const std::string by_hand = "\xEF\xBB\xBF// written by hand\n{\n   /* order */ \"zeta\" : 1e-7,\n"
+	                            "   \"big\" : 123456789012345678901234567890,\n   \"dup\" : 1,\n   \"dup\" : 2,\n"
+	                            "   \"driver_ZelvanProximity\" : {\n      \"blocked_by_safe_mode\" : true, // SteamVR's\n"
+	                            "      \"enable\" : false\n   },\n   \"alpha\" : \"a\"\n}\n";
+	const std::string pad(2 << 20, 'a');
+	const std::string deep = "{\"driver_ZelvanProximity\":{\"blocked_by_safe_mode\":true},\"x\":" +
+	                         std::string(200000, '[') + std::string(200000, ']') + "}";
+	const std::string deep2000 = "{\"driver_ZelvanProximity\":{\"blocked_by_safe_mode\":true},\"x\":" +
+	                             std::string(2000, '[') + std::string(2000, ']') + "}";
+	struct Row {
+		const char *name;
+		std::string before;
+		std::vector<std::string> words;
+		std::string after; // "": unchanged, without a backup
+		int exit_code;
+		const char *said;
+	};
+	const std::string unblocked = "cleared SteamVR's safe-mode block on the driver: removed";
+	const std::vector<Row> rows = {
+		{"comments, a BOM, order, duplicates and numbers as written", by_hand, {"unblock"},
+		 "\xEF\xBB\xBF// written by hand\n{\n   /* order */ \"zeta\" : 1e-7,\n"
+		 "   \"big\" : 123456789012345678901234567890,\n   \"dup\" : 1,\n   \"dup\" : 2,\n"
+		 "   \"driver_ZelvanProximity\" : {\n      \"enable\" : false\n   },\n   \"alpha\" : \"a\"\n}\n",
+		 0, unblocked.c_str()},
+		{"--fix sets enable where it is", by_hand, {"doctor", "--fix"},
+		 "\xEF\xBB\xBF// written by hand\n{\n   /* order */ \"zeta\" : 1e-7,\n"
+		 "   \"big\" : 123456789012345678901234567890,\n   \"dup\" : 1,\n   \"dup\" : 2,\n"
+		 "   \"driver_ZelvanProximity\" : {\n      \"enable\" : true\n   },\n   \"alpha\" : \"a\"\n}\n",
+		 1, "set \"enable\" to true"},
+		{"the last entry takes the comma before it",
+		 "{\n   \"driver_ZelvanProximity\" : {\n      \"presence_mode\" : \"on\",\n      \"blocked_by_safe_mode\" : true\n"
+		 "   }\n}\n", {"unblock"}, "{\n   \"driver_ZelvanProximity\" : {\n      \"presence_mode\" : \"on\"\n   }\n}\n", 0,
+		 unblocked.c_str()},
+		{"on one line", "{\"driver_ZelvanProximity\":{\"blocked_by_safe_mode\":true,\"enable\":false},\"x\":1}",
+		 {"doctor", "--fix"}, "{\"driver_ZelvanProximity\":{\"enable\":true},\"x\":1}", 1, "fix: removed"},
+		{"the last section and setting of a name count",
+		 "{\n   \"driver_ZelvanProximity\" : { \"blocked_by_safe_mode\" : true },\n   \"driver_ZelvanProximity\" : {\n"
+		 "      \"blocked_by_safe_mode\" : true,\n      \"blocked_by_safe_mode\" : false,\n      \"x\" : 1\n   }\n}\n",
+		 {"unblock"}, "", 0, ""},
+		{"duplicates of the block go together",
+		 "{\n   \"driver_ZelvanProximity\" : {\n      \"blocked_by_safe_mode\" : true,\n      \"x\" : 1,\n"
+		 "      \"blocked_by_safe_mode\" : true\n   }\n}\n",
+		 {"unblock"}, "{\n   \"driver_ZelvanProximity\" : {\n      \"x\" : 1\n   }\n}\n", 0, unblocked.c_str()},
+		{"a real file, the section first", "{\n" + block + real.substr(2), {"unblock"},
+		 "{\n   \"driver_ZelvanProximity\" : {},\n" + real.substr(2), 0, unblocked.c_str()},
+		{"a real file, the section last",
+		 real.substr(0, real.size() - 3) + ",\n" + block.substr(0, block.size() - 2) + "\n}\n", {"doctor", "--fix"},
+		 real.substr(0, real.size() - 3) + ",\n   \"driver_ZelvanProximity\" : {}\n}\n", 1, "fix: removed"},
+		{"a byte that is not UTF-8 elsewhere", "{\n   \"p\" : \"C:/Jeux vid\xE9o\",\n" + block + "   \"q\" : 1\n}\n",
+		 {"unblock"}, "{\n   \"p\" : \"C:/Jeux vid\xE9o\",\n   \"driver_ZelvanProximity\" : {},\n   \"q\" : 1\n}\n", 0,
+		 unblocked.c_str()},
+		{"a number beyond a double", "{\n   \"x\" : 1e+9999,\n" + block + "   \"y\" : -1e+9999\n}\n", {"unblock"},
+		 "{\n   \"x\" : 1e+9999,\n   \"driver_ZelvanProximity\" : {},\n   \"y\" : -1e+9999\n}\n", 0, unblocked.c_str()},
+		{"a number beyond a double, doctor", "{\n   \"x\" : 1e+9999,\n" + block + "   \"y\" : 1\n}\n", {"doctor"}, "",
+		 1, "SteamVR blocked the driver after a crash"},
+		{"larger than 1 MB", "{\n   \"pad\" : \"" + pad + "\",\n" + block + "   \"y\" : 1\n}\n", {"unblock"},
+		 "{\n   \"pad\" : \"" + pad + "\",\n   \"driver_ZelvanProximity\" : {},\n   \"y\" : 1\n}\n", 0, unblocked.c_str()},
+		{"200,000 deep", deep, {"unblock"}, "", 1, "cannot tell whether SteamVR blocks the driver"},
+		{"200,000 deep, doctor", deep, {"doctor"}, "", 1, "warn  steamvr_settings cannot tell"},
+		{"2,000 deep, --fix", deep2000, {"doctor", "--fix"}, "", 1, "fix FAILED: not touching"},
+		{"a trailing comma", "{\n" + block + "}\n", {"unblock"}, "", 1, "parse error at line 5"},
+		{"not JSON, nothing blocked", "{ \"a\" : [ }", {"unblock"}, "", 1, "cannot tell whether SteamVR blocks the driver"},
+	};
+	for (const Row &row : rows) {
+		Layout layout;
+		WriteFile(SettingsPath(layout), row.before);
+		const auto start = std::chrono::steady_clock::now();
+		RunResult run = Ctl(layout, row.words);
+		const auto took = std::chrono::steady_clock::now() - start;
+		EXPECT_LT(took, std::chrono::seconds(20)) << row.name; // a hang guard, not a measure
+		std::erase(run.output, '\r'); // Windows' text mode
+		EXPECT_EQ(run.exit_code, row.exit_code) << row.name << ": " << run.output;
+		EXPECT_NE(run.output.find(row.said), std::string::npos) << row.name << ": " << run.output;
+		EXPECT_EQ(run.output.find("move it away"), std::string::npos) << row.name << ": " << run.output;
+		const std::string after = ReadAll(SettingsPath(layout));
+		const fs::path backup = SettingsPath(layout).string() + ".zelvan-backup";
+		EXPECT_EQ(after, row.after.empty() ? row.before : row.after) << row.name;
+		EXPECT_EQ(fs::exists(backup), !row.after.empty()) << row.name;
+		if (!row.after.empty()) {
+			EXPECT_EQ(ReadAll(backup), row.before) << row.name;
+		}
+	}
+}
+
+#if !defined(_WIN32)
+// An access list as the kernel stores it: the owner and uid 1234 may write,
+// the group and the mask only read.
+std::string AccessList()
+{
+	std::string acl;
+	const auto put = [&acl](uint32_t value, size_t size) {
+		for (size_t i = 0; i < size; ++i)
+			acl += static_cast<char>((value >> (8 * i)) & 0xFF);
+	};
+	put(2, 4);
+	for (const auto &[tag, perm, id] : {std::tuple{0x01u, 6u, ~0u}, {0x02u, 6u, 1234u}, {0x04u, 4u, ~0u},
+	                                    {0x10u, 4u, ~0u}, {0x20u, 0u, ~0u}}) {
+		put(tag, 2);
+		put(perm, 2);
+		put(id, 4);
+	}
+	return acl;
+}
+
+std::string Xattr(const fs::path &path, const char *name)
+{
+	std::string value(256, '\0');
+	const ssize_t n = getxattr(path.c_str(), name, value.data(), value.size());
+	return n < 0 ? std::string() : value.substr(0, static_cast<size_t>(n));
+}
+
+// The new file and its backup are the user's as the old one was: mode,
+// owner and access list; another user's file is left alone.
+TEST(Doctor, MendKeepsModeOwnerAndAccessList)
+{
+	struct Row {
+		const char *name;
+		mode_t mode;
+		bool acl;
+		uid_t owner; // 0: this user
+		int exit_code;
+	};
+	const Row rows[] = {
+		{"0600 under umask 077", 0600, false, 0, 0},
+		{"0664, group-writable", 0664, false, 0, 0},
+		{"0640 with an access list", 0640, true, 0, 0},
+		{"another user's file", 0644, false, 12345, 1},
+	};
+	const mode_t old_umask = umask(077);
+	for (const Row &row : rows) {
+		if (row.owner != 0 && geteuid() != 0)
+			continue; // only root can hand a file to another user
+		Layout layout;
+		const fs::path path = SettingsPath(layout), backup = path.string() + ".zelvan-backup";
+		const std::string before = SettingsWith(kBlocked);
+		WriteFile(path, before);
+		ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+		if (row.acl) {
+			const std::string acl = AccessList();
+			ASSERT_EQ(setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0)
+				<< std::strerror(errno);
+		}
+		if (row.owner != 0) {
+			ASSERT_EQ(chown(path.c_str(), row.owner, row.owner), 0);
+		}
+		struct stat old_info;
+		ASSERT_EQ(stat(path.c_str(), &old_info), 0);
+		const std::string old_acl = Xattr(path, "system.posix_acl_access");
+		const RunResult run = Ctl(layout, {"unblock"});
+		EXPECT_EQ(run.exit_code, row.exit_code) << row.name << ": " << run.output;
+		for (const fs::path &file : {path, backup}) {
+			struct stat info;
+			if (row.exit_code != 0) {
+				EXPECT_EQ(ReadAll(path), before) << row.name;
+				EXPECT_FALSE(fs::exists(backup)) << row.name;
+				EXPECT_NE(run.output.find("belongs to uid 12345"), std::string::npos) << row.name << ": " << run.output;
+				break;
+			}
+			ASSERT_EQ(stat(file.c_str(), &info), 0) << row.name << " " << file;
+			EXPECT_EQ(info.st_mode & 07777, row.mode) << row.name << " " << file;
+			EXPECT_EQ(info.st_uid, old_info.st_uid) << row.name << " " << file;
+			EXPECT_EQ(info.st_gid, old_info.st_gid) << row.name << " " << file;
+			EXPECT_EQ(Xattr(file, "system.posix_acl_access"), old_acl) << row.name << " " << file;
+		}
+	}
+	umask(old_umask);
+}
+#else
+std::wstring Dacl(const fs::path &path)
+{
+	PSECURITY_DESCRIPTOR sd = nullptr;
+	PACL dacl = nullptr;
+	if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+	                          &sd) != ERROR_SUCCESS)
+		return L"?";
+	LPWSTR text = nullptr;
+	std::wstring out = L"?";
+	if (ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+	                                                         nullptr)) {
+		out = text;
+		LocalFree(text);
+	}
+	LocalFree(sd);
+	return out;
+}
+
+// The new file and the backup keep the old one's own access list.
+TEST(Doctor, MendKeepsTheFilesAccessList)
+{
+	Layout layout;
+	const fs::path path = SettingsPath(layout);
+	WriteFile(path, SettingsWith(kBlocked));
+	PSECURITY_DESCRIPTOR sd = nullptr;
+	ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;WD)", SDDL_REVISION_1, &sd, nullptr));
+	ASSERT_TRUE(SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd));
+	LocalFree(sd);
+	const std::wstring before = Dacl(path);
+	const RunResult run = Ctl(layout, {"unblock"});
+	EXPECT_EQ(run.exit_code, 0) << run.output;
+	EXPECT_EQ(ReadAll(path).find("blocked_by_safe_mode"), std::string::npos);
+	EXPECT_EQ(Dacl(path), before);
+	EXPECT_EQ(Dacl(path.wstring() + L".zelvan-backup"), before);
+}
+#endif
+
+// A later mend keeps its own backup: the file as it was before the first
+// one is never overwritten.
+TEST(Doctor, MendNeverReplacesTheFirstBackup)
+{
+	Layout layout;
+	const fs::path path = SettingsPath(layout);
+	const std::string first = SettingsWith({{"first", 1}, {"driver_ZelvanProximity", {{"blocked_by_safe_mode", true}}}});
+	const std::string second = SettingsWith({{"second", 2}, {"driver_ZelvanProximity", {{"blocked_by_safe_mode", true}}}});
+	WriteFile(path, first);
+	EXPECT_EQ(Ctl(layout, {"unblock"}).exit_code, 0);
+	WriteFile(path, second);
+	const RunResult run = Ctl(layout, {"doctor", "--fix"});
+	EXPECT_NE(run.output.find("kept as " + Utf8String(path) + ".zelvan-backup.2"), std::string::npos) << run.output;
+	EXPECT_EQ(ReadAll(path.string() + ".zelvan-backup"), first);
+	EXPECT_EQ(ReadAll(path.string() + ".zelvan-backup.2"), second);
 }
 
 // A program named as SteamVR's server, running until the test ends.
@@ -432,6 +670,43 @@ TEST(Doctor, UnregisterRemovesTheFolderAsRegistered)
 		if (row.exit_code != 0) {
 			EXPECT_NE(run.output.find("is still registered with SteamVR as"), std::string::npos)
 				<< row.name << ": " << run.output;
+		}
+	}
+}
+
+// The registry as SteamVR reads it: comments, a BOM, numbers beyond a
+// double, and folders named in the system's bytes, printed as those bytes.
+TEST(Doctor, PathsReadsTheRegistryAsSteamVrDoes)
+{
+	struct Row {
+		const char *name;
+		std::string registry;
+		int exit_code;
+		std::string printed;
+	};
+	const Row rows[] = {
+		{"another vendor's folder in Latin-1",
+		 "{ \"external_drivers\" : [ \"/opt/vid\xE9o/driver\", \"/opt/b\" ], \"version\" : 1 }", 0,
+		 "/opt/vid\xE9o/driver\n/opt/b\n"},
+		{"comments", "// SteamVR\n{ /* ours */ \"external_drivers\" : [ \"/opt/b\" ] }", 0, "/opt/b\n"},
+		{"a BOM and a number beyond a double", "\xEF\xBB\xBF{ \"external_drivers\" : [ \"/opt/b\" ], \"version\" : 1e+9999 }",
+		 0, "/opt/b\n"},
+		{"the last of a name counts", "{ \"external_drivers\" : [ \"/a\" ], \"external_drivers\" : [ \"/b\" ] }", 0, "/b\n"},
+		{"nested 200,000 deep", "{ \"external_drivers\" : [ \"/opt/b\" ], \"x\" : " + std::string(200000, '[') +
+		                            std::string(200000, ']') + " }", 1, ""},
+		{"not JSON", "{ \"external_drivers\" : [ \"/opt/b\" ], }", 1, ""},
+	};
+	for (const Row &row : rows) {
+		Layout layout;
+		const fs::path registry = layout.dir.path() / "r.vrpath";
+		WriteFile(registry, row.registry);
+		RunResult run = Ctl(layout, {"paths", "external_drivers", Utf8String(registry)});
+		std::erase(run.output, '\r'); // Windows' text mode
+		EXPECT_EQ(run.exit_code, row.exit_code) << row.name << ": " << run.output;
+		if (row.exit_code == 0) {
+			EXPECT_EQ(run.output, row.printed) << row.name;
+		} else {
+			EXPECT_NE(run.output.find("is not a JSON object"), std::string::npos) << row.name << ": " << run.output;
 		}
 	}
 }

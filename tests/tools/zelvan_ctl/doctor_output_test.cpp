@@ -44,6 +44,10 @@ TEST(Doctor, HostileNamesAreEscapedAndFifosDoNotHang)
 			 ASSERT_EQ(mkfifo((l.root / "etc/udev/rules.d/70-zelvan-proximity.rules").c_str(), 0600), 0);
 		 },
 		 "no hidraw node of 35bd:0101 (no udev rule for it)"},
+		// Latin-1's 0x9B is a terminal's CSI on its own.
+		{"runtime in Latin-1",
+		 [](Layout &l) { WriteFile(l.registry, "{ \"runtime\" : [ \"" + l.dir.path().string() + "/rt\x9B" "2J\" ] }"); },
+		 "rt\\x9B2J"},
 #endif
 	};
 	for (const auto &c : cases) {
