@@ -215,6 +215,7 @@ PY
 fail() {
   echo "FAIL [$name]: $*" >&2
   echo "--- what the step printed:" >&2; tr -d '\r' <"$scratch/out" >&2 2>/dev/null || true
+  echo "--- vrpathreg calls:" >&2; tr -d '\r' <"$scratch/vrpathreg.log" >&2 2>/dev/null || true
   echo "--- $target:" >&2; ls -AR "$target" >&2 2>/dev/null || true
   exit 1
 }
