@@ -416,6 +416,8 @@ do_uninstall() {
     udev_missed="not root, and no sudo to become root"
     say "cannot remove the udev rule ($udev_missed); uninstalling the rest"
   fi
+  # A folder that is there but not an install of ours stays registered too.
+  [ ! -d "$target" ] || check_marker
   if registered || [ -z "$vrpathreg" ]; then
     vrpathreg removedriver
   else

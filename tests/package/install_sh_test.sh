@@ -153,6 +153,7 @@ steps=(
   "a prefix with spaces||$I --prefix \"\${S%/*}\"|$S|0|adddriver $S|same|no||ran "
   "uninstall keeps a file the user added|user_file \"\$S\"|$I --prefix \"\${S%/*}\" --uninstall|$S|0|removedriver $S|user|no||left "
   "a folder install.sh did not make|user_file \"\$T\"|$I|$T|1||user|no||not installed by install.sh"
+  "uninstall leaves a folder install.sh did not make registered|\"\$runtime/bin/vrpathreg.sh\" adddriver \"\$T\"; rm \"\$scratch/vrpathreg.log\"|$I --uninstall|$T|1||user|no||not installed by install.sh"
   "root prefix||$I --prefix /|/zelvanproximity|1||none|no||refusing"
   "unknown argument||$I --prefixx /tmp|$T|1||user|no||unknown argument"
   "a target another user made|folder_of \"\$scratch/shared\" 1777; folder_of \"\$X\" 777 1001|$I --prefix \"\$scratch/shared\"|$X|1||empty|no||$X belongs to another user (uid 1001)"
