@@ -33,6 +33,17 @@ EOF
 # escape sequences) reach the terminal as '?'.
 say() { local text="$*"; echo "install.sh: ${text//[[:cntrl:]]/?}"; }
 die() { local text="$*"; echo "install.sh: error: ${text//[[:cntrl:]]/?}" >&2; exit 1; }
+# A name as a shell word in a command printed for the user to paste: with
+# control characters in \$'...' (escaped, so they do not reach the
+# terminal), with $ ` \ or " in single quotes (which expand nothing),
+# otherwise in double quotes.
+shell_word() {
+  case $1 in
+    *[[:cntrl:]]*) printf '%q' "$1" ;;
+    *[\$\`\\\"]*) printf "'%s'" "${1//\'/\'\\\'\'}" ;;
+    *) printf '"%s"' "$1" ;;
+  esac
+}
 
 prefix=${XDG_DATA_HOME:-${HOME:?HOME is not set}/.local/share}
 udev=0
@@ -109,7 +120,7 @@ if [ -n "$registry" ]; then
   while IFS= read -r runtime; do
     runtime=${runtime%/}
     if [ -n "$runtime" ] && [ -d "$runtime" ]; then
-      hint=$runtime/bin/vrpathreg.sh
+      hint=$(shell_word "$runtime/bin/vrpathreg.sh")
       [ -x "$runtime/bin/vrpathreg.sh" ] && vrpathreg=$runtime/bin/vrpathreg.sh
       break
     fi
@@ -126,7 +137,7 @@ registered() {
 vrpathreg() {
   if [ -z "$vrpathreg" ]; then
     say "SteamVR not found (no runtime with bin/vrpathreg.sh in ${registry:-~/.config/openvr/openvrpaths.vrpath}); run:"
-    echo "  $hint $1 \"$target\""
+    echo "  $hint $1 $(shell_word "$target")"
     return 0
   fi
   "$vrpathreg" "$1" "$target" || die "'$vrpathreg $1 $target' failed"
@@ -400,7 +411,7 @@ do_install() {
   say "done; restart SteamVR to load the driver"
   if [ -n "$udev_missed" ]; then
     say "the udev rule is not installed ($udev_missed); run as root:"
-    echo "  install -m 0644 \"$target/udev/$rule_name\" \"$rules_dir/$rule_name\""
+    echo "  install -m 0644 $(shell_word "$target/udev/$rule_name") $(shell_word "$rules_dir/$rule_name")"
     echo "  udevadm control --reload && udevadm trigger"
     exit 1
   fi
@@ -436,7 +447,7 @@ do_uninstall() {
   fi
   if [ -n "$udev_missed" ]; then
     say "the udev rule is left in $rules_dir ($udev_missed); run as root:"
-    echo "  rm -f \"$rules_dir/$rule_name\""
+    echo "  rm -f $(shell_word "$rules_dir/$rule_name")"
     echo "  udevadm control --reload"
     exit 1
   fi

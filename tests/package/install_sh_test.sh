@@ -194,6 +194,7 @@ steps=(
   "uninstall without root or sudo undoes the rest|no_sudo|FAKE_UID=65534 $I --uninstall|$T|1|removedriver $T|none|yes||rm -f \"$scratch/rules.d/70-zelvan-proximity.rules\""
   "the rule removed by hand|sudo_back; rm -f \"\$scratch/rules.d/70-zelvan-proximity.rules\"|echo removed|$T|0||none|no||removed"
   "a prefix with a line break||$I --prefix \"\$scratch/pre\${NL}fix\"|$T|1||none|no||line break"
+  "the command shown for a vrpathreg.sh that cannot run pastes as printed|registry_with \"\$scratch/rv/Steam (x86)/SteamVR\"; chmod -x \"\$scratch/rv/Steam (x86)/SteamVR/bin/vrpathreg.sh\"|$I --prefix \"\$scratch/d\\\$x\"|$scratch/d\$x/zelvanproximity|0||same|no||\"$scratch/rv/Steam (x86)/SteamVR/bin/vrpathreg.sh\" adddriver '$scratch/d\$x/zelvanproximity'"
   "a block on the driver is cleared|blocked|$I --prefix \"\$scratch/b\"|$scratch/b/zelvanproximity|0|adddriver $scratch/b/zelvanproximity|same|no||cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
 )
 
