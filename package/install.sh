@@ -227,9 +227,11 @@ link_on_path() {
 }
 
 # Deletes only the marker's plain files and empty folders inside the target;
-# names every entry it leaves, once for each symbolic link on the way.
+# names every entry it leaves, once for each symbolic link on the way. A
+# file it cannot delete (a read-only folder) stops it with the marker kept,
+# so that a run once the folder is writable again finishes the job.
 remove_installed_files() {
-  local entry i link why dirs=() links=" "
+  local entry i link why dirs=() links=" " stuck=0
   while IFS= read -r entry; do
     case $entry in "udev "*) continue ;; esac
     if ! plain_entry "$entry"; then
@@ -243,11 +245,13 @@ remove_installed_files() {
       [ ! -e "$target/$entry" ] || [ -d "$target/$entry" ] || say "left $target/$entry: not a folder"
       dirs+=("$entry")
     elif [ -f "$target/$entry" ]; then
-      rm -f -- "$target/$entry"
+      rm -f -- "$target/$entry" 2>/dev/null || { say "could not delete $target/${entry#./}"; stuck=$((stuck + 1)); }
     elif [ -e "$target/$entry" ]; then
       say "left $target/$entry: not a regular file"
     fi
   done < <(tail -n +2 "$target/$marker")
+  [ "$stuck" = 0 ] ||
+    die "$stuck of the installed files in $target could not be deleted (named above), the rest are; make their folders writable (chmod -R u+w $(shell_word "$target")) and run this again"
   # The marker lists parents first; rmdir keeps any folder the user added to.
   for ((i = ${#dirs[@]} - 1; i >= 0; i--)); do
     [ ! -d "$target/${dirs[i]}" ] || rmdir -- "$target/${dirs[i]}" 2>/dev/null || true

@@ -174,6 +174,8 @@ steps=(
   "uninstall still removes a folder others can now write to|chmod 777 \"\$X\"|$I --prefix \"\$scratch/shared\" --uninstall|$X|0|removedriver $X|none|no||deleted $X"
   "uid 1000 installs into the sticky shared folder|no_steamvr|as_1000 --prefix \"\$scratch/shared\"|$X|0||same|no||copied "
   "it made the target as itself||modes \"\$X\"|$X|0||same|no||modes 755 1000 0"
+  "a file uid 1000 cannot delete stops its reinstall, named|chmod 555 \"\$X/bin/linux64\"|as_1000 --prefix \"\$scratch/shared\"|$X|1||-|no||could not delete $X/bin/linux64/"
+  "the marker stays, so the next run finishes once it can|chmod 755 \"\$X/bin/linux64\"|as_1000 --prefix \"\$scratch/shared\"|$X|0||same|no||copied "
   "a target uid 1000 made is refused to root||$I --prefix \"\$scratch/shared\"|$X|1||same|no||$X belongs to another user (uid 1000)"
   "another user's link to their folder named with an escape sequence|rm -rf \"\$X\"; folder_of \"\$scratch/e\$ESC[31mred\" 755 1001; ln -s \"\$scratch/e\$ESC[31mred\" \"\$X\"; chown -h 1001 \"\$X\"|$I --prefix \"\$scratch/shared\"|$X|1||empty|no||not installing into $scratch/e?[31mred: $X is a symbolic link of another user (uid 1001)"
   "another user's link to a folder of ours where the target goes|rm -rf \"\$X\"; folder_of \"\$scratch/ours\" 755; ln -s \"\$scratch/ours\" \"\$X\"; chown -h 1001 \"\$X\"|$I --prefix \"\$scratch/shared\"|$scratch/ours|1||empty|no||$X is a symbolic link of another user (uid 1001)"
