@@ -196,8 +196,13 @@ int RunFix(const RuntimeView &runtime, bool dry_run, std::FILE *out)
 	Printer print{out, dry_run};
 	MendSettings(ReadSettings(runtime.config_dir), true, print);
 	MendRegistrations(runtime, print);
+	// Without the registry there was nothing to look at: not the same as
+	// nothing to mend.
 	if (print.mends == 0 && print.left == 0 && !print.failed)
-		std::fprintf(out, "fix: nothing to mend\n");
+		std::fprintf(out, runtime.registry_read
+		                      ? "fix: nothing to mend\n"
+		                      : "fix: nothing mended: SteamVR's path registry was not read, so neither the registered "
+		                        "folders nor SteamVR's settings were looked at (the steamvr check says why)\n");
 	return print.failed ? 1 : 0;
 }
 

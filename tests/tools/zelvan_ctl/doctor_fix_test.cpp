@@ -64,6 +64,7 @@ TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
 		const char *said;
 		LayoutNames names = {};
 		std::vector<std::string> words = {"doctor", "--fix"};
+		std::string registry = {}; // written over the path registry when not empty
 	};
 	const std::vector<FixCase> cases = {
 		{"blocked", SettingsWith(kBlocked), {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}}}},
@@ -81,10 +82,14 @@ TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
 		{"unblock, in \xE6\xB8\xB8\xE6\x88\x8F written escaped", SettingsWith(kBlocked),
 		 {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}}}},
 		 "cleared SteamVR's safe-mode block on the driver: removed", kYouxiEscaped, {"unblock"}},
+		{"a path registry that is not JSON", SettingsWith(kBlocked), nullptr,
+		 "fix: nothing mended: SteamVR's path registry was not read", {}, {"doctor", "--fix"}, "{ \"runtime\" : ["},
 	};
 	for (const FixCase &c : cases) {
 		Layout layout(c.names);
 		WriteFile(SettingsPath(layout), c.before);
+		if (!c.registry.empty())
+			WriteFile(layout.registry, c.registry);
 		const RunResult run = Ctl(layout, c.words);
 		const bool doctor = c.words[0] == "doctor"; // unblock prints only its mend
 		EXPECT_NE(run.output.find(c.said), std::string::npos) << c.name << ": " << run.output;
