@@ -177,10 +177,19 @@ void MendRegistrations(const RuntimeView &runtime, Printer &print)
 			continue;
 		}
 		std::string output;
-		if (RunTool(vrpathreg, {"removedriver", dir}, output))
-			print.Done("ran " + command + " (" + why + ")");
-		else
+		if (!RunTool(vrpathreg, {"removedriver", dir}, output)) {
 			print.Failed(command + " failed: " + Esc(output.substr(0, output.find('\n'))));
+			continue;
+		}
+		// Done only when the registry no longer names it: a vrpathreg that
+		// took another spelling, or wrote another file, changed nothing here.
+		const std::vector<std::string> now = LookUpRuntime().external_drivers;
+		if (std::find(now.begin(), now.end(), dir) != now.end())
+			print.Failed("ran " + command + " (" + why + "), but " + Esc(runtime.registry_path) +
+			             " still names it (" + kVrpathregName + " did not remove it): take it out of that file by hand, "
+			             "with SteamVR closed");
+		else
+			print.Done("ran " + command + " (" + why + ")");
 	}
 }
 

@@ -212,6 +212,7 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		std::vector<std::string> registered;
 		std::vector<std::string> kept;
 		const char *said = "";
+		bool vrpathreg_writes = true; // to the registry zelvan-ctl reads
 	};
 	const std::vector<RegCase> cases = {
 		{"a folder that is gone, nothing shows whose", {"~gone", "a"}, {"gone", "a"}, "it is not ours to remove"},
@@ -240,6 +241,7 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		{"beside the setup program's, named in another script", {"a", "$\xE7\x8E\x8B\xE4\xBC\x9F"},
 		 {"\xE7\x8E\x8B\xE4\xBC\x9F"}},
 		{"another driver beside the installed one", {"=other", "+zelvanproximity", "a"}, {"other", "zelvanproximity"}},
+		{"vrpathreg leaves it registered", {"~zelvanproximity"}, {"zelvanproximity"}, "still names it", false},
 	};
 	std::vector<std::string> wrapper;
 	bool can_lock = true;
@@ -290,8 +292,11 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		}
 		layout.Patch({{"external_drivers", list}});
 		const fs::path log = layout.dir.path() / "vrpathreg.log";
-		std::map<std::string, std::string> env = {{"ZELVAN_VRPATHREG_REGISTRY", Utf8String(layout.registry)},
-		                                          {"ZELVAN_VRPATHREG_LOG", Utf8String(log)}};
+		const fs::path elsewhere = layout.dir.path() / "elsewhere.vrpath";
+		fs::copy_file(layout.registry, elsewhere);
+		std::map<std::string, std::string> env = {
+			{"ZELVAN_VRPATHREG_REGISTRY", Utf8String(c.vrpathreg_writes ? layout.registry : elsewhere)},
+			{"ZELVAN_VRPATHREG_LOG", Utf8String(log)}};
 		if (setup)
 			env.insert(setup->env.begin(), setup->env.end());
 		const RunResult run =
