@@ -33,6 +33,17 @@ EOF
 # escape sequences) reach the terminal as '?'.
 say() { local text="$*"; echo "install.sh: ${text//[[:cntrl:]]/?}"; }
 die() { local text="$*"; echo "install.sh: error: ${text//[[:cntrl:]]/?}" >&2; exit 1; }
+# A name as a shell word in a command printed for the user to paste: with
+# control characters in \$'...' (escaped, so they do not reach the
+# terminal), with $ ` \ or " in single quotes (which expand nothing),
+# otherwise in double quotes.
+shell_word() {
+  case $1 in
+    *[[:cntrl:]]*) printf '%q' "$1" ;;
+    *[\$\`\\\"]*) printf "'%s'" "${1//\'/\'\\\'\'}" ;;
+    *) printf '"%s"' "$1" ;;
+  esac
+}
 
 prefix=${XDG_DATA_HOME:-${HOME:?HOME is not set}/.local/share}
 udev=0
@@ -109,7 +120,7 @@ if [ -n "$registry" ]; then
   while IFS= read -r runtime; do
     runtime=${runtime%/}
     if [ -n "$runtime" ] && [ -d "$runtime" ]; then
-      hint=$runtime/bin/vrpathreg.sh
+      hint=$(shell_word "$runtime/bin/vrpathreg.sh")
       [ -x "$runtime/bin/vrpathreg.sh" ] && vrpathreg=$runtime/bin/vrpathreg.sh
       break
     fi
@@ -126,7 +137,7 @@ registered() {
 vrpathreg() {
   if [ -z "$vrpathreg" ]; then
     say "SteamVR not found (no runtime with bin/vrpathreg.sh in ${registry:-~/.config/openvr/openvrpaths.vrpath}); run:"
-    echo "  $hint $1 \"$target\""
+    echo "  $hint $1 $(shell_word "$target")"
     return 0
   fi
   "$vrpathreg" "$1" "$target" || die "'$vrpathreg $1 $target' failed"
@@ -216,9 +227,11 @@ link_on_path() {
 }
 
 # Deletes only the marker's plain files and empty folders inside the target;
-# names every entry it leaves, once for each symbolic link on the way.
+# names every entry it leaves, once for each symbolic link on the way. A
+# file it cannot delete (a read-only folder) stops it with the marker kept,
+# so that a run once the folder is writable again finishes the job.
 remove_installed_files() {
-  local entry i link why dirs=() links=" "
+  local entry i link why dirs=() links=" " stuck=0
   while IFS= read -r entry; do
     case $entry in "udev "*) continue ;; esac
     if ! plain_entry "$entry"; then
@@ -232,11 +245,13 @@ remove_installed_files() {
       [ ! -e "$target/$entry" ] || [ -d "$target/$entry" ] || say "left $target/$entry: not a folder"
       dirs+=("$entry")
     elif [ -f "$target/$entry" ]; then
-      rm -f -- "$target/$entry"
+      rm -f -- "$target/$entry" 2>/dev/null || { say "could not delete $target/${entry#./}"; stuck=$((stuck + 1)); }
     elif [ -e "$target/$entry" ]; then
       say "left $target/$entry: not a regular file"
     fi
   done < <(tail -n +2 "$target/$marker")
+  [ "$stuck" = 0 ] ||
+    die "$stuck of the installed files in $target could not be deleted (named above), the rest are; make their folders writable (chmod -R u+w $(shell_word "$target")) and run this again"
   # The marker lists parents first; rmdir keeps any folder the user added to.
   for ((i = ${#dirs[@]} - 1; i >= 0; i--)); do
     [ ! -d "$target/${dirs[i]}" ] || rmdir -- "$target/${dirs[i]}" 2>/dev/null || true
@@ -406,7 +421,7 @@ do_install() {
   fi
   if [ -n "$udev_missed" ]; then
     say "the udev rule is not installed ($udev_missed); run as root:"
-    echo "  install -m 0644 \"$target/udev/$rule_name\" \"$rules_dir/$rule_name\""
+    echo "  install -m 0644 $(shell_word "$target/udev/$rule_name") $(shell_word "$rules_dir/$rule_name")"
     echo "  udevadm control --reload && udevadm trigger"
     exit 1
   fi
@@ -423,6 +438,8 @@ do_uninstall() {
     udev_missed="not root, and no sudo to become root"
     say "cannot remove the udev rule ($udev_missed); uninstalling the rest"
   fi
+  # A folder that is there but not an install of ours stays registered too.
+  [ ! -d "$target" ] || check_marker
   if registered || [ -z "$vrpathreg" ]; then
     vrpathreg removedriver
   else
@@ -441,7 +458,7 @@ do_uninstall() {
   fi
   if [ -n "$udev_missed" ]; then
     say "the udev rule is left in $rules_dir ($udev_missed); run as root:"
-    echo "  rm -f \"$rules_dir/$rule_name\""
+    echo "  rm -f $(shell_word "$rules_dir/$rule_name")"
     echo "  udevadm control --reload"
     exit 1
   fi

@@ -22,6 +22,7 @@ wine_run=$source_tree/scripts/wine-run.sh
 export ZELVAN_WINE_PREFIX=$scratch/prefix
 cleanup() {
   "$wine_run" --kill >/dev/null 2>&1 || true
+  ! mountpoint -q "$scratch/prefix/drive_e" || umount "$scratch/prefix/drive_e"
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -87,6 +88,11 @@ hostile_list() {
 mkdir -p "$ZELVAN_WINE_PREFIX/drive_e"
 ln -sfn ../drive_e "$ZELVAN_WINE_PREFIX/dosdevices/e:"
 unix_path() { local p=${1//\\//}; case $p in [Cc]:*) p=drive_c${p:2} ;; [Ee]:*) p=drive_e${p:2} ;; esac; printf '%s' "$ZELVAN_WINE_PREFIX/${p%/}"; }
+# E:\zv on a disk too small for the driver's files (its uninstaller fits),
+# then on the same disk with room.
+small_disk() { mount -t tmpfs -o size=400k tmpfs "$ZELVAN_WINE_PREFIX/drive_e" && args="$args /D=E:\\zv"; }
+more_room() { mount -o remount,size=20m "$ZELVAN_WINE_PREFIX/drive_e" && args="$args /D=E:\\zv"; }
+no_entry() { "$wine_run" reg delete "$key" /f >/dev/null 2>&1 || true; }
 # Another driver's files (or a user's) in FOLDER, named as ours are.
 others_folder() {
   local dir; dir=$(unix_path "$1")
@@ -333,6 +339,8 @@ steps=(
   "the uninstaller deletes nothing through a link|link_bin|uninstall|/S|0|removedriver $T|0|link|no"
   "install again once the link is gone|rm \"\$target/bin\"|setup|/S|0|adddriver $T|1|all|yes"
   "an older copy's uninstaller leaves the entry of the copy it names|entry_names_other|uninstall|/S|0|removedriver $T|0|user|other"
+  "a full disk stops the setup part-way, leaving its uninstaller and entry|no_entry; small_disk|setup|/S|5||0|-|other"
+  "with room, a second run finishes that install|more_room|setup|/S|0|adddriver E:\\zv|0|-|other"
 )
 
 # The same columns. Where the stand-in, as vrpathreg would, cannot parse

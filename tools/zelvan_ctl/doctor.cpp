@@ -401,7 +401,8 @@ Finding CheckPresenceMode(const Context &ctx)
 
 RuntimeView View(const Context &ctx)
 {
-	return {ctx.registry_path, RegistryList(ctx.registry, "external_drivers"), ctx.runtime_dir, ConfigDir(ctx)};
+	return {ctx.registry_path, RegistryList(ctx.registry, "external_drivers"), ctx.runtime_dir, ConfigDir(ctx),
+	        ctx.registry.is_object()};
 }
 
 } // namespace

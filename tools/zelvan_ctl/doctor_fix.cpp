@@ -219,10 +219,19 @@ void MendRegistrations(const RuntimeView &runtime, Printer &print)
 			continue;
 		}
 		std::string output;
-		if (RunTool(vrpathreg, {"removedriver", dir}, output))
-			print.Done("ran " + command + " (" + why + ")");
-		else
+		if (!RunTool(vrpathreg, {"removedriver", dir}, output)) {
 			print.Failed(command + " failed: " + Esc(output.substr(0, output.find('\n'))));
+			continue;
+		}
+		// Done only when the registry no longer names it: a vrpathreg that
+		// took another spelling, or wrote another file, changed nothing here.
+		const std::vector<std::string> now = LookUpRuntime().external_drivers;
+		if (std::find(now.begin(), now.end(), dir) != now.end())
+			print.Failed("ran " + command + " (" + why + "), but " + Esc(runtime.registry_path) +
+			             " still names it (" + kVrpathregName + " did not remove it): take it out of that file by hand, "
+			             "with SteamVR closed");
+		else
+			print.Done("ran " + command + " (" + why + ")");
 	}
 }
 
@@ -238,8 +247,13 @@ int RunFix(const RuntimeView &runtime, bool dry_run, std::FILE *out)
 	Printer print{out, dry_run};
 	MendSettings(ReadSettings(runtime.config_dir), true, print);
 	MendRegistrations(runtime, print);
+	// Without the registry there was nothing to look at: not the same as
+	// nothing to mend.
 	if (print.mends == 0 && print.left == 0 && !print.failed)
-		std::fprintf(out, "fix: nothing to mend\n");
+		std::fprintf(out, runtime.registry_read
+		                      ? "fix: nothing to mend\n"
+		                      : "fix: nothing mended: SteamVR's path registry was not read, so neither the registered "
+		                        "folders nor SteamVR's settings were looked at (the steamvr check says why)\n");
 	return print.failed ? 1 : 0;
 }
 

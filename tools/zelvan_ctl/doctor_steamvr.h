@@ -20,6 +20,7 @@ struct RuntimeView {
 	std::vector<std::string> external_drivers; // as registered, in order
 	std::string runtime_dir;                   // empty when none exists
 	std::string config_dir;                    // empty when not named
+	bool registry_read = false;                // false: missing or not a JSON object
 };
 
 // The runtime as the steamvr check finds it.

@@ -72,6 +72,7 @@ TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
 		const char *said;
 		LayoutNames names = {};
 		std::vector<std::string> words = {"doctor", "--fix"};
+		std::string registry = {}; // written over the path registry when not empty
 	};
 	const std::vector<FixCase> cases = {
 		{"blocked", SettingsWith(kBlocked), {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}}}},
@@ -89,10 +90,14 @@ TEST(Doctor, FixUnblocksAndEnablesAndKeepsTheRestOfTheFile)
 		{"unblock, in \xE6\xB8\xB8\xE6\x88\x8F written escaped", SettingsWith(kBlocked),
 		 {{"driver_ZelvanProximity", {{"blocked_by_safe_mode", nullptr}}}},
 		 "cleared SteamVR's safe-mode block on the driver: removed", kYouxiEscaped, {"unblock"}},
+		{"a path registry that is not JSON", SettingsWith(kBlocked), nullptr,
+		 "fix: nothing mended: SteamVR's path registry was not read", {}, {"doctor", "--fix"}, "{ \"runtime\" : ["},
 	};
 	for (const FixCase &c : cases) {
 		Layout layout(c.names);
 		WriteFile(SettingsPath(layout), c.before);
+		if (!c.registry.empty())
+			WriteFile(layout.registry, c.registry);
 		const RunResult run = Ctl(layout, c.words);
 		const bool doctor = c.words[0] == "doctor"; // unblock prints only its mend
 		EXPECT_NE(run.output.find(c.said), std::string::npos) << c.name << ": " << run.output;
@@ -445,6 +450,7 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		std::vector<std::string> registered;
 		std::vector<std::string> kept;
 		const char *said = "";
+		bool vrpathreg_writes = true; // to the registry zelvan-ctl reads
 	};
 	const std::vector<RegCase> cases = {
 		{"a folder that is gone, nothing shows whose", {"~gone", "a"}, {"gone", "a"}, "it is not ours to remove"},
@@ -473,6 +479,7 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		{"beside the setup program's, named in another script", {"a", "$\xE7\x8E\x8B\xE4\xBC\x9F"},
 		 {"\xE7\x8E\x8B\xE4\xBC\x9F"}},
 		{"another driver beside the installed one", {"=other", "+zelvanproximity", "a"}, {"other", "zelvanproximity"}},
+		{"vrpathreg leaves it registered", {"~zelvanproximity"}, {"zelvanproximity"}, "still names it", false},
 	};
 	std::vector<std::string> wrapper;
 	bool can_lock = true;
@@ -523,8 +530,11 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		}
 		layout.Patch({{"external_drivers", list}});
 		const fs::path log = layout.dir.path() / "vrpathreg.log";
-		std::map<std::string, std::string> env = {{"ZELVAN_VRPATHREG_REGISTRY", Utf8String(layout.registry)},
-		                                          {"ZELVAN_VRPATHREG_LOG", Utf8String(log)}};
+		const fs::path elsewhere = layout.dir.path() / "elsewhere.vrpath";
+		fs::copy_file(layout.registry, elsewhere);
+		std::map<std::string, std::string> env = {
+			{"ZELVAN_VRPATHREG_REGISTRY", Utf8String(c.vrpathreg_writes ? layout.registry : elsewhere)},
+			{"ZELVAN_VRPATHREG_LOG", Utf8String(log)}};
 		if (setup)
 			env.insert(setup->env.begin(), setup->env.end());
 		const RunResult run =
