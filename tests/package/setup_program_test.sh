@@ -81,7 +81,10 @@ hostile_list() {
   local victim=$ZELVAN_WINE_PREFIX/drive_c/drivers/victim
   mkdir -p "$victim" && echo theirs >"$victim/x.txt"
   printf 'F %s\r\n' '..\..\..\..\..\..\..\..\drivers\victim\x.txt' 'C:\drivers\victim\x.txt' \
-    '\drivers\victim\x.txt' '..\..\..\..\..\..\..\..\drivers\victim\*' >>"$target/installed-files.txt"
+    '\drivers\victim\x.txt' '..\..\..\..\..\..\..\..\drivers\victim\*' \
+    '.. \.. \.. \.. \.. \.. \.. \.. \drivers\victim\x.txt' '...\...\...\...\...\...\...\...\drivers\victim\x.txt' \
+    >>"$target/installed-files.txt"
+  printf 'D %s\r\n' '.. ' '...' >>"$target/installed-files.txt"
   protect "$victim"
 }
 # Drive E: for folders that are not ours.
