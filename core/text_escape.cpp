@@ -1,4 +1,4 @@
-// EscapeForLog and EscapeControlBytes.
+// EscapeForLog, EscapeControlBytes and AppendUtf8.
 #include "core/text_escape.h"
 
 #include <cstdio>
@@ -41,6 +41,25 @@ std::string EscapeControlBytes(const std::string &text)
 		i += c1 ? 1 : 0;
 	}
 	return out;
+}
+
+void AppendUtf8(std::string &out, uint32_t code)
+{
+	if (code < 0x80) {
+		out += static_cast<char>(code);
+	} else if (code < 0x800) {
+		out += static_cast<char>(0xC0 | (code >> 6));
+		out += static_cast<char>(0x80 | (code & 0x3F));
+	} else if (code < 0x10000) {
+		out += static_cast<char>(0xE0 | (code >> 12));
+		out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+		out += static_cast<char>(0x80 | (code & 0x3F));
+	} else {
+		out += static_cast<char>(0xF0 | (code >> 18));
+		out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+		out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+		out += static_cast<char>(0x80 | (code & 0x3F));
+	}
 }
 
 } // namespace zelvan

@@ -2,6 +2,7 @@
 // a log line or a terminal; shared by the driver and its tools.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace zelvan {
@@ -13,5 +14,8 @@ std::string EscapeForLog(const std::string &text);
 // UTF-8 forms of C1) become \xNN, so that a line end cannot start a log line
 // of its own and a reply cannot drive the terminal.
 std::string EscapeControlBytes(const std::string &text);
+
+// CODE, a Unicode scalar value, appended to OUT as UTF-8: for \u escapes.
+void AppendUtf8(std::string &out, uint32_t code);
 
 } // namespace zelvan

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
 
 namespace zelvan {
@@ -28,25 +29,6 @@ int32_t Hex4(std::string_view raw, size_t at)
 		value = value * 16 + digit;
 	}
 	return value;
-}
-
-void AppendUtf8(std::string &out, uint32_t code)
-{
-	if (code < 0x80) {
-		out += static_cast<char>(code);
-	} else if (code < 0x800) {
-		out += static_cast<char>(0xC0 | (code >> 6));
-		out += static_cast<char>(0x80 | (code & 0x3F));
-	} else if (code < 0x10000) {
-		out += static_cast<char>(0xE0 | (code >> 12));
-		out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-		out += static_cast<char>(0x80 | (code & 0x3F));
-	} else {
-		out += static_cast<char>(0xF0 | (code >> 18));
-		out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-		out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-		out += static_cast<char>(0x80 | (code & 0x3F));
-	}
 }
 
 // A "\uXXXX" escape of a character beyond ASCII at raw[at] (two for a

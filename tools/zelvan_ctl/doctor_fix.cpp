@@ -45,14 +45,6 @@ std::string Esc(const std::string &text)
 	return EscapeForTerminal(text);
 }
 
-std::string List(const std::vector<std::string> &items)
-{
-	std::string out;
-	for (const std::string &item : items)
-		out += (out.empty() ? "" : ", ") + Esc(item);
-	return out;
-}
-
 // The file with the block removed and, with `enable`, "enable" : true in
 // the driver's section; every other byte stays as it was, so comments,
 // order and numbers as written (which a parse and a rewrite would change)
@@ -159,7 +151,7 @@ void DropOtherCopies(const RuntimeView &runtime, const DriverFolders &regs, Prin
 		return;
 	const std::string how = std::string(" (") + kUninstallHow + ", or " + kVrpathregName + " removedriver FOLDER)";
 	if (regs.installs.empty()) {
-		print.Left("cannot choose which copy of the driver to keep: no installer names any of " + List(regs.copies) +
+		print.Left("cannot choose which copy of the driver to keep: no installer names any of " + EscapedList(regs.copies) +
 		           " as its install; uninstall the ones you do not want" + how);
 		return;
 	}

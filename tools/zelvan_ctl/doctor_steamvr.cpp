@@ -32,14 +32,6 @@ std::string Esc(const std::string &text)
 	return EscapeForTerminal(text);
 }
 
-std::string List(const std::vector<std::string> &items)
-{
-	std::string out;
-	for (const std::string &item : items)
-		out += (out.empty() ? "" : ", ") + Esc(item);
-	return out;
-}
-
 // What the install scripts leave in the folder they made (its first line
 // names that folder), and what the setup program leaves in its folder.
 const char *const kInstallMarker = ".zelvan-install";
@@ -113,6 +105,14 @@ bool WasOurFolder(const std::string &dir, const std::string &setup_folder)
 }
 
 } // namespace
+
+std::string EscapedList(const std::vector<std::string> &items)
+{
+	std::string out;
+	for (const std::string &item : items)
+		out += (out.empty() ? "" : ", ") + Esc(item);
+	return out;
+}
 
 bool SameFolder(const std::string &a, const std::string &b)
 {
@@ -327,7 +327,7 @@ namespace {
 
 std::string Folders(const std::vector<std::string> &dirs, const char *one, const char *many)
 {
-	return (dirs.size() == 1 ? "the registered folder " : "the registered folders ") + List(dirs) +
+	return (dirs.size() == 1 ? "the registered folder " : "the registered folders ") + EscapedList(dirs) +
 	       (dirs.size() == 1 ? one : many);
 }
 
@@ -349,7 +349,7 @@ std::string CopiesRemedy(const DriverFolders &regs)
 	}
 	const std::string delete_bundled =
 		bundled.empty() ? std::string()
-		                : " Delete " + List(bundled) + " from SteamVR's drivers folder yourself: vrpathreg does not "
+		                : " Delete " + EscapedList(bundled) + " from SteamVR's drivers folder yourself: vrpathreg does not "
 		                                               "manage that folder.";
 	if (regs.installs.size() == 1) {
 		const std::string keep = Esc(regs.installs.front()) + " (installed by " + regs.installers.front() + ")";
@@ -387,7 +387,7 @@ Finding ExamineRegistrations(const RuntimeView &runtime, Finding registered)
 	if (!regs.gone_others.empty()) {
 		const bool one = regs.gone_others.size() == 1;
 		add(Folders(regs.gone_others, " does not exist (SteamVR skips it)", " do not exist (SteamVR skips them)"),
-		    "Nothing shows that " + List(regs.gone_others) + (one ? " was" : " were") +
+		    "Nothing shows that " + EscapedList(regs.gone_others) + (one ? " was" : " were") +
 		        " this driver's, so zelvan-ctl doctor --fix leaves " + (one ? "it" : "them") +
 		        " registered: if that driver is gone for good, its uninstaller or " + drop + " removes it.");
 	}
@@ -402,7 +402,7 @@ Finding ExamineRegistrations(const RuntimeView &runtime, Finding registered)
 		        : "");
 	if (regs.copies.size() > 1)
 		return Make("registered", Verdict::Fail,
-		            std::to_string(regs.copies.size()) + " copies of the driver: " + List(regs.copies) +
+		            std::to_string(regs.copies.size()) + " copies of the driver: " + EscapedList(regs.copies) +
 		                (notes.empty() ? "" : "; " + notes),
 		            CopiesRemedy(regs) + (remedies.empty() ? "" : " " + remedies));
 	if (notes.empty())

@@ -109,6 +109,9 @@ int RunFix(const RuntimeView &runtime, bool dry_run, std::FILE *out);
 // and there is something to mend, or the mend failed.
 int RunUnblock();
 
+// Names for a message, each escaped for the terminal, with ", " between.
+std::string EscapedList(const std::vector<std::string> &items);
+
 // --- The platform's part (doctor_fix_posix.cpp, doctor_fix_windows.cpp) ---
 
 // A vrserver process of this user (Linux) or any vrserver.exe (Windows).

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
 
 namespace zelvan::ctl {
@@ -84,25 +85,6 @@ struct Walker {
 		return true;
 	}
 
-	static void PutUtf8(unsigned code, std::string &out)
-	{
-		if (code < 0x80) {
-			out += static_cast<char>(code);
-		} else if (code < 0x800) {
-			out += static_cast<char>(0xC0 | (code >> 6));
-			out += static_cast<char>(0x80 | (code & 0x3F));
-		} else if (code < 0x10000) {
-			out += static_cast<char>(0xE0 | (code >> 12));
-			out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-			out += static_cast<char>(0x80 | (code & 0x3F));
-		} else {
-			out += static_cast<char>(0xF0 | (code >> 18));
-			out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-			out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-			out += static_cast<char>(0x80 | (code & 0x3F));
-		}
-	}
-
 	// From the opening quote; bytes that are not escapes are taken as they
 	// are, as SteamVR takes them.
 	bool String(std::string &out)
@@ -143,7 +125,7 @@ struct Walker {
 					else
 						i = at; // a lone half, kept as written below
 				}
-				PutUtf8(code, out);
+				AppendUtf8(out, code);
 				break;
 			}
 			default:
