@@ -22,11 +22,15 @@ struct IntSetting {
 inline constexpr IntSetting kReportRateMs{"report_rate_ms", 200, 50, 5000};
 inline constexpr IntSetting kLogVerbosity{"log_verbosity", 0, 0, 1};
 inline constexpr IntSetting kMovingAvgLength{"moving_avg_length", 8, 1, 64};
+// Moves the sensor's calibrated threshold for a wearer it does not fit; the
+// effective threshold is clamped to 0..65535 on top of this range.
+inline constexpr IntSetting kThresholdOffset{"threshold_offset", 0, -65535, 65535};
 
 // The integer settings as Init read and clamped them.
 struct SensorSettings {
 	uint32_t report_rate_ms = 200;
 	uint32_t moving_avg_length = 8;
+	int32_t threshold_offset = 0;
 	bool log_verbose = false;
 };
 

@@ -7,21 +7,30 @@
 
 namespace zelvan {
 
-ProximityAlgorithm::ProximityAlgorithm(int32_t window_length)
-	: window_length_(window_length), ring_(new uint16_t[static_cast<size_t>(window_length)]())
+ProximityAlgorithm::ProximityAlgorithm(int32_t window_length, int32_t threshold_offset)
+	: window_length_(std::clamp(window_length, int32_t{1}, kMaxWindowLength)), threshold_offset_(threshold_offset),
+	  ring_(new uint16_t[kMaxWindowLength]())
 {
 }
 
-uint16_t ProximityAlgorithm::EffectiveThreshold(const UserSignature &calibration)
+uint16_t ProximityAlgorithm::EffectiveThreshold(const UserSignature &calibration, int32_t threshold_offset)
 {
-	const int32_t sum = int32_t{calibration.proximity_threshold} + int32_t{calibration.user_trim};
-	return static_cast<uint16_t>(std::clamp<int32_t>(sum, 0, 65535));
+	// In 64 bits: an offset of any int32 cannot overflow the sum.
+	const int64_t sum = int64_t{calibration.proximity_threshold} + int64_t{calibration.user_trim} + threshold_offset;
+	return static_cast<uint16_t>(std::clamp<int64_t>(sum, 0, 65535));
+}
+
+void ProximityAlgorithm::Reset(const UserSignature &calibration, int32_t window_length, int32_t threshold_offset)
+{
+	window_length_ = std::clamp(window_length, int32_t{1}, kMaxWindowLength);
+	threshold_offset_ = threshold_offset;
+	Reset(calibration);
 }
 
 void ProximityAlgorithm::Reset(const UserSignature &calibration)
 {
 	hysteresis_ = calibration.proximity_hysteresis;
-	const uint16_t eff_thresh = EffectiveThreshold(calibration);
+	const uint16_t eff_thresh = EffectiveThreshold(calibration, threshold_offset_);
 	eff_thresh_.store(eff_thresh, std::memory_order_relaxed);
 	std::fill(ring_.get(), ring_.get() + window_length_, uint16_t{0});
 	ring_index_ = 0;
@@ -31,9 +40,14 @@ void ProximityAlgorithm::Reset(const UserSignature &calibration)
 		averaged_prox_ = 0;
 		samples_ = 0;
 	}
-	DriverLog("Proximity: Algorithm reset (cal=%u, thresh=%u, hyst=%u, trim=%d, eff_thresh=%u)\n",
-	          calibration.programmed_cal, calibration.proximity_threshold, calibration.proximity_hysteresis,
-	          calibration.user_trim, eff_thresh);
+	if (threshold_offset_ == 0)
+		DriverLog("Proximity: Algorithm reset (cal=%u, thresh=%u, hyst=%u, trim=%d, eff_thresh=%u)\n",
+		          calibration.programmed_cal, calibration.proximity_threshold, calibration.proximity_hysteresis,
+		          calibration.user_trim, eff_thresh);
+	else
+		DriverLog("Proximity: Algorithm reset (cal=%u, thresh=%u, hyst=%u, trim=%d, offset=%d, eff_thresh=%u)\n",
+		          calibration.programmed_cal, calibration.proximity_threshold, calibration.proximity_hysteresis,
+		          calibration.user_trim, threshold_offset_, eff_thresh);
 }
 
 void ProximityAlgorithm::AddSample(uint16_t raw)

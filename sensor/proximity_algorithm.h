@@ -11,6 +11,9 @@
 
 namespace zelvan {
 
+// The longest moving average; the ring is this long whatever the window.
+inline constexpr int32_t kMaxWindowLength = 64;
+
 struct ProximitySnapshot {
 	uint32_t averaged_prox = 0;
 	bool person_detected = false;
@@ -22,21 +25,26 @@ struct ProximitySnapshot {
 // runtime's thread through IsPersonDetected and GetSnapshot.
 class ProximityAlgorithm {
 public:
-	// window_length >= 1; the ring is allocated here and never again.
-	explicit ProximityAlgorithm(int32_t window_length);
+	// 1 <= window_length <= kMaxWindowLength; the ring is allocated here and
+	// never again. The offset moves the calibrated threshold.
+	explicit ProximityAlgorithm(int32_t window_length, int32_t threshold_offset = 0);
 
 	void Reset(const UserSignature &calibration);
+	// The same, with a new window length and threshold offset from now on
+	// (a live settings change).
+	void Reset(const UserSignature &calibration, int32_t window_length, int32_t threshold_offset);
 	void AddSample(uint16_t raw);
 
 	bool IsPersonDetected() const { return person_detected_.load(std::memory_order_relaxed); }
 	ProximitySnapshot GetSnapshot() const;
 
-	// The effective threshold for a calibration: threshold plus trim, at
-	// least 0 and at most 65535.
-	static uint16_t EffectiveThreshold(const UserSignature &calibration);
+	// The effective threshold for a calibration: threshold plus trim plus
+	// offset, at least 0 and at most 65535.
+	static uint16_t EffectiveThreshold(const UserSignature &calibration, int32_t threshold_offset = 0);
 
 private:
-	const int32_t window_length_;
+	int32_t window_length_;
+	int32_t threshold_offset_;
 	std::atomic<uint16_t> eff_thresh_{0};
 	uint16_t hysteresis_ = 100;
 	std::unique_ptr<uint16_t[]> ring_;
