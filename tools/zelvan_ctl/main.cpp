@@ -15,6 +15,7 @@
 #include "tools/zelvan_ctl/doctor.h"
 #include "tools/zelvan_ctl/doctor_steamvr.h"
 #include "tools/zelvan_ctl/paths_command.h"
+#include "tools/zelvan_ctl/record_command.h"
 #include "tools/zelvan_ctl/status_line.h"
 
 namespace {
@@ -59,6 +60,12 @@ void Usage(std::FILE *out)
 		"                            block on the driver (the install scripts run it;\n"
 		"                            exit 1 when the driver stays blocked or its\n"
 		"                            settings file cannot be read)\n"
+		"  record [--seconds S] FILE the sensor's raw readings into FILE while you\n"
+		"                            wear the headset, for S seconds (default 60)\n"
+		"  record --guided [--seconds S] [--count-down S] FILE\n"
+		"                            the same, led by prompts: three rounds of taking\n"
+		"                            the headset off and putting it on, S seconds each\n"
+		"                            (default 10) after a count-down (default 3)\n"
 		"\n"
 		"Options:\n"
 		"  --timeout SECONDS         how long to retry while the driver is busy and to\n"
@@ -199,6 +206,11 @@ int Main(int argc, char **argv)
 	}
 	if (words[0] == "unblock" && words.size() == 1)
 		return zelvan::ctl::RunUnblock();
+	if (words[0] == "record")
+		return zelvan::ctl::RunRecord(
+			{words.begin() + 1, words.end()},
+			[&](const std::string &command) { return zelvan::ctl::SendCommand(channel, command, timeout); },
+			[&](const zelvan::ctl::Exchange &exchange) { return ExitFor(exchange, channel); });
 
 	std::string command;
 	const size_t first = words[0] == "send" ? 1 : 0;
