@@ -89,7 +89,7 @@ private:
 };
 
 // Only the frame that accepts, reads, executes and answers is timed.
-void BM_RunFrame_ServeStatus(benchmark::State &state)
+void BM_RunFrame_Serve(benchmark::State &state, const char *command, const char *reply_start)
 {
 	Rig rig;
 	if (!rig.ready()) {
@@ -100,7 +100,7 @@ void BM_RunFrame_ServeStatus(benchmark::State &state)
 	AllocTally in_frames;
 	for (auto _ : state) {
 		Client client(path);
-		if (!client.Send("status")) {
+		if (!client.Send(command)) {
 			state.SkipWithError("could not send to the channel");
 			break;
 		}
@@ -112,8 +112,8 @@ void BM_RunFrame_ServeStatus(benchmark::State &state)
 		in_frames.calls += used.calls;
 		in_frames.bytes += used.bytes;
 		state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-		if (client.Receive().rfind("proximity=true hid=open", 0) != 0) {
-			state.SkipWithError("the frame did not answer the status command");
+		if (client.Receive().rfind(reply_start, 0) != 0) {
+			state.SkipWithError("the frame did not answer the command");
 			break;
 		}
 	}
@@ -225,7 +225,10 @@ void RegisterFrameBenchmarks()
 	benchmark::RegisterBenchmark("BM_RunFrame_SteadyState_StockFakeSettings", BM_RunFrame_SteadyState, false)
 		->Iterations(20000);
 	benchmark::RegisterBenchmark("BM_PollControlChannel_Idle", BM_PollControlChannel_Idle);
-	benchmark::RegisterBenchmark("BM_RunFrame_ServeStatus", BM_RunFrame_ServeStatus)->UseManualTime();
+	benchmark::RegisterBenchmark("BM_RunFrame_ServeStatus", BM_RunFrame_Serve, "status", "proximity=true hid=open")
+		->UseManualTime();
+	// The recent readings from the oldest kept: the fullest reply.
+	benchmark::RegisterBenchmark("BM_RunFrame_ServeSamples", BM_RunFrame_Serve, "samples 0", "OK next=")->UseManualTime();
 	// {report_rate_ms, moving_avg_length}: the defaults, and the fastest settings.
 	benchmark::RegisterBenchmark("BM_PresenceLatency", BM_PresenceLatency)
 		->ArgNames({"rate_ms", "window"})

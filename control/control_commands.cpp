@@ -36,6 +36,15 @@ bool Starts(const char *text, const char *prefix)
 	return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
+// Only when one is set, so that a default status line reads as it always did.
+void AppendThresholdOffset(const ControlTargets &t, Reply reply)
+{
+	if (t.settings.threshold_offset == 0)
+		return;
+	const size_t used = std::strlen(reply);
+	std::snprintf(reply + used, kReplySize - used, " threshold_offset=%d", static_cast<int>(t.settings.threshold_offset));
+}
+
 void Status(const ControlTargets &t, Reply reply)
 {
 	// Room for any formatted number, so that no value is cut short.
@@ -51,6 +60,7 @@ void Status(const ControlTargets &t, Reply reply)
 		              "moving_avg_length=%d ipd=%s lh_config=%s",
 		              TrueFalse(t.presence.last_presence), source, static_cast<int>(t.settings.report_rate_ms), verbosity,
 		              static_cast<int>(t.settings.moving_avg_length), ipd, lh_config);
+		AppendThresholdOffset(t, reply);
 		return;
 	}
 	const ConnectionState state = t.reader->GetConnectionState();
@@ -66,6 +76,7 @@ void Status(const ControlTargets &t, Reply reply)
 	              int{sig.user_trim}, snap.averaged_prox, TrueFalse(snap.person_detected), unsigned{snap.eff_thresh},
 	              snap.samples, static_cast<int>(t.settings.report_rate_ms), verbosity, static_cast<int>(t.settings.moving_avg_length),
 	              ipd, lh_config);
+	AppendThresholdOffset(t, reply);
 }
 
 // Stores the mode for the next runs and applies it now; nothing changes when
@@ -181,6 +192,101 @@ void TestHandle(const char *argument, Reply reply)
 	std::snprintf(reply, kReplySize, "OK handle=%llu value=%s err=%d", handle, TrueFalse(value != 0), error);
 }
 
+// The whole argument is one integer, nothing before or after it but blanks.
+template <typename Integer>
+bool ReadWholeInteger(const char *text, Integer &out)
+{
+	const char *cursor = text;
+	const char *end = text + std::strlen(text);
+	if (!ReadInteger(cursor, end, out))
+		return false;
+	while (cursor < end && IsSpace(*cursor))
+		++cursor;
+	return cursor == end;
+}
+
+// "samples": where the ring is now. "samples N": the readings after N, as
+// many as one reply holds; the client asks again from `next`.
+void Samples(const ControlTargets &t, const char *argument, Reply reply)
+{
+	if (!t.reader) {
+		std::snprintf(reply, kReplySize, "ERR samples: no sensor reader (the HID library did not start)");
+		return;
+	}
+	if (argument == nullptr) {
+		std::snprintf(reply, kReplySize, "OK next=%u", unsigned{t.reader->CopySamplesAfter(0, nullptr, 0).newest});
+		return;
+	}
+	uint32_t after = 0;
+	if (!ReadWholeInteger(argument, after)) {
+		std::snprintf(reply, kReplySize, "ERR usage: samples [NUMBER]");
+		return;
+	}
+	// The header's longest form, then as many "N:RAW:MS" as fit after it.
+	constexpr size_t kHeaderRoom = sizeof("OK next=4294967295 lost=4294967295") - 1;
+	constexpr size_t kMaxEntries = (kReplySize - 1 - kHeaderRoom) / sizeof(" 1:0:0");
+	RingSample found[kMaxEntries];
+	const SampleRing::Copy copy = t.reader->CopySamplesAfter(after, found, kMaxEntries);
+	if (after != copy.newest && copy.newest - after > copy.newest) {
+		std::snprintf(reply, kReplySize, "ERR samples: %u is ahead of the newest reading %u", unsigned{after},
+		              unsigned{copy.newest});
+		return;
+	}
+	char entries[kReplySize] = "";
+	size_t used = 0;
+	uint32_t next = after;
+	for (size_t i = 0; i < copy.count; ++i) {
+		char entry[40];
+		const int n = std::snprintf(entry, sizeof(entry), " %u:%u:%u", unsigned{found[i].number}, unsigned{found[i].raw},
+		                            unsigned{found[i].ms});
+		if (n < 0 || used + static_cast<size_t>(n) > kReplySize - 1 - kHeaderRoom)
+			break;
+		std::memcpy(entries + used, entry, static_cast<size_t>(n) + 1);
+		used += static_cast<size_t>(n);
+		next = found[i].number;
+	}
+	if (copy.lost != 0)
+		std::snprintf(reply, kReplySize, "OK next=%u lost=%u%s", unsigned{next}, unsigned{copy.lost}, entries);
+	else
+		std::snprintf(reply, kReplySize, "OK next=%u%s", unsigned{next}, entries);
+}
+
+// "set KEY VALUE": a presence setting changed in the running driver and
+// stored for the next start. Nothing changes unless it could be stored.
+void SetSetting(const ControlTargets &t, const char *argument, Reply reply)
+{
+	const IntSetting *setting = nullptr;
+	for (const IntSetting *candidate : {&kMovingAvgLength, &kReportRateMs, &kThresholdOffset})
+		if (Starts(argument, candidate->key) && argument[std::strlen(candidate->key)] == ' ')
+			setting = candidate;
+	int32_t value = 0;
+	if (setting == nullptr || !ReadWholeInteger(argument + std::strlen(setting->key) + 1, value)) {
+		std::snprintf(reply, kReplySize, "ERR usage: set moving_avg_length|report_rate_ms|threshold_offset VALUE");
+		return;
+	}
+	if (value < setting->min || value > setting->max) {
+		std::snprintf(reply, kReplySize, "ERR %s out of range (%d to %d)", setting->key, static_cast<int>(setting->min),
+		              static_cast<int>(setting->max));
+		return;
+	}
+	const int error = StoreIntSetting(*HostSettings(), *setting, value);
+	if (error != 0) {
+		std::snprintf(reply, kReplySize, "ERR %s not stored (settings error %d)", setting->key, error);
+		return;
+	}
+	if (setting == &kMovingAvgLength)
+		t.settings.moving_avg_length = static_cast<uint32_t>(value);
+	else if (setting == &kReportRateMs)
+		t.settings.report_rate_ms = static_cast<uint32_t>(value);
+	else
+		t.settings.threshold_offset = value;
+	if (t.reader)
+		t.reader->ChangeSettings(static_cast<int32_t>(t.settings.moving_avg_length), t.settings.threshold_offset,
+		                         static_cast<uint16_t>(t.settings.report_rate_ms));
+	DriverLog("Config: %s=%d (set through the control channel)\n", setting->key, static_cast<int>(value));
+	std::snprintf(reply, kReplySize, "OK %s=%d", setting->key, static_cast<int>(value));
+}
+
 } // namespace
 
 void ExecuteControlCommand(const ControlTargets &t, const char *text, char (&reply)[kReplySize])
@@ -207,6 +313,12 @@ void ExecuteControlCommand(const ControlTargets &t, const char *text, char (&rep
 		LoadConfig(t, text + 15, reply);
 	} else if (Starts(text, "test_handle ")) {
 		TestHandle(text + 12, reply);
+	} else if (Is(text, "samples")) {
+		Samples(t, nullptr, reply);
+	} else if (Starts(text, "samples ")) {
+		Samples(t, text + 8, reply);
+	} else if (Starts(text, "set ")) {
+		SetSetting(t, text + 4, reply);
 	} else {
 		std::snprintf(reply, kReplySize, "ERR unknown command");
 	}

@@ -14,8 +14,8 @@ inline constexpr size_t kReplySize = 512;
 
 // What the commands act on, all of it the provider's.
 struct ControlTargets {
-	const HidReader *reader; // none before Init or when hidapi did not start
-	const SensorSettings &settings;
+	HidReader *reader; // none before Init or when hidapi did not start
+	SensorSettings &settings;
 	ProximityOutput &presence;
 	IpdControls &ipd;
 };

@@ -21,6 +21,15 @@ int32_t ReadClampedSetting(vr::IVRSettings &settings, const IntSetting &setting)
 	return std::clamp(value, setting.min, setting.max);
 }
 
+int StoreIntSetting(vr::IVRSettings &settings, const IntSetting &setting, int32_t value)
+{
+	vr::EVRSettingsError error = kSettingsNoAnswer;
+	settings.SetInt32(kSettingsSection, setting.key, value, &error);
+	if (error != vr::VRSettingsError_None)
+		DriverLog("Config: Failed to store %s (err=%d)\n", setting.key, static_cast<int>(error));
+	return static_cast<int>(error);
+}
+
 const char *PresenceModeName(PresenceMode mode)
 {
 	switch (mode) {

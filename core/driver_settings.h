@@ -37,6 +37,9 @@ struct SensorSettings {
 // Reads one integer setting of our section: the fallback on any settings
 // error, else the value clamped into [min, max].
 int32_t ReadClampedSetting(vr::IVRSettings &settings, const IntSetting &setting);
+// Stores one integer setting of our section for the next start: the
+// runtime's error code, 0 once stored (logged when it fails).
+int StoreIntSetting(vr::IVRSettings &settings, const IntSetting &setting, int32_t value);
 
 // Who decides presence at start: the sensor, or a manual value held from the
 // first frame on (for headsets whose sensor is covered or broken).

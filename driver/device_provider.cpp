@@ -80,11 +80,16 @@ void DeviceProvider::ReadSettings()
 	const int32_t rate = ReadClampedSetting(host_settings, kReportRateMs);
 	const int32_t verbosity = ReadClampedSetting(host_settings, kLogVerbosity);
 	const int32_t window = ReadClampedSetting(host_settings, kMovingAvgLength);
+	const int32_t offset = ReadClampedSetting(host_settings, kThresholdOffset);
 	settings.log_verbose = verbosity > 0;
+	settings.threshold_offset = offset;
 	settings.report_rate_ms = static_cast<uint32_t>(rate);
 	settings.moving_avg_length = static_cast<uint32_t>(window);
 	DriverLog("Config: report_rate_ms=%d, log_verbosity=%d, moving_avg_length=%d\n", rate,
 	          verbosity, window);
+	// A line of its own, only when used: a default start logs as it always did.
+	if (offset != 0)
+		DriverLog("Config: threshold_offset=%d\n", offset);
 	presence.presence_mode = ReadPresenceMode(host_settings);
 	presence.presence_mode_pending = presence.presence_mode != PresenceMode::Auto;
 	DriverLog("Config: presence_mode=%s\n", PresenceModeName(presence.presence_mode));
@@ -97,7 +102,8 @@ void DeviceProvider::StartReader()
 		return;
 	}
 	std::unique_ptr<HidReader> old = std::exchange(
-		reader, std::make_unique<HidReader>(static_cast<int32_t>(settings.moving_avg_length), settings.log_verbose));
+		reader, std::make_unique<HidReader>(static_cast<int32_t>(settings.moving_avg_length), settings.log_verbose,
+		                                    settings.threshold_offset));
 	old.reset();
 	DriverLog("HID: Starting reader thread (rate=%ums)\n", settings.report_rate_ms);
 	reader->Start(kSensorVendorId, kSensorProductId, static_cast<uint16_t>(settings.report_rate_ms));

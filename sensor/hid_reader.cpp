@@ -39,9 +39,19 @@ const char *ConnectionStateWord(ConnectionState state)
 	}
 }
 
-HidReader::HidReader(int32_t window_length, bool log_raw_samples)
-	: short_session_pause_(kFirstShortSessionPause), log_raw_samples_(log_raw_samples), detector_(window_length)
+HidReader::HidReader(int32_t window_length, bool log_raw_samples, int32_t threshold_offset)
+	: short_session_pause_(kFirstShortSessionPause), window_length_(window_length), threshold_offset_(threshold_offset),
+	  wanted_window_(window_length), wanted_offset_(threshold_offset), log_raw_samples_(log_raw_samples),
+	  detector_(window_length, threshold_offset)
 {
+}
+
+void HidReader::ChangeSettings(int32_t window_length, int32_t threshold_offset, uint16_t report_period_ms)
+{
+	wanted_window_.store(window_length);
+	wanted_offset_.store(threshold_offset);
+	wanted_period_.store(report_period_ms);
+	settings_generation_.fetch_add(1);
 }
 
 HidReader::~HidReader()
@@ -52,8 +62,9 @@ HidReader::~HidReader()
 void HidReader::Start(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms)
 {
 	stop_requested_.exchange(false);
+	report_period_ms_ = report_period_ms;
 	try {
-		thread_ = std::thread(&HidReader::ThreadMain, this, vendor_id, product_id, report_period_ms);
+		thread_ = std::thread(&HidReader::ThreadMain, this, vendor_id, product_id);
 	} catch (const std::system_error &) {
 		// Without a thread the reader stays NotConnected with its initial values.
 	}
@@ -84,18 +95,46 @@ std::string HidReader::GetTrackingSerial() const
 	return std::string(calibration_.tracking_serial);
 }
 
-void HidReader::ThreadMain(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms)
+void HidReader::ThreadMain(uint16_t vendor_id, uint16_t product_id)
 {
 	while (!stop_requested_.load()) {
-		if (device_ == nullptr && !OpenDevice(vendor_id, product_id, report_period_ms))
+		ApplySettingsChange();
+		if (device_ == nullptr && !OpenDevice(vendor_id, product_id))
 			continue;
-		if (!ReadOneReport(report_period_ms))
+		if (!ReadOneReport())
 			PauseAfterShortSession();
 	}
 }
 
+// A change that leaves every value as it was does nothing, so that setting
+// the value in force does not clear presence.
+void HidReader::ApplySettingsChange()
+{
+	const uint32_t generation = settings_generation_.load();
+	if (generation == applied_generation_)
+		return;
+	applied_generation_ = generation;
+	const int32_t window = wanted_window_.load();
+	const int32_t offset = wanted_offset_.load();
+	const uint16_t period = wanted_period_.load();
+	const bool detector_changed = window != window_length_ || offset != threshold_offset_;
+	const bool period_changed = period != 0 && period != report_period_ms_;
+	window_length_ = window;
+	threshold_offset_ = offset;
+	if (period != 0)
+		report_period_ms_ = period;
+	if (device_ == nullptr || (!detector_changed && !period_changed))
+		return;
+	detector_.Reset(GetUserSignature(), window_length_, threshold_offset_);
+	if (period_changed) {
+		SendRateCommand(device_, report_period_ms_);
+		last_sample_ = std::chrono::steady_clock::now();
+		rate_resends_ = 0;
+	}
+}
+
 // Returns true when the device is open and the sample loop may read.
-bool HidReader::OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms)
+bool HidReader::OpenDevice(uint16_t vendor_id, uint16_t product_id)
 {
 	connection_state_.exchange(ConnectionState::Reconnecting);
 	device_ = hid_open(vendor_id, product_id, nullptr);
@@ -121,8 +160,8 @@ bool HidReader::OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t rep
 		return false;
 
 	const UserSignature calibration = GetUserSignature();
-	detector_.Reset(calibration);
-	SendRateCommand(device_, report_period_ms);
+	detector_.Reset(calibration, window_length_, threshold_offset_);
+	SendRateCommand(device_, report_period_ms_);
 	last_sample_ = std::chrono::steady_clock::now();
 	rate_resends_ = 0;
 	return true;
@@ -156,7 +195,7 @@ void HidReader::WaitBeforeReopen(std::chrono::milliseconds wait)
 }
 
 // Returns false when the device went away and has been closed.
-bool HidReader::ReadOneReport(uint16_t report_period_ms)
+bool HidReader::ReadOneReport()
 {
 	uint8_t report[65];
 	const auto asked = std::chrono::steady_clock::now();
@@ -168,11 +207,13 @@ bool HidReader::ReadOneReport(uint16_t report_period_ms)
 		return false;
 	}
 	if (n == 0)
-		WaitOutEmptyRead(asked, report_period_ms);
+		WaitOutEmptyRead(asked);
 	const std::optional<uint16_t> raw = DecodeSample(report, n);
 	if (!raw)
-		return KeepStreamAlive(report_period_ms);
+		return KeepStreamAlive();
 	last_sample_ = std::chrono::steady_clock::now();
+	samples_.Push(*raw, static_cast<uint32_t>(
+		std::chrono::duration_cast<std::chrono::milliseconds>(last_sample_ - clock_origin_).count()));
 	rate_resends_ = 0;
 	stream_gave_up_ = false;
 	raw_prox_.store(*raw, std::memory_order_relaxed);
@@ -186,8 +227,9 @@ bool HidReader::ReadOneReport(uint16_t report_period_ms)
 // wait) would make the loop spin; the rest of the time-out is waited here
 // instead, at most one report period so that a sample that comes meanwhile
 // is read no later than the stream's own pace, and in slices for Stop.
-void HidReader::WaitOutEmptyRead(std::chrono::steady_clock::time_point asked, uint16_t report_period_ms)
+void HidReader::WaitOutEmptyRead(std::chrono::steady_clock::time_point asked)
 {
+	const uint16_t report_period_ms = report_period_ms_;
 	const auto until = asked + std::min<std::chrono::milliseconds>(std::chrono::milliseconds(kSampleReadTimeoutMs),
 	                                                                std::chrono::milliseconds(report_period_ms));
 	for (auto now = std::chrono::steady_clock::now(); now < until && !stop_requested_.load(); now = std::chrono::steady_clock::now())
@@ -199,8 +241,9 @@ void HidReader::WaitOutEmptyRead(std::chrono::steady_clock::time_point asked, ui
 // is gone; a long silence gets the rate command again, and a device that
 // still sends nothing is closed, to be reopened as after a disconnection.
 // Returns false when it was closed.
-bool HidReader::KeepStreamAlive(uint16_t report_period_ms)
+bool HidReader::KeepStreamAlive()
 {
+	const uint16_t report_period_ms = report_period_ms_;
 	const auto limit = std::max<std::chrono::milliseconds>(kStreamSilence, kStreamSilencePeriods * std::chrono::milliseconds(report_period_ms));
 	if (std::chrono::steady_clock::now() - last_sample_ < limit)
 		return true;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "sensor/proximity_algorithm.h"
+#include "sensor/sample_ring.h"
 #include "sensor/user_signature.h"
 
 struct hid_device_;
@@ -31,7 +32,7 @@ const char *ConnectionStateWord(ConnectionState state);
 // through the accessors, which never wait for HID input or output.
 class HidReader {
 public:
-	HidReader(int32_t window_length, bool log_raw_samples);
+	HidReader(int32_t window_length, bool log_raw_samples, int32_t threshold_offset = 0);
 	~HidReader();
 	HidReader(const HidReader &) = delete;
 	HidReader &operator=(const HidReader &) = delete;
@@ -48,14 +49,28 @@ public:
 	UserSignature GetUserSignature() const;
 	std::string GetTrackingSerial() const;
 
+	// The recent readings (see SampleRing::CopyAfter); a copy under the
+	// ring's lock, nothing more.
+	SampleRing::Copy CopySamplesAfter(uint32_t after, RingSample *out, size_t capacity) const
+	{
+		return samples_.CopyAfter(after, out, capacity);
+	}
+
+	// A live settings change, asked for on the runtime's thread and carried
+	// out by the reader thread before its next read: the detector is reset
+	// with the new window and offset, and a new period goes to the sensor.
+	// While the sensor is away they wait for the next open.
+	void ChangeSettings(int32_t window_length, int32_t threshold_offset, uint16_t report_period_ms);
+
 private:
-	void ThreadMain(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms);
-	bool OpenDevice(uint16_t vendor_id, uint16_t product_id, uint16_t report_period_ms);
+	void ThreadMain(uint16_t vendor_id, uint16_t product_id);
+	bool OpenDevice(uint16_t vendor_id, uint16_t product_id);
+	void ApplySettingsChange();
 	void LogOpenFailure(uint16_t vendor_id, uint16_t product_id);
 	void WaitBeforeReopen(std::chrono::milliseconds wait);
-	bool ReadOneReport(uint16_t report_period_ms);
-	void WaitOutEmptyRead(std::chrono::steady_clock::time_point asked, uint16_t report_period_ms);
-	bool KeepStreamAlive(uint16_t report_period_ms);
+	bool ReadOneReport();
+	void WaitOutEmptyRead(std::chrono::steady_clock::time_point asked);
+	bool KeepStreamAlive();
 	void PauseAfterShortSession();
 	void CloseDevice();
 
@@ -75,6 +90,18 @@ private:
 	std::chrono::steady_clock::time_point last_sample_;
 	int rate_resends_ = 0;
 	bool stream_gave_up_ = false; // the last session ended without samples
+	// The settings in force on the reader thread, and the ones last asked
+	// for (a new generation tells the thread to look).
+	int32_t window_length_;
+	int32_t threshold_offset_;
+	uint16_t report_period_ms_ = 200;
+	std::atomic<int32_t> wanted_window_;
+	std::atomic<int32_t> wanted_offset_;
+	std::atomic<uint16_t> wanted_period_{0};
+	std::atomic<uint32_t> settings_generation_{0};
+	uint32_t applied_generation_ = 0;
+	const std::chrono::steady_clock::time_point clock_origin_ = std::chrono::steady_clock::now();
+	SampleRing samples_;
 	UserSignature calibration_;
 	mutable std::mutex lock_; // guards calibration_ only
 	const bool log_raw_samples_;

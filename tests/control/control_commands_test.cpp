@@ -2,6 +2,7 @@
 // runs in-process against a fake runtime.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "control/control_commands.h"
@@ -190,6 +191,69 @@ TEST_F(ControlCommands, StatusWithAReaderCarriesTheSensorKeysAndIsNeverCut)
 	          "averaged_prox=0 detected=false eff_thresh=0 samples=0 report_rate_ms=5000 log_verbosity=1 "
 	          "moving_avg_length=64 ipd=75.0mm lh_config=loaded");
 	EXPECT_LT(status.size(), kReplySize);
+	provider.settings.threshold_offset = -65535;
+	const std::string offset_status = Run("status");
+	EXPECT_EQ(offset_status, status + " threshold_offset=-65535");
+	EXPECT_LT(offset_status.size(), kReplySize);
+}
+
+// A setting changed in the running driver is stored for the next start;
+// anything refused, or not stored, changes nothing.
+TEST_F(ControlCommands, SetChangesTheSettingLiveOnlyOnceStored)
+{
+	struct Case {
+		const char *text;
+		const char *reply;
+		const char *key; // stored under this key; nullptr: nothing stored
+		int32_t value;
+	};
+	const char *usage = "ERR usage: set moving_avg_length|report_rate_ms|threshold_offset VALUE";
+	const Case cases[] = {
+		{"set moving_avg_length 12", "OK moving_avg_length=12", "moving_avg_length", 12},
+		{"set moving_avg_length\t 64 ", usage, nullptr, 0},
+		{"set moving_avg_length  64 ", "OK moving_avg_length=64", "moving_avg_length", 64},
+		{"set report_rate_ms 50", "OK report_rate_ms=50", "report_rate_ms", 50},
+		{"set threshold_offset -300", "OK threshold_offset=-300", "threshold_offset", -300},
+		{"set threshold_offset +65535", "OK threshold_offset=65535", "threshold_offset", 65535},
+		{"set moving_avg_length 0", "ERR moving_avg_length out of range (1 to 64)", nullptr, 0},
+		{"set moving_avg_length 65", "ERR moving_avg_length out of range (1 to 64)", nullptr, 0},
+		{"set report_rate_ms 49", "ERR report_rate_ms out of range (50 to 5000)", nullptr, 0},
+		{"set report_rate_ms 99999999999", usage, nullptr, 0},
+		{"set threshold_offset -65536", "ERR threshold_offset out of range (-65535 to 65535)", nullptr, 0},
+		{"set moving_avg_length 12x", usage, nullptr, 0},
+		{"set moving_avg_length 1.5", usage, nullptr, 0},
+		{"set moving_avg_length", usage, nullptr, 0},
+		{"set moving_avg_length_x 3", usage, nullptr, 0},
+		{"set log_verbosity 1", usage, nullptr, 0},
+		{"set ", usage, nullptr, 0},
+		{"set", "ERR unknown command", nullptr, 0},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.text);
+		runtime.settings.values.clear();
+		provider.settings = SensorSettings{};
+		EXPECT_EQ(Run(c.text), c.reply);
+		const SensorSettings &now = provider.settings;
+		const std::string key = c.key ? c.key : "";
+		EXPECT_EQ(now.moving_avg_length, key == "moving_avg_length" ? uint32_t(c.value) : 8u);
+		EXPECT_EQ(now.report_rate_ms, key == "report_rate_ms" ? uint32_t(c.value) : 200u);
+		EXPECT_EQ(now.threshold_offset, key == "threshold_offset" ? c.value : 0);
+		if (c.key)
+			EXPECT_EQ(runtime.settings.values, (std::map<std::string, double>{{"driver_ZelvanProximity/" + key, c.value}}));
+		else
+			EXPECT_TRUE(runtime.settings.values.empty());
+	}
+	runtime.settings.set_int_error = vr::VRSettingsError_WriteFailed;
+	EXPECT_EQ(Run("set threshold_offset -300"), "ERR threshold_offset not stored (settings error 2)");
+	EXPECT_EQ(provider.settings.threshold_offset, 0);
+	EXPECT_EQ(runtime.log.Lines().back(), "Config: Failed to store threshold_offset (err=2)\n");
+}
+
+TEST_F(ControlCommands, SamplesWithoutAReaderIsRefused)
+{
+	for (const char *text : {"samples", "samples 0", "samples x"})
+		EXPECT_EQ(Run(text), "ERR samples: no sensor reader (the HID library did not start)") << text;
+	EXPECT_EQ(Run("samples?"), "ERR unknown command");
 }
 
 TEST_F(ControlCommands, LoadCommandTakesTheWholeRestAsThePath)

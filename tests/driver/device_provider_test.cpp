@@ -64,18 +64,23 @@ TEST(DeviceProviderInit, RunsWithoutTheOptionalPropertiesInterface)
 TEST(DeviceProviderInit, ClampsEachSettingAndFallsBackToItsDefault)
 {
 	struct Case {
-		std::optional<double> rate, verbosity, window;
+		std::optional<double> rate, verbosity, window, offset;
 		const char *line;
+		const char *offset_line; // the line after it: the offset's, or the next one when the offset is 0
 	};
+	constexpr const char *kNoOffset = "Config: presence_mode=auto\n";
 	const Case cases[] = {
-		{{}, {}, {}, "Config: report_rate_ms=200, log_verbosity=0, moving_avg_length=8\n"},
-		{10, 0, 8, "Config: report_rate_ms=50, log_verbosity=0, moving_avg_length=8\n"},
-		{20000, 0, 8, "Config: report_rate_ms=5000, log_verbosity=0, moving_avg_length=8\n"},
-		{-3, 0, 8, "Config: report_rate_ms=50, log_verbosity=0, moving_avg_length=8\n"},
-		{50, 7, 0, "Config: report_rate_ms=50, log_verbosity=1, moving_avg_length=1\n"},
-		{5000, -1, 65, "Config: report_rate_ms=5000, log_verbosity=0, moving_avg_length=64\n"},
-		{333, 1, 64, "Config: report_rate_ms=333, log_verbosity=1, moving_avg_length=64\n"},
-		{{}, 1, {}, "Config: report_rate_ms=200, log_verbosity=1, moving_avg_length=8\n"},
+		{{}, {}, {}, {}, "Config: report_rate_ms=200, log_verbosity=0, moving_avg_length=8\n", kNoOffset},
+		{10, 0, 8, 0, "Config: report_rate_ms=50, log_verbosity=0, moving_avg_length=8\n", kNoOffset},
+		{20000, 0, 8, -300, "Config: report_rate_ms=5000, log_verbosity=0, moving_avg_length=8\n",
+		 "Config: threshold_offset=-300\n"},
+		{-3, 0, 8, 70000, "Config: report_rate_ms=50, log_verbosity=0, moving_avg_length=8\n",
+		 "Config: threshold_offset=65535\n"},
+		{50, 7, 0, -1e9, "Config: report_rate_ms=50, log_verbosity=1, moving_avg_length=1\n",
+		 "Config: threshold_offset=-65535\n"},
+		{5000, -1, 65, {}, "Config: report_rate_ms=5000, log_verbosity=0, moving_avg_length=64\n", kNoOffset},
+		{333, 1, 64, 1, "Config: report_rate_ms=333, log_verbosity=1, moving_avg_length=64\n", "Config: threshold_offset=1\n"},
+		{{}, 1, {}, {}, "Config: report_rate_ms=200, log_verbosity=1, moving_avg_length=8\n", kNoOffset},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.line);
@@ -87,12 +92,15 @@ TEST(DeviceProviderInit, ClampsEachSettingAndFallsBackToItsDefault)
 		set("report_rate_ms", c.rate);
 		set("log_verbosity", c.verbosity);
 		set("moving_avg_length", c.window);
+		set("threshold_offset", c.offset);
 		DeviceProvider provider;
 		ASSERT_EQ(provider.Init(&runtime), vr::VRInitError_None);
 		const auto lines = runtime.log.Lines();
-		ASSERT_GE(lines.size(), 2u);
+		ASSERT_GE(lines.size(), 3u);
 		EXPECT_EQ(lines[1], c.line);
-		EXPECT_EQ(runtime.settings.reads, (std::vector<std::string>{"report_rate_ms", "log_verbosity", "moving_avg_length"}));
+		EXPECT_EQ(lines[2], c.offset_line);
+		EXPECT_EQ(runtime.settings.reads,
+		          (std::vector<std::string>{"report_rate_ms", "log_verbosity", "moving_avg_length", "threshold_offset"}));
 		provider.Cleanup();
 	}
 }

@@ -5,10 +5,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 
+#include "control/control_commands.h"
 #include "core/driver_log.h"
+#include "core/host_interfaces.h"
+#include "driver/device_provider.h"
 #include "sensor/hid_reader.h"
 #include "sensor/sensor_protocol.h"
 #include "tests/support/fake_runtime.h"
@@ -391,6 +395,65 @@ TEST_F(HidReaderTest, StopEndsTheThreadPromptlyFromEveryState)
 		reader->Stop();
 		EXPECT_EQ(Count("HID: Device closed\n"), closed) << "a second Stop logs nothing";
 	}
+}
+
+
+// A client polling "samples" while the reader thread feeds the ring at the
+// fastest rate gets every reading once, in order; "set" reaches the detector
+// and the sensor through the reader thread.
+TEST_F(HidReaderTest, TheSamplesCommandFollowsTheStreamAndSetReachesTheReader)
+{
+	Configure("ramp 0 60000 300 60300\n");
+	test::FakeRuntime runtime;
+	ASSERT_EQ(InitHostInterfaces(&runtime), 0);
+	DeviceProvider provider;
+	provider.settings.report_rate_ms = 50;
+	provider.reader = std::make_unique<HidReader>(8, false);
+	provider.reader->Start(kSensorVendorId, kSensorProductId, 50);
+	auto run = [&](const std::string &text) {
+		char reply[kReplySize];
+		ExecuteControlCommand(provider.Targets(), text.c_str(), reply);
+		return std::string(reply);
+	};
+	unsigned next = 0;
+	ASSERT_EQ(std::sscanf(run("samples").c_str(), "OK next=%u", &next), 1);
+	unsigned last_ms = 0, got = 0;
+	for (const auto end = Clock::now() + 1500ms; Clock::now() < end;) {
+		const std::string reply = run("samples " + std::to_string(next));
+		ASSERT_EQ(reply.rfind("OK next=", 0), 0u) << reply;
+		ASSERT_EQ(reply.find("lost="), std::string::npos) << reply;
+		size_t at = reply.find(' ', 3);
+		for (; at != std::string::npos; at = reply.find(' ', at + 1)) {
+			unsigned number = 0, raw = 0, ms = 0;
+			ASSERT_EQ(std::sscanf(reply.c_str() + at + 1, "%u:%u:%u", &number, &raw, &ms), 3) << reply;
+			ASSERT_EQ(number, next + 1) << reply;
+			EXPECT_GE(ms, last_ms);
+			EXPECT_GE(raw, 300u);
+			next = number;
+			last_ms = ms;
+			++got;
+		}
+		std::this_thread::sleep_for(20ms);
+	}
+	EXPECT_GE(got, 15u) << "20 readings a second come";
+	EXPECT_EQ(run("samples " + std::to_string(next + 1000)).rfind("ERR samples: ", 0), 0u);
+	EXPECT_EQ(run("samples -1"), "ERR usage: samples [NUMBER]");
+
+	log.Clear();
+	EXPECT_EQ(run("set moving_avg_length 2"), "OK moving_avg_length=2");
+	EXPECT_EQ(run("set threshold_offset -300"), "OK threshold_offset=-300");
+	EXPECT_EQ(run("set report_rate_ms 100"), "OK report_rate_ms=100");
+	ASSERT_TRUE(WaitUntil([&] { return zelvan_sim_sensor_period_ms() == 100; })) << SensorEvents();
+	const std::string reset_tail = "offset=-300, eff_thresh=1200)\n";
+	EXPECT_TRUE(WaitUntil([&] {
+		for (const std::string &line : log.Lines())
+			if (line.size() >= reset_tail.size() && line.compare(line.size() - reset_tail.size(), reset_tail.size(), reset_tail) == 0)
+				return true;
+		return false;
+	}));
+	provider.reader->Stop();
+	EXPECT_EQ(provider.reader->GetSnapshot().eff_thresh, 1200);
+	provider.reader.reset();
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The detector's averaging and switching, as sequences of readings.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -113,13 +114,51 @@ TEST(ProximityAlgorithm, EffectiveThresholdSaturatesAtBothEnds)
 	struct Case {
 		uint16_t thresh;
 		int16_t trim;
+		int32_t offset;
 		uint16_t eff;
 	};
-	const Case cases[] = {{1500, -200, 1300}, {100, -200, 0}, {65535, 1, 65535}, {40000, 32767, 65535},
-	                      {65000, 535, 65535}, {65000, 534, 65534}, {0, 0, 0}};
+	const Case cases[] = {{1500, -200, 0, 1300}, {100, -200, 0, 0}, {65535, 1, 0, 65535}, {40000, 32767, 0, 65535},
+	                      {65000, 535, 0, 65535}, {65000, 534, 0, 65534}, {0, 0, 0, 0},
+	                      {1500, -200, -300, 1000}, {1500, 0, -65535, 0}, {1500, 0, 65535, 65535},
+	                      {65535, 32767, INT32_MAX, 65535}, {0, -32768, INT32_MIN, 0}, {0, 0, 65535, 65535}};
 	for (const Case &c : cases)
-		EXPECT_EQ(ProximityAlgorithm::EffectiveThreshold(Calibration(c.thresh, 100, c.trim)), c.eff)
-			<< c.thresh << " + " << c.trim;
+		EXPECT_EQ(ProximityAlgorithm::EffectiveThreshold(Calibration(c.thresh, 100, c.trim), c.offset), c.eff)
+			<< c.thresh << " + " << c.trim << " + " << c.offset;
+}
+
+// A live change: the next reset takes the new window and offset, and only an
+// offset in use shows in the reset line.
+TEST(ProximityAlgorithm, AResetWithNewSettingsTakesTheWindowAndTheOffset)
+{
+	struct Case {
+		int32_t window, offset;
+		int readings_to_switch; // at a steady 1300 after the reset
+		const char *reset_line;
+	};
+	const Case cases[] = {
+		{8, 0, -1, "Proximity: Algorithm reset (cal=5, thresh=1500, hyst=100, trim=0, eff_thresh=1500)\n"},
+		{2, -300, 2, "Proximity: Algorithm reset (cal=5, thresh=1500, hyst=100, trim=0, offset=-300, eff_thresh=1200)\n"},
+		{64, -300, 64, "Proximity: Algorithm reset (cal=5, thresh=1500, hyst=100, trim=0, offset=-300, eff_thresh=1200)\n"},
+		{0, -1400, 1, "Proximity: Algorithm reset (cal=5, thresh=1500, hyst=100, trim=0, offset=-1400, eff_thresh=100)\n"},
+	};
+	for (const Case &c : cases) {
+		test::FakeDriverLog sink;
+		AttachDriverLog(&sink);
+		ProximityAlgorithm detector(16);
+		UserSignature calibration = Calibration(1500, 100);
+		calibration.programmed_cal = 5;
+		detector.Reset(calibration, c.window, c.offset);
+		int switched_at = -1;
+		for (int n = 1; n <= 64 && switched_at < 0; ++n) {
+			detector.AddSample(1300);
+			if (detector.IsPersonDetected())
+				switched_at = n;
+		}
+		DetachDriverLog();
+		EXPECT_EQ(switched_at, c.readings_to_switch) << c.window << " " << c.offset;
+		ASSERT_FALSE(sink.Lines().empty());
+		EXPECT_EQ(sink.Lines().front(), c.reset_line);
+	}
 }
 
 TEST(ProximityAlgorithm, StartsAllZeroBeforeTheFirstReset)

@@ -27,8 +27,9 @@ void FakeSettings::SetBool(const char *s, const char *k, bool v, vr::EVRSettings
 
 void FakeSettings::SetInt32(const char *s, const char *k, int32_t v, vr::EVRSettingsError *e)
 {
-	values[Key(s, k)] = v;
-	SetError(e, vr::VRSettingsError_None);
+	if (set_int_error == vr::VRSettingsError_None)
+		values[Key(s, k)] = v;
+	SetError(e, set_int_error);
 }
 
 void FakeSettings::SetFloat(const char *s, const char *k, float v, vr::EVRSettingsError *e)

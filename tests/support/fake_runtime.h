@@ -31,6 +31,7 @@ public:
 	std::vector<std::string> reads;       // keys in the order they were read
 	std::map<std::string, std::string> strings; // "section/key"
 	vr::EVRSettingsError set_string_error = vr::VRSettingsError_None;
+	vr::EVRSettingsError set_int_error = vr::VRSettingsError_None;
 };
 
 class FakeDriverLog : public vr::IVRDriverLog {
