@@ -201,10 +201,9 @@ int SampleRecorder::Fetch(std::ostream &file, const std::string &label, bool &mo
 	}
 	if (parsed->next > next_)
 		next_ = parsed->next;
-	// Full when one more entry like the last (a digit longer, as the
-	// numbers grow) would not have fitted: the rest waits in the driver.
-	const size_t last_entry = reply.size() - reply.rfind(' ');
-	more = !parsed->samples.empty() && reply.size() + last_entry + 1 > kReplyLimit;
+	// A reply past half the limit may have been cut short (after a stall,
+	// say): the rest is asked for at once rather than at the next poll.
+	more = !parsed->samples.empty() && reply.size() > kReplyLimit / 2;
 	return kExitOk;
 }
 
