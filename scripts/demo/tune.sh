@@ -178,7 +178,7 @@ recorded=$(grep -c -E '^[0-9]+ [0-9]+' "$report/recording.txt" 2>/dev/null || tr
 	echo "each stretch: off, on for $(awk -v k="$script_divisor" 'BEGIN { print 12 / k }') s, off, on again, off (wearer-script.txt)"
 	echo "before ($before_settings): $before_false false switches, $(fact before_missed) missed; $(fact before_times)"
 	echo "recording: zelvan-ctl record --guided, 3 rounds off and on, $phase_s s each: $recorded readings (recording.txt), exit status $record_status"
-	echo "tune: $(grep -i -m 1 -E 'recommend|apply|sent|set ' "$report/tune.txt" || echo "see tune.txt"), exit status $tune_status"
+	echo "tune: $(sed -n 's/^recommend: //p' "$report/tune.txt" | head -n 1 | grep . || echo "no recommendation, see tune.txt"), exit status $tune_status"
 	echo "after ($after_settings): $after_false false switches, $(fact after_missed) missed; $(fact after_times)"
 	echo "stored in steamvr.vrsettings: $stored"
 	if [ ${#failures[@]} -eq 0 ]; then
