@@ -17,7 +17,11 @@ namespace {
 constexpr int32_t kWindows[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64};
 // Report periods as multiples of the recorded one; a longer period than 20
 // times the recorded one adds nothing a longer window does not.
-constexpr int32_t kPeriodMultiples[] = {1, 2, 3, 4, 5, 6, 8, 10, 15, 20};
+constexpr int32_t kPeriodMultiples[] = {1, 2, 4, 5, 10, 20};
+// A slower report rate sees only some of the readings; which ones is chance,
+// so it is replayed from this many evenly spread starts and the results
+// averaged. One start would let it dodge a periodic spike by luck.
+constexpr size_t kPhases = 4;
 // About this many thresholds between the two levels: finer steps only find
 // settings that fit this one recording's noise.
 constexpr int64_t kThresholdSteps = 32;
@@ -221,6 +225,17 @@ Grid GridFor(const Recording &recording)
 // matches a new label, and each switch away from it afterwards.
 class LabelScorer {
 public:
+	// A replay from a reset: the phase state starts again, the counts and
+	// times add up.
+	void Start()
+	{
+		target_ = kUnlabelled;
+		matched_ = false;
+		seen_label_ = false;
+	}
+
+	void End() { Close(); }
+
 	// `before_ms`: the last reading before this one; the change happened
 	// after it, so presence is as late as the time since then.
 	void Reading(uint8_t label, uint32_t before_ms, bool present)
@@ -255,9 +270,12 @@ public:
 		}
 	}
 
-	TuneScore Finish()
+	// Counts as the mean of `replays`, rounded up: one miss in one of them
+	// still shows.
+	TuneScore Finish(uint32_t replays)
 	{
-		Close();
+		for (uint32_t *count : {&score_.changes, &score_.missed, &score_.false_switches})
+			*count = (*count + replays - 1) / replays;
 		score_.labelled = true;
 		score_.on_changes = static_cast<uint32_t>(on_.size());
 		score_.off_changes = static_cast<uint32_t>(off_.size());
@@ -289,31 +307,45 @@ private:
 	TuneScore score_;
 };
 
-TuneScore Replay(const Recording &recording, const std::vector<uint8_t> &labels, const TuneSettings &settings,
-                 ProximityAlgorithm &detector)
+// The readings where the label changes: presence only changes on a fed
+// reading, so the labels need looking at only there and at these.
+std::vector<size_t> LabelChanges(const std::vector<uint8_t> &labels)
+{
+	std::vector<size_t> changes;
+	for (size_t i = 0; i < labels.size(); ++i)
+		if (i == 0 || labels[i] != labels[i - 1])
+			changes.push_back(i);
+	return changes;
+}
+
+// The detector fed every step-th reading from `phase` on.
+void ReplayPhase(const Recording &recording, const std::vector<uint8_t> &labels, const std::vector<size_t> &changes,
+                 const TuneSettings &settings, size_t step, size_t phase, ProximityAlgorithm &detector,
+                 LabelScorer &scorer, TuneScore &counts)
 {
 	const auto &readings = recording.readings;
-	const size_t step = StepFor(recording.header, settings.report_rate_ms);
 	detector.Reset(CalibrationOf(recording.header), settings.moving_avg_length, settings.threshold_offset);
 	const bool labelled = !labels.empty();
 	const bool guessed = !recording.Labelled();
-	LabelScorer scorer;
-	TuneScore unlabelled;
 	const uint32_t hyst = recording.header.hyst;
 	const uint32_t t = ProximityAlgorithm::EffectiveThreshold(CalibrationOf(recording.header), settings.threshold_offset);
 	const uint32_t band_low = t >= hyst ? t - hyst : 0;
 	bool present = false;
-	uint32_t switches = 0;
-	for (size_t i = 0; i < readings.size(); ++i) {
+	scorer.Start();
+	size_t change = 0;
+	auto follow_labels_to = [&](size_t last) {
+		for (; change < changes.size() && changes[change] <= last; ++change) {
+			const size_t at = changes[change];
+			scorer.Reading(labels[at], readings[at > 0 ? at - 1 : 0].ms, present);
+		}
+	};
+	for (size_t i = phase; i < readings.size(); i += step) {
 		const uint32_t ms = readings[i].ms;
-		if (labelled)
-			scorer.Reading(labels[i], i > 0 ? readings[i - 1].ms : ms, present);
-		if (i % step != 0)
-			continue;
+		follow_labels_to(i);
 		detector.AddSample(readings[i].raw);
 		if (detector.IsPersonDetected() != present) {
 			present = !present;
-			++switches;
+			++counts.switches;
 			if (labelled)
 				scorer.Switched(ms, present);
 		}
@@ -322,26 +354,50 @@ TuneScore Replay(const Recording &recording, const std::vector<uint8_t> &labels,
 			if (average >= band_low && average <= t + hyst) {
 				const size_t next = i + step;
 				const uint32_t until = next < readings.size() ? readings[next].ms : ms + static_cast<uint32_t>(settings.report_rate_ms);
-				unlabelled.band_ms += until - ms;
+				counts.band_ms += until - ms;
 			}
 		}
 	}
-	TuneScore score = labelled ? scorer.Finish() : TuneScore{};
-	score.labelled = !guessed;
-	score.band_ms = unlabelled.band_ms;
-	score.switches = switches;
+	if (labelled)
+		follow_labels_to(readings.size());
+	scorer.End();
+}
+
+// What each reading should make presence, and where that changes.
+struct Targets {
+	std::vector<uint8_t> labels; // none: an unlabelled recording without clear levels
+	std::vector<size_t> changes;
+};
+
+TuneScore Replay(const Recording &recording, const Targets &targets, const TuneSettings &settings,
+                 ProximityAlgorithm &detector)
+{
+	const size_t step = StepFor(recording.header, settings.report_rate_ms);
+	const size_t phases = std::min(step, kPhases);
+	LabelScorer scorer;
+	TuneScore counts;
+	for (size_t k = 0; k < phases; ++k)
+		ReplayPhase(recording, targets.labels, targets.changes, settings, step, k * step / phases, detector, scorer,
+		            counts);
+	TuneScore score = targets.labels.empty() ? TuneScore{} : scorer.Finish(static_cast<uint32_t>(phases));
+	score.labelled = recording.Labelled();
+	score.switches = static_cast<uint32_t>((counts.switches + phases - 1) / phases);
+	score.band_ms = counts.band_ms / phases;
 	return score;
 }
 
-std::vector<uint8_t> LabelsOf(const Recording &recording, const Levels &levels)
+Targets TargetsOf(const Recording &recording, const Levels &levels)
 {
-	std::vector<uint8_t> labels;
-	if (!recording.Labelled())
-		return GuessedLabels(recording, levels);
-	labels.reserve(recording.readings.size());
-	for (const auto &r : recording.readings)
-		labels.push_back(LabelCode(r.label));
-	return labels;
+	Targets targets;
+	if (recording.Labelled()) {
+		targets.labels.reserve(recording.readings.size());
+		for (const auto &r : recording.readings)
+			targets.labels.push_back(LabelCode(r.label));
+	} else {
+		targets.labels = GuessedLabels(recording, levels);
+	}
+	targets.changes = LabelChanges(targets.labels);
+	return targets;
 }
 
 // Labelled: the changes followed, then the false switches, then how long
@@ -403,7 +459,7 @@ double Distance(const TuneSettings &a, const TuneSettings &current, int64_t offs
 }
 
 // Scores every setting of the grid on all cores, each with its own detector.
-std::vector<TuneCandidate> ReplayAll(const Recording &recording, const std::vector<uint8_t> &labels,
+std::vector<TuneCandidate> ReplayAll(const Recording &recording, const Targets &targets,
                                      const std::vector<TuneSettings> &grid)
 {
 	std::vector<TuneCandidate> scored(grid.size());
@@ -411,7 +467,7 @@ std::vector<TuneCandidate> ReplayAll(const Recording &recording, const std::vect
 	auto work = [&] {
 		ProximityAlgorithm detector(kMaxWindowLength);
 		for (size_t i = next++; i < grid.size(); i = next++)
-			scored[i] = {grid[i], Replay(recording, labels, grid[i], detector)};
+			scored[i] = {grid[i], Replay(recording, targets, grid[i], detector)};
 	};
 	const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 	std::vector<std::thread> pool;
@@ -507,7 +563,7 @@ TuneSettings CurrentSettings(const RecordingHeader &header)
 TuneScore ScoreSettings(const Recording &recording, const TuneSettings &settings)
 {
 	ProximityAlgorithm detector(kMaxWindowLength);
-	return Replay(recording, LabelsOf(recording, LevelsOf(recording)), settings, detector);
+	return Replay(recording, TargetsOf(recording, LevelsOf(recording)), settings, detector);
 }
 
 std::vector<ReplayPoint> ReplayTrace(const Recording &recording, const TuneSettings &settings)
@@ -527,8 +583,8 @@ std::vector<ReplayPoint> ReplayTrace(const Recording &recording, const TuneSetti
 TuneResult Tune(const Recording &recording, size_t shown)
 {
 	const Grid grid = GridFor(recording);
-	const auto labels = LabelsOf(recording, grid.levels);
-	const auto scored = ReplayAll(recording, labels, grid.settings);
+	const Targets targets = TargetsOf(recording, grid.levels);
+	const auto scored = ReplayAll(recording, targets, grid.settings);
 	const auto merits = MeritsOf(scored, grid.offsets);
 	TuneResult result;
 	result.candidates = scored.size();
