@@ -434,7 +434,9 @@ std::vector<Merit> MeritsOf(const std::vector<TuneCandidate> &scored, size_t off
 			near = std::max(near, Switches(scored[i - 1].score));
 		if (at + 1 < offsets)
 			near = std::max(near, Switches(scored[i + 1].score));
-		merits[i] = {s.missed, near, Switches(s), s.labelled ? LatencyCost(s) : s.band_ms};
+		// Delays a quarter of a second apart, or band times a second apart,
+		// are a tie that the smaller change wins.
+		merits[i] = {s.missed, near, Switches(s), s.labelled ? LatencyCost(s) / 250 : s.band_ms / 1000};
 	}
 	return merits;
 }
@@ -619,6 +621,8 @@ TuneResult Tune(const Recording &recording, size_t shown)
 
 std::string FormatTuneReport(const Recording &recording, const TuneResult &result)
 {
+	if (recording.readings.empty() || result.best.empty())
+		return "the recording holds no readings\n";
 	const RecordingHeader &h = recording.header;
 	const auto &readings = recording.readings;
 	std::string out;

@@ -273,6 +273,8 @@ std::string Legend(bool labelled, bool same)
 
 std::string TuneSvg(const Recording &recording, const TuneResult &result, const std::string &title)
 {
+	if (recording.readings.empty())
+		return "<svg xmlns=\"http://www.w3.org/2000/svg\"/>\n";
 	const auto current = ReplayTrace(recording, result.current.settings);
 	const bool same = result.recommended.settings == result.current.settings;
 	const auto recommended = same ? current : ReplayTrace(recording, result.recommended.settings);
