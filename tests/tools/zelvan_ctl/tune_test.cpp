@@ -280,7 +280,10 @@ TEST(TuneSvg, StaysSmallAndSelfContainedForAnHourAndReplacesWholeFiles)
 	}
 	const Recording recording = Synthetic(hour);
 	ASSERT_EQ(recording.readings.size(), 72000u);
-	const std::string svg = TuneSvg(recording, Tune(recording), "tune <hour> & \"more\"");
+	TuneResult result;
+	result.current.settings = CurrentSettings(recording.header);
+	result.recommended.settings = {16, -300, 100};
+	const std::string svg = TuneSvg(recording, result, "tune <hour> & \"more\"");
 	EXPECT_LT(svg.size(), 300000u);
 	for (const char *outside : {"<script", "href", "url(", "<image"})
 		EXPECT_EQ(svg.find(outside), std::string::npos) << outside;
