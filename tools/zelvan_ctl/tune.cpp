@@ -26,7 +26,20 @@ constexpr size_t kPhases = 4;
 // settings that fit this one recording's noise.
 constexpr int64_t kThresholdSteps = 32;
 
-enum : uint8_t { kUnlabelled = 0, kOn = 1, kOff = 2 };
+// What a reading should make presence. The moving ones are the unlabelled
+// readings of a move between two phases, from where the readings reach the
+// next phase's level on: presence is timed from there, but may still switch
+// back and forth while the headset moves.
+constexpr uint8_t kUnlabelled = 0;
+constexpr uint8_t kOn = 1;
+constexpr uint8_t kOff = 2;
+constexpr uint8_t kMovingOn = 3;
+constexpr uint8_t kMovingOff = 4;
+
+uint8_t DirectionOf(uint8_t code)
+{
+	return code == kMovingOn ? kOn : code == kMovingOff ? kOff : code;
+}
 
 uint8_t LabelCode(const std::string &label)
 {
@@ -229,8 +242,10 @@ public:
 	// times add up.
 	void Start()
 	{
+		label_ = kUnlabelled;
 		target_ = kUnlabelled;
 		matched_ = false;
+		strict_ = false;
 		seen_label_ = false;
 	}
 
@@ -240,13 +255,24 @@ public:
 	// after it, so presence is as late as the time since then.
 	void Reading(uint8_t label, uint32_t before_ms, bool present)
 	{
-		if (label == target_)
+		if (label == label_)
 			return;
+		const uint8_t direction = DirectionOf(label);
+		label_ = label;
+		strict_ = label == kOn || label == kOff;
+		if (direction != kUnlabelled && direction == target_) {
+			// The move is over and the phase proper starts: presence that
+			// fell back during the move must come right again.
+			if (present != (target_ == kOn))
+				matched_ = false;
+			return;
+		}
 		Close();
-		target_ = label;
+		target_ = direction;
 		since_ms_ = before_ms;
-		matched_ = label != kUnlabelled && present == (label == kOn);
-		if (label == kUnlabelled)
+		timed_ = false;
+		matched_ = direction != kUnlabelled && present == (direction == kOn);
+		if (direction == kUnlabelled)
 			return;
 		// The detector starts without presence: a first phase "off" is no change.
 		const bool change = seen_label_ || !matched_;
@@ -262,9 +288,10 @@ public:
 	{
 		if (target_ == kUnlabelled)
 			return;
-		if (matched_)
-			++score_.false_switches;
-		else if (present == (target_ == kOn)) {
+		if (matched_) {
+			if (strict_)
+				++score_.false_switches;
+		} else if (present == (target_ == kOn)) {
 			matched_ = true;
 			Followed(ms - since_ms_);
 		}
@@ -289,7 +316,9 @@ public:
 private:
 	void Followed(uint32_t ms)
 	{
-		(target_ == kOn ? on_ : off_).push_back(ms);
+		if (!timed_)
+			(target_ == kOn ? on_ : off_).push_back(ms);
+		timed_ = true;
 	}
 
 	void Close()
@@ -298,9 +327,12 @@ private:
 			++score_.missed;
 	}
 
-	uint8_t target_ = kUnlabelled;
+	uint8_t label_ = kUnlabelled;  // the reading's own code
+	uint8_t target_ = kUnlabelled; // its direction
 	uint32_t since_ms_ = 0;
 	bool matched_ = false;
+	bool strict_ = false; // a labelled reading, not a move
+	bool timed_ = false;
 	bool seen_label_ = false;
 	std::vector<uint32_t> on_;
 	std::vector<uint32_t> off_;
@@ -386,6 +418,32 @@ TuneScore Replay(const Recording &recording, const Targets &targets, const TuneS
 	return score;
 }
 
+// A guided recording leaves the move between two phases unlabelled. The
+// move starts where the readings' level (as GuessedLabels tells it) turns to
+// the next phase's; without two clear levels the next phase starts it.
+void MarkMoves(std::vector<uint8_t> &labels, const std::vector<uint8_t> &guessed)
+{
+	uint8_t previous = kUnlabelled;
+	for (size_t i = 0; i < labels.size();) {
+		if (labels[i] != kUnlabelled) {
+			previous = labels[i++];
+			continue;
+		}
+		size_t end = i;
+		while (end < labels.size() && labels[end] == kUnlabelled)
+			++end;
+		const uint8_t next = end < labels.size() ? labels[end] : kUnlabelled;
+		if (previous != kUnlabelled && next != kUnlabelled && next != previous && !guessed.empty()) {
+			size_t move = i;
+			while (move < end && guessed[move] != next)
+				++move;
+			std::fill(labels.begin() + static_cast<std::ptrdiff_t>(move), labels.begin() + static_cast<std::ptrdiff_t>(end),
+			          next == kOn ? kMovingOn : kMovingOff);
+		}
+		i = end;
+	}
+}
+
 Targets TargetsOf(const Recording &recording, const Levels &levels)
 {
 	Targets targets;
@@ -393,6 +451,7 @@ Targets TargetsOf(const Recording &recording, const Levels &levels)
 		targets.labels.reserve(recording.readings.size());
 		for (const auto &r : recording.readings)
 			targets.labels.push_back(LabelCode(r.label));
+		MarkMoves(targets.labels, GuessedLabels(recording, levels));
 	} else {
 		targets.labels = GuessedLabels(recording, levels);
 	}
@@ -418,9 +477,17 @@ uint64_t Switches(const TuneScore &s)
 	return s.labelled ? s.false_switches : s.switches;
 }
 
+// Presence within half a second of a move looks instant to the wearer;
+// beyond that every second counts. So a quicker setting wins only where it
+// is noticeably quicker, and a shorter window is not chosen to save 100 ms.
+constexpr uint32_t kUnnoticedMs = 500;
+
 uint64_t LatencyCost(const TuneScore &s)
 {
-	return uint64_t{s.on_median_ms} + s.on_worst_ms + s.off_median_ms + s.off_worst_ms;
+	uint64_t cost = 0;
+	for (const uint32_t ms : {s.on_median_ms, s.on_worst_ms, s.off_median_ms, s.off_worst_ms})
+		cost += ms > kUnnoticedMs ? ms - kUnnoticedMs : 0;
+	return cost;
 }
 
 std::vector<Merit> MeritsOf(const std::vector<TuneCandidate> &scored, size_t offsets)

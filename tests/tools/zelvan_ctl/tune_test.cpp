@@ -246,23 +246,29 @@ TEST(Tune, CountsLatencyAndFalseSwitchesPerPhase)
 {
 	struct Case {
 		const char *name;
+		const Recording &recording;
 		TuneSettings settings;
 		uint32_t on_ms;
 		uint32_t false_switches;
 		uint32_t missed;
 	};
-	const Recording recording = Synthetic({{"off", 100, 300}, {"on", 100, 2300}, {"off", 100, 300}});
+	const Recording step = Synthetic({{"off", 100, 300}, {"on", 100, 2300}, {"off", 100, 300}});
+	// As record --guided leaves it: the move itself unlabelled.
+	const Recording guided =
+		Synthetic({{"off", 100, 300}, {"", 30, 300}, {"", 30, 2300}, {"on", 100, 2300}, {"off", 100, 300}});
 	const Case cases[] = {
-		{"window 1", {1, 0, 50}, 50, 0, 0},
+		{"window 1", step, {1, 0, 50}, 50, 0, 0},
 		// (1600 - 300) / 2000 of 8 readings: the 6th reading.
-		{"window 8", {8, 0, 50}, 300, 0, 0},
+		{"window 8", step, {8, 0, 50}, 300, 0, 0},
 		// Every 4th reading, from each of 4 starts: the change is seen 50,
 		// 100, 150 or 200 ms after the reading before it.
-		{"window 1 every 200 ms", {1, 0, 200}, 150, 0, 0},
-		{"a band above the worn level", {1, 1000, 50}, 0, 0, 1},
+		{"window 1 every 200 ms", step, {1, 0, 200}, 150, 0, 0},
+		{"a band above the worn level", step, {1, 1000, 50}, 0, 0, 1},
+		// Timed from the step inside the move, not from the label after it.
+		{"window 8, the move unlabelled", guided, {8, 0, 50}, 300, 0, 0},
 	};
 	for (const Case &c : cases) {
-		const TuneScore score = ScoreSettings(recording, c.settings);
+		const TuneScore score = ScoreSettings(c.recording, c.settings);
 		EXPECT_EQ(score.missed, c.missed) << c.name;
 		EXPECT_EQ(score.false_switches, c.false_switches) << c.name;
 		if (c.missed == 0) {
