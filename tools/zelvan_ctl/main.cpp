@@ -205,7 +205,10 @@ int Main(int argc, char **argv)
 	if (words[0] == "unblock" && words.size() == 1)
 		return zelvan::ctl::RunUnblock();
 	if (words[0] == "tune")
-		return zelvan::ctl::RunTune({words.begin() + 1, words.end()}, channel, timeout, ExitFor);
+		return zelvan::ctl::RunTune(
+			{words.begin() + 1, words.end()},
+			[&](const std::string &command) { return zelvan::ctl::SendCommand(channel, command, timeout); },
+			[&](const zelvan::ctl::Exchange &exchange) { return ExitFor(exchange, channel); });
 
 	std::string command;
 	const size_t first = words[0] == "send" ? 1 : 0;

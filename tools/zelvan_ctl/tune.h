@@ -2,7 +2,6 @@
 // many settings and recommends the ones that follow the wearer best.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -79,11 +78,11 @@ std::vector<ReplayPoint> ReplayTrace(const Recording &recording, const TuneSetti
 // the recommendation line.
 std::string FormatTuneReport(const Recording &recording, const TuneResult &result);
 
-// The `tune` command: its words after "tune". `exit_for` maps an exchange
-// that got no reply (or an ERR) to the exit status and message every
-// command uses.
-using ExitForExchange = std::function<int(const Exchange &exchange, const std::string &channel)>;
-int RunTune(const std::vector<std::string> &args, const std::string &channel, std::chrono::milliseconds timeout,
-            const ExitForExchange &exit_for);
+// The `tune` command: its words after "tune". `send` is one command to the
+// running driver (only --apply sends); `exit_for` maps an exchange that got
+// no reply (or an ERR) to the exit status and message every command uses.
+using TuneSendFn = std::function<Exchange(const std::string &command)>;
+using TuneExitFn = std::function<int(const Exchange &exchange)>;
+int RunTune(const std::vector<std::string> &args, const TuneSendFn &send, const TuneExitFn &exit_for);
 
 } // namespace zelvan::ctl

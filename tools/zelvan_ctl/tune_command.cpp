@@ -85,13 +85,12 @@ std::string CalibrationText(int64_t cal, int64_t thresh, int64_t hyst, int64_t t
 }
 
 // One set command; true when the driver took it.
-bool Set(const std::string &key, int32_t value, const std::string &channel, std::chrono::milliseconds timeout,
-         const ExitForExchange &exit_for, int &status)
+bool Set(const std::string &key, int32_t value, const TuneSendFn &send, const TuneExitFn &exit_for, int &status)
 {
 	const std::string command = "set " + key + " " + std::to_string(value);
-	const Exchange exchange = SendCommand(channel, command, timeout);
+	const Exchange exchange = send(command);
 	if (exchange.outcome != Outcome::Replied) {
-		status = exit_for(exchange, channel);
+		status = exit_for(exchange);
 		return false;
 	}
 	const std::string reply = EscapeControlBytes(exchange.reply);
@@ -115,14 +114,14 @@ int64_t Field(const nlohmann::json &status, const char *key, int64_t fallback)
 
 // Sends the recommendation to the driver: only to the sensor the recording
 // was taken with, and only the values the driver does not have already.
-int Apply(const Recording &recording, const TuneSettings &settings, const std::string &channel,
-          std::chrono::milliseconds timeout, const ExitForExchange &exit_for)
+int Apply(const Recording &recording, const TuneSettings &settings, const TuneSendFn &send,
+          const TuneExitFn &exit_for)
 {
-	const Exchange exchange = SendCommand(channel, "status", timeout);
+	const Exchange exchange = send("status");
 	if (exchange.outcome != Outcome::Replied || ClassifyReply(exchange.reply) == ReplyKind::Error) {
 		if (exchange.outcome == Outcome::Replied)
 			std::fprintf(stderr, "zelvan-ctl: %s\n", EscapeControlBytes(exchange.reply).c_str());
-		return exit_for(exchange, channel);
+		return exit_for(exchange);
 	}
 	const nlohmann::json status = ReplyToJson(exchange.reply);
 	for (const char *key : {"cal", "thresh", "hyst", "trim"}) {
@@ -152,7 +151,7 @@ int Apply(const Recording &recording, const TuneSettings &settings, const std::s
 		if (now == value)
 			continue;
 		int exit_status = kExitOk;
-		if (!Set(key, value, channel, timeout, exit_for, exit_status))
+		if (!Set(key, value, send, exit_for, exit_status))
 			return exit_status;
 		changed = true;
 	}
@@ -163,8 +162,7 @@ int Apply(const Recording &recording, const TuneSettings &settings, const std::s
 
 } // namespace
 
-int RunTune(const std::vector<std::string> &args, const std::string &channel, std::chrono::milliseconds timeout,
-            const ExitForExchange &exit_for)
+int RunTune(const std::vector<std::string> &args, const TuneSendFn &send, const TuneExitFn &exit_for)
 {
 	TuneArgs options;
 	if (!ParseArgs(args, options))
@@ -187,7 +185,7 @@ int RunTune(const std::vector<std::string> &args, const std::string &channel, st
 		std::printf("plot: %s\n", EscapeControlBytes(options.svg).c_str());
 	}
 	if (options.apply)
-		return Apply(*recording, result.recommended.settings, channel, timeout, exit_for);
+		return Apply(*recording, result.recommended.settings, send, exit_for);
 	return kExitOk;
 }
 

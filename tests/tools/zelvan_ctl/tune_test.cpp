@@ -10,6 +10,7 @@
 #include <streambuf>
 
 #include "tools/zelvan_ctl/recording.h"
+#include "tools/zelvan_ctl/status_line.h"
 #include "tools/zelvan_ctl/tune.h"
 #include "tools/zelvan_ctl/tune_svg.h"
 
@@ -274,6 +275,103 @@ TEST(Tune, CountsLatencyAndFalseSwitchesPerPhase)
 		if (c.missed == 0) {
 			EXPECT_EQ(score.on_median_ms, c.on_ms) << c.name;
 		}
+	}
+}
+
+// A scratch folder of its own, removed at the end.
+struct ScratchFolder {
+	std::filesystem::path path = std::filesystem::temp_directory_path() /
+	                             ("zelvan_tune_" + std::to_string(std::random_device()()));
+	ScratchFolder() { std::filesystem::create_directories(path); }
+	~ScratchFolder() { std::filesystem::remove_all(path); }
+	std::string Write(const std::string &name, const std::string &text) const
+	{
+		std::ofstream(path / name, std::ios::binary) << text;
+		return (path / name).string();
+	}
+};
+
+std::string StatusLine(const RecordingHeader &h, const TuneSettings &s)
+{
+	std::string line = "proximity=true hid=open source=algorithm prox_raw=300 cal=" + std::to_string(h.cal) +
+	                   " thresh=" + std::to_string(h.thresh) + " hyst=" + std::to_string(h.hyst) +
+	                   " trim=" + std::to_string(h.trim) + " averaged_prox=300 detected=false eff_thresh=1500 samples=9" +
+	                   " report_rate_ms=" + std::to_string(s.report_rate_ms) + " log_verbosity=0 moving_avg_length=" +
+	                   std::to_string(s.moving_avg_length) + " ipd=63.5mm lh_config=loaded";
+	return s.threshold_offset == 0 ? line : line + " threshold_offset=" + std::to_string(s.threshold_offset);
+}
+
+// The command as the user types it and the driver as it answers: what is
+// sent, the exit status and what stderr says.
+TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
+{
+	std::vector<Phase> noisy;
+	for (int i = 0; i < 4; ++i) {
+		noisy.push_back({"off", 200, 300, 30});
+		noisy.push_back({"on", 1500, 1560, 250});
+	}
+	const Recording recording = Synthetic(noisy, 4);
+	std::string text = FormatRecordingHeader(recording.header);
+	for (const auto &r : recording.readings)
+		text += FormatRecordedReading(r);
+	const ScratchFolder scratch;
+	const std::string file = scratch.Write("wearer.rec", text);
+	const std::string garbage = scratch.Write("garbage.rec", "\x89PNG\r\n");
+	const RecordingHeader &h = recording.header;
+	const TuneSettings best = Tune(recording).recommended.settings;
+	ASSERT_NE(best, CurrentSettings(h));
+	const TuneSettings same_window{best.moving_avg_length, 0, best.report_rate_ms == 50 ? 100 : 50};
+	RecordingHeader other = h;
+	other.cal = static_cast<uint16_t>(h.cal + 1);
+	const std::string sets = "status|set report_rate_ms " + std::to_string(best.report_rate_ms) +
+	                         "|set threshold_offset " + std::to_string(best.threshold_offset);
+
+	struct Case {
+		const char *name;
+		std::vector<std::string> args;
+		std::string status; // empty: nothing answers
+		std::string set_reply;
+		int exit;
+		std::string sent;
+		const char *says;
+	};
+	const Case cases[] = {
+		{"no recording named", {}, "", "", 64, "", "needs a recording"},
+		{"an unknown option", {file, "--fast"}, "", "", 64, "", "does not take --fast"},
+		{"a file that is not there", {scratch.path.string() + "/none.rec"}, "", "", 1, "", "cannot open"},
+		{"a file that is not a recording", {garbage}, "", "", 1, "", "garbage.rec:1: not a zelvan-ctl recording"},
+		{"a plot into a missing folder", {file, "--svg", scratch.path.string() + "/no/plot.svg"}, "", "", 1, "",
+		 "cannot write the plot"},
+		{"no driver", {file, "--apply"}, "", "", 2, "status", ""},
+		{"no sensor", {file, "--apply"}, "proximity=false hid=not_connected report_rate_ms=50", "", 1, "status",
+		 "no sensor connected"},
+		{"another sensor", {file, "--apply"}, StatusLine(other, best), "", 1, "status", "calibration differs"},
+		{"an older driver", {file, "--apply"}, StatusLine(h, same_window), "ERR unknown command", 1,
+		 "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "older and has no set command"},
+		{"a refused value", {file, "--apply"}, StatusLine(h, same_window), "ERR out of range", 1,
+		 "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "ERR out of range"},
+		{"only what differs is set", {file, "--apply"}, StatusLine(h, same_window), "OK", 0, sets, ""},
+		{"nothing differs", {file, "--apply"}, StatusLine(h, best), "OK", 0, "status", ""},
+	};
+	for (const Case &c : cases) {
+		std::string sent;
+		auto send = [&](const std::string &command) {
+			sent += (sent.empty() ? "" : "|") + command;
+			if (c.status.empty())
+				return Exchange{Outcome::NoDriver, ""};
+			return Exchange{Outcome::Replied, command == "status" ? c.status : c.set_reply};
+		};
+		auto exit_for = [](const Exchange &e) {
+			return e.outcome != Outcome::Replied ? 2 : ClassifyReply(e.reply) == ReplyKind::Error ? 1 : 0;
+		};
+		testing::internal::CaptureStdout();
+		testing::internal::CaptureStderr();
+		const int status = RunTune(c.args, send, exit_for);
+		testing::internal::GetCapturedStdout();
+		const std::string said = testing::internal::GetCapturedStderr();
+		EXPECT_EQ(status, c.exit) << c.name << ": " << said;
+		EXPECT_EQ(sent, c.sent) << c.name;
+		EXPECT_NE(said.find(c.says), std::string::npos) << c.name << ": " << said;
 	}
 }
 
