@@ -306,9 +306,9 @@ std::string StatusLine(const RecordingHeader &h, const TuneSettings &s)
 TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
 {
 	std::vector<Phase> noisy;
-	for (int i = 0; i < 4; ++i) {
-		noisy.push_back({"off", 200, 300, 30});
-		noisy.push_back({"on", 1500, 1560, 250});
+	for (int i = 0; i < 3; ++i) {
+		noisy.push_back({"off", 100, 300, 30});
+		noisy.push_back({"on", 500, 1560, 250});
 	}
 	const Recording recording = Synthetic(noisy, 4);
 	std::string text = FormatRecordingHeader(recording.header);
