@@ -16,6 +16,7 @@
 #include "tools/zelvan_ctl/doctor_steamvr.h"
 #include "tools/zelvan_ctl/paths_command.h"
 #include "tools/zelvan_ctl/status_line.h"
+#include "tools/zelvan_ctl/tune.h"
 
 namespace {
 
@@ -63,6 +64,10 @@ void Usage(std::FILE *out)
 		"                            block on the driver (the install scripts run it;\n"
 		"                            exit 1 when the driver stays blocked or its\n"
 		"                            settings file cannot be read)\n"
+		"  tune FILE [--svg OUT] [--apply]\n"
+		"                            replay a recording through the detector at many\n"
+		"                            settings and recommend the best; --svg plots it,\n"
+		"                            --apply sets it in the running driver\n"
 		"\n"
 		"Options:\n"
 		"  --timeout SECONDS         how long to retry while the driver is busy and to\n"
@@ -203,6 +208,11 @@ int Main(int argc, char **argv)
 	}
 	if (words[0] == "unblock" && words.size() == 1)
 		return zelvan::ctl::RunUnblock();
+	if (words[0] == "tune")
+		return zelvan::ctl::RunTune(
+			{words.begin() + 1, words.end()},
+			[&](const std::string &command) { return zelvan::ctl::SendCommand(channel, command, timeout); },
+			[&](const zelvan::ctl::Exchange &exchange) { return ExitFor(exchange, channel); });
 
 	std::string command;
 	const size_t first = words[0] == "send" ? 1 : 0;
