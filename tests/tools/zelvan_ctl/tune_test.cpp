@@ -1,0 +1,416 @@
+// The recording format's reader and zelvan-ctl tune's scoring, on recordings
+// whose right answer is known.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <streambuf>
+
+#include "tools/zelvan_ctl/recording.h"
+#include "tools/zelvan_ctl/status_line.h"
+#include "tools/zelvan_ctl/tune.h"
+#include "tools/zelvan_ctl/tune_svg.h"
+
+namespace zelvan::ctl {
+namespace {
+
+const std::string kHeader = "# zelvan-ctl record 1\n"
+                            "# cal=1180 thresh=1500 hyst=100 trim=0\n"
+                            "# moving_avg_length=8 report_rate_ms=50 threshold_offset=0 report_period_ms=50\n";
+
+// A header, `readings` readings and then `tail` repeated without end (or
+// nothing): a file far larger than memory, made as it is read.
+class EndlessRecording : public std::streambuf {
+public:
+	EndlessRecording(size_t readings, std::string tail) : readings_(readings), tail_(std::move(tail)) { Refill(); }
+
+protected:
+	int_type underflow() override
+	{
+		if (gptr() == egptr())
+			Refill();
+		return gptr() == egptr() ? traits_type::eof() : traits_type::to_int_type(*gptr());
+	}
+
+private:
+	void Refill()
+	{
+		chunk_.clear();
+		if (!header_sent_) {
+			chunk_ = kHeader;
+			header_sent_ = true;
+		}
+		while (chunk_.size() < 4096 && written_ < readings_)
+			chunk_ += std::to_string(50 * written_++) + " 300\n";
+		while (chunk_.size() < 4096 && written_ == readings_ && !tail_.empty())
+			chunk_ += tail_;
+		setg(chunk_.data(), chunk_.data(), chunk_.data() + chunk_.size());
+	}
+
+	size_t readings_;
+	std::string tail_;
+	size_t written_ = 0;
+	bool header_sent_ = false;
+	std::string chunk_;
+};
+
+TEST(Recording, RefusesWhatIsNotOneAndSaysWhere)
+{
+	struct Case {
+		const char *name;
+		std::string text;
+		size_t line;
+		const char *says;
+	};
+	const std::string h1 = "# zelvan-ctl record 1\n";
+	const std::string h2 = h1 + "# cal=1180 thresh=1500 hyst=100 trim=0\n";
+	const Case cases[] = {
+		{"empty file", "", 1, "empty"},
+		{"another file", "hello\n", 1, "not a zelvan-ctl recording"},
+		{"binary garbage", std::string("\x7f" "ELF\x02\x01\x00\x00", 8), 1, "not a zelvan-ctl recording"},
+		{"a later format", "# zelvan-ctl record 2\n", 1, "format 2"},
+		{"header cut short", h1, 2, "ends early"},
+		{"calibration field missing", h1 + "# cal=1180 hyst=100 trim=0\n", 2, "no thresh="},
+		{"calibration field garbled", h1 + "# cal=11x80 thresh=1500 hyst=100 trim=0\n", 2, "not a whole number"},
+		{"calibration out of range", h1 + "# cal=1180 thresh=1500 hyst=70000 trim=0\n", 2, "out of range"},
+		{"field named twice", h1 + "# cal=1 cal=2 thresh=1500 hyst=100 trim=0\n", 2, "twice"},
+		{"settings line missing", h2 + "0 300\n", 3, "missing"},
+		{"window out of range",
+		 h2 + "# moving_avg_length=0 report_rate_ms=50 threshold_offset=0 report_period_ms=50\n", 3, "out of range"},
+		{"rate out of range",
+		 h2 + "# moving_avg_length=8 report_rate_ms=20 threshold_offset=0 report_period_ms=50\n", 3, "out of range"},
+		{"reading out of range", kHeader + "0 300\n50 65536\n", 5, "out of range"},
+		{"negative time", kHeader + "-50 300\n", 4, "out of range"},
+		{"time beyond 32 bits", kHeader + "4294967296 300\n", 4, "out of range"},
+		{"readings out of order", kHeader + "0 300\n100 300\n\n50 300\n", 7, "out of order"},
+		{"label with a space in it", kHeader + "0 300 o n\n", 4, "not a reading"},
+		{"label with other characters", kHeader + "0 300 on!\n", 4, "label"},
+		{"label too long", kHeader + "0 300 " + std::string(kMaxLabelLength + 1, 'a') + "\n", 4, "label"},
+		{"garbage after readings", kHeader + "0 300\n\x01\x02\xff\xfe\n", 5, "not a reading"},
+		{"a number with a sign", kHeader + "0 +300\n", 4, "not a reading"},
+		{"no readings", kHeader + "# only a comment\n\n", 0, "no readings"},
+	};
+	for (const Case &c : cases) {
+		std::istringstream in(c.text);
+		RecordingProblem problem;
+		EXPECT_FALSE(ParseRecording(in, problem).has_value()) << c.name;
+		EXPECT_EQ(problem.line, c.line) << c.name << ": " << problem.message;
+		EXPECT_NE(problem.message.find(c.says), std::string::npos) << c.name << ": " << problem.message;
+	}
+}
+
+TEST(Recording, RefusesEndlessLinesAndTooManyReadingsWithoutReadingThemAll)
+{
+	struct Case {
+		const char *name;
+		size_t readings;
+		std::string tail;
+		size_t line;
+		const char *says;
+	};
+	const Case cases[] = {
+		{"one endless line after the header", 2, "7", 6, "longer than"},
+		{"one more reading than a recording holds", kMaxRecordedReadings + 1, "", kMaxRecordedReadings + 4,
+		 "more than"},
+	};
+	for (const Case &c : cases) {
+		EndlessRecording source(c.readings, c.tail);
+		std::istream in(&source);
+		RecordingProblem problem;
+		EXPECT_FALSE(ParseRecording(in, problem).has_value()) << c.name;
+		EXPECT_EQ(problem.line, c.line) << c.name << ": " << problem.message;
+		EXPECT_NE(problem.message.find(c.says), std::string::npos) << c.name << ": " << problem.message;
+	}
+}
+
+TEST(Recording, ReadsBackWhatItWritesWithAnyLineEnds)
+{
+	Recording written;
+	written.header = {65535, 900, 0, -32768, 64, 5000, -65535, 1000};
+	written.readings = {{0, 0, "off"}, {1000, 65535, ""}, {1000, 1200, "on"}, {4294967295u, 7, "a-B_9"}};
+	std::string text = FormatRecordingHeader(written.header) + "# a comment\n\n";
+	for (const auto &r : written.readings)
+		text += FormatRecordedReading(r) + "  \t\n";
+	for (const bool crlf : {false, true}) {
+		std::string file = text;
+		for (size_t at = 0; crlf && (at = file.find('\n', at)) != std::string::npos; at += 2)
+			file.insert(at, "\r");
+		std::istringstream in(file);
+		RecordingProblem problem;
+		const auto read = ParseRecording(in, problem);
+		ASSERT_TRUE(read.has_value()) << problem.line << ": " << problem.message;
+		EXPECT_EQ(FormatRecordingHeader(read->header), FormatRecordingHeader(written.header));
+		ASSERT_EQ(read->readings.size(), written.readings.size());
+		for (size_t i = 0; i < written.readings.size(); ++i)
+			EXPECT_EQ(FormatRecordedReading(read->readings[i]), FormatRecordedReading(written.readings[i]));
+		EXPECT_TRUE(read->Labelled());
+	}
+}
+
+// A synthetic wearer: phases of a level with uniform noise and spikes,
+// every 50 ms, from a fixed seed so that both builds see the same trace.
+struct Phase {
+	const char *label; // "" for none
+	int readings;
+	int level;
+	int noise = 0;       // uniform in [-noise, +noise]
+	int spike_every = 0; // a single reading at 4000 this often
+};
+
+Recording Synthetic(const std::vector<Phase> &phases, int32_t window = 8)
+{
+	Recording recording;
+	recording.header.moving_avg_length = window;
+	recording.header.report_rate_ms = 50;
+	recording.header.report_period_ms = 50;
+	std::mt19937 random(7);
+	uint32_t ms = 0;
+	for (const Phase &p : phases) {
+		for (int i = 0; i < p.readings; ++i, ms += 50) {
+			int raw = p.level + (p.noise > 0 ? static_cast<int>(random() % (2 * p.noise + 1)) - p.noise : 0);
+			if (p.spike_every > 0 && i % p.spike_every == p.spike_every / 2)
+				raw = 4000;
+			recording.readings.push_back({ms, static_cast<uint16_t>(raw), p.label});
+		}
+	}
+	return recording;
+}
+
+uint32_t Flicker(const TuneScore &s)
+{
+	return s.labelled ? s.false_switches : s.switches;
+}
+
+TEST(Tune, RecommendsWhatTheTraceCallsFor)
+{
+	struct Case {
+		const char *name;
+		Recording recording;
+		bool current_flickers;
+		bool offset_down;    // the recommendation lowers the threshold
+		bool window_longer;  // ... or lengthens the window
+	};
+	std::vector<Phase> clean, noisy, spikes, unlabelled;
+	for (int i = 0; i < 4; ++i) {
+		clean.push_back({"off", 200, 300});
+		clean.push_back({"on", 400, 2300});
+		noisy.push_back({"off", 200, 300, 30});
+		noisy.push_back({"on", 1500, 1560, 250});
+		spikes.push_back({"off", 400, 300, 0, 40});
+		spikes.push_back({"on", 200, 2000});
+		unlabelled.push_back({"", 200, 300, 30});
+		unlabelled.push_back({"", 1500, 1560, 250});
+	}
+	const Case cases[] = {
+		{"a clean step", Synthetic(clean), false, false, false},
+		{"a wearer just above the threshold", Synthetic(noisy, 4), true, true, false},
+		{"spikes while off", Synthetic(spikes, 1), true, false, true},
+		{"the noisy wearer without labels", Synthetic(unlabelled, 4), true, true, false},
+	};
+	for (const Case &c : cases) {
+		const TuneResult result = Tune(c.recording);
+		const TuneScore &now = result.current.score;
+		const TuneScore &then = result.recommended.score;
+		const TuneSettings &s = result.recommended.settings;
+		// Unlabelled, the 4 times on and 3 times off are switches too.
+		EXPECT_EQ(Flicker(now) > (now.labelled ? 0u : 7u), c.current_flickers) << c.name;
+		EXPECT_EQ(then.missed, 0u) << c.name;
+		if (c.current_flickers) {
+			EXPECT_LT(Flicker(then), Flicker(now)) << c.name;
+		} else {
+			EXPECT_EQ(Flicker(then), Flicker(now)) << c.name;
+		}
+		if (c.offset_down) {
+			EXPECT_LT(s.threshold_offset, 0) << c.name;
+		}
+		if (c.window_longer) {
+			EXPECT_GT(s.moving_avg_length, result.current.settings.moving_avg_length) << c.name;
+		}
+		EXPECT_EQ(result.keep, s == result.current.settings) << c.name;
+		// The printed line says what is set and why.
+		const std::string report = FormatTuneReport(c.recording, result);
+		EXPECT_NE(report.find("recommend: " + std::string(result.keep ? "keep " : "") + "moving_avg_length=" +
+		                      std::to_string(s.moving_avg_length) + " threshold_offset=" +
+		                      std::to_string(s.threshold_offset)),
+		          std::string::npos)
+			<< report;
+	}
+}
+
+// The labelled latency is counted from the last reading before the change:
+// a window of N at 50 ms puts a clean 300 -> 2300 step on after the reading
+// that lifts the average to T+H.
+TEST(Tune, CountsLatencyAndFalseSwitchesPerPhase)
+{
+	struct Case {
+		const char *name;
+		const Recording &recording;
+		TuneSettings settings;
+		uint32_t on_ms;
+		uint32_t false_switches;
+		uint32_t missed;
+	};
+	const Recording step = Synthetic({{"off", 100, 300}, {"on", 100, 2300}, {"off", 100, 300}});
+	// As record --guided leaves it: the move itself unlabelled.
+	const Recording guided =
+		Synthetic({{"off", 100, 300}, {"", 30, 300}, {"", 30, 2300}, {"on", 100, 2300}, {"off", 100, 300}});
+	const Case cases[] = {
+		{"window 1", step, {1, 0, 50}, 50, 0, 0},
+		// (1600 - 300) / 2000 of 8 readings: the 6th reading.
+		{"window 8", step, {8, 0, 50}, 300, 0, 0},
+		// Every 4th reading, from each of 4 starts: the change is seen 50,
+		// 100, 150 or 200 ms after the reading before it.
+		{"window 1 every 200 ms", step, {1, 0, 200}, 150, 0, 0},
+		{"a band above the worn level", step, {1, 1000, 50}, 0, 0, 1},
+		// Timed from the step inside the move, not from the label after it.
+		{"window 8, the move unlabelled", guided, {8, 0, 50}, 300, 0, 0},
+	};
+	for (const Case &c : cases) {
+		const TuneScore score = ScoreSettings(c.recording, c.settings);
+		EXPECT_EQ(score.missed, c.missed) << c.name;
+		EXPECT_EQ(score.false_switches, c.false_switches) << c.name;
+		if (c.missed == 0) {
+			EXPECT_EQ(score.on_median_ms, c.on_ms) << c.name;
+		}
+	}
+}
+
+// A scratch folder of its own, removed at the end.
+struct ScratchFolder {
+	std::filesystem::path path = std::filesystem::temp_directory_path() /
+	                             ("zelvan_tune_" + std::to_string(std::random_device()()));
+	ScratchFolder() { std::filesystem::create_directories(path); }
+	~ScratchFolder() { std::filesystem::remove_all(path); }
+	std::string Write(const std::string &name, const std::string &text) const
+	{
+		std::ofstream(path / name, std::ios::binary) << text;
+		return (path / name).string();
+	}
+};
+
+std::string StatusLine(const RecordingHeader &h, const TuneSettings &s)
+{
+	std::string line = "proximity=true hid=open source=algorithm prox_raw=300 cal=" + std::to_string(h.cal) +
+	                   " thresh=" + std::to_string(h.thresh) + " hyst=" + std::to_string(h.hyst) +
+	                   " trim=" + std::to_string(h.trim) + " averaged_prox=300 detected=false eff_thresh=1500 samples=9" +
+	                   " report_rate_ms=" + std::to_string(s.report_rate_ms) + " log_verbosity=0 moving_avg_length=" +
+	                   std::to_string(s.moving_avg_length) + " ipd=63.5mm lh_config=loaded";
+	return s.threshold_offset == 0 ? line : line + " threshold_offset=" + std::to_string(s.threshold_offset);
+}
+
+// The command as the user types it and the driver as it answers: what is
+// sent, the exit status and what stderr says.
+TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
+{
+	std::vector<Phase> noisy;
+	for (int i = 0; i < 3; ++i) {
+		noisy.push_back({"off", 100, 300, 30});
+		noisy.push_back({"on", 500, 1560, 250});
+	}
+	const Recording recording = Synthetic(noisy, 4);
+	std::string text = FormatRecordingHeader(recording.header);
+	for (const auto &r : recording.readings)
+		text += FormatRecordedReading(r);
+	const ScratchFolder scratch;
+	const std::string file = scratch.Write("wearer.rec", text);
+	const std::string garbage = scratch.Write("garbage.rec", "\x89PNG\r\n");
+	const RecordingHeader &h = recording.header;
+	const TuneSettings best = Tune(recording).recommended.settings;
+	ASSERT_NE(best, CurrentSettings(h));
+	const TuneSettings same_window{best.moving_avg_length, 0, best.report_rate_ms == 50 ? 100 : 50};
+	RecordingHeader other = h;
+	other.cal = static_cast<uint16_t>(h.cal + 1);
+	const std::string sets = "status|set report_rate_ms " + std::to_string(best.report_rate_ms) +
+	                         "|set threshold_offset " + std::to_string(best.threshold_offset);
+
+	struct Case {
+		const char *name;
+		std::vector<std::string> args;
+		std::string status; // empty: nothing answers
+		std::string set_reply;
+		int exit;
+		std::string sent;
+		const char *says;
+	};
+	const Case cases[] = {
+		{"no recording named", {}, "", "", 64, "", "needs a recording"},
+		{"an unknown option", {file, "--fast"}, "", "", 64, "", "does not take --fast"},
+		{"a file that is not there", {scratch.path.string() + "/none.rec"}, "", "", 1, "", "cannot open"},
+		{"a file that is not a recording", {garbage}, "", "", 1, "", "garbage.rec:1: not a zelvan-ctl recording"},
+		{"a plot into a missing folder", {file, "--svg", scratch.path.string() + "/no/plot.svg"}, "", "", 1, "",
+		 "cannot write the plot"},
+		{"no driver", {file, "--apply"}, "", "", 2, "status", ""},
+		{"no sensor", {file, "--apply"}, "proximity=false hid=not_connected report_rate_ms=50", "", 1, "status",
+		 "no sensor connected"},
+		{"another sensor", {file, "--apply"}, StatusLine(other, best), "", 1, "status", "calibration differs"},
+		{"an older driver", {file, "--apply"}, StatusLine(h, same_window), "ERR unknown command", 1,
+		 "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "older and has no set command"},
+		{"a refused value", {file, "--apply"}, StatusLine(h, same_window), "ERR out of range", 1,
+		 "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "ERR out of range"},
+		{"only what differs is set", {file, "--apply"}, StatusLine(h, same_window), "OK", 0, sets, ""},
+		{"nothing differs", {file, "--apply"}, StatusLine(h, best), "OK", 0, "status", ""},
+	};
+	for (const Case &c : cases) {
+		std::string sent;
+		auto send = [&](const std::string &command) {
+			sent += (sent.empty() ? "" : "|") + command;
+			if (c.status.empty())
+				return Exchange{Outcome::NoDriver, ""};
+			return Exchange{Outcome::Replied, command == "status" ? c.status : c.set_reply};
+		};
+		auto exit_for = [](const Exchange &e) {
+			return e.outcome != Outcome::Replied ? 2 : ClassifyReply(e.reply) == ReplyKind::Error ? 1 : 0;
+		};
+		testing::internal::CaptureStdout();
+		testing::internal::CaptureStderr();
+		const int status = RunTune(c.args, send, exit_for);
+		testing::internal::GetCapturedStdout();
+		const std::string said = testing::internal::GetCapturedStderr();
+		EXPECT_EQ(status, c.exit) << c.name << ": " << said;
+		EXPECT_EQ(sent, c.sent) << c.name;
+		EXPECT_NE(said.find(c.says), std::string::npos) << c.name << ": " << said;
+	}
+}
+
+TEST(TuneSvg, StaysSmallAndSelfContainedForAnHourAndReplacesWholeFiles)
+{
+	std::vector<Phase> hour;
+	for (int i = 0; i < 36; ++i) {
+		hour.push_back({"off", 400, 300, 30});
+		hour.push_back({"on", 1600, 1560, 250});
+	}
+	const Recording recording = Synthetic(hour);
+	ASSERT_EQ(recording.readings.size(), 72000u);
+	TuneResult result;
+	result.current.settings = CurrentSettings(recording.header);
+	result.recommended.settings = {16, -300, 100};
+	const std::string svg = TuneSvg(recording, result, "tune <hour> & \"more\"");
+	EXPECT_LT(svg.size(), 300000u);
+	for (const char *outside : {"<script", "href", "url(", "<image"})
+		EXPECT_EQ(svg.find(outside), std::string::npos) << outside;
+	EXPECT_NE(svg.find("tune &lt;hour&gt; &amp; &quot;more&quot;"), std::string::npos);
+
+	namespace fs = std::filesystem;
+	const fs::path dir = fs::temp_directory_path() / ("zelvan_tune_svg_" + std::to_string(std::random_device()()));
+	fs::create_directories(dir / "a folder");
+	const std::string plot = (dir / "plot.svg").string();
+	std::string error;
+	EXPECT_TRUE(WriteFileReplacing(plot, "old", error)) << error;
+	EXPECT_TRUE(WriteFileReplacing(plot, svg, error)) << error;
+	EXPECT_EQ(fs::file_size(plot), svg.size());
+	// A folder in the way: refused, and nothing left beside it.
+	EXPECT_FALSE(WriteFileReplacing((dir / "a folder").string(), svg, error));
+	EXPECT_FALSE(error.empty());
+	EXPECT_FALSE(WriteFileReplacing((dir / "missing" / "plot.svg").string(), svg, error));
+	size_t files = 0;
+	for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir))
+		++files;
+	EXPECT_EQ(files, 2u);
+	fs::remove_all(dir);
+}
+
+} // namespace
+} // namespace zelvan::ctl
