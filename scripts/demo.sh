@@ -33,6 +33,15 @@ Options:
                            or "MS READING" lines
   --moving-avg-length N    the moving_avg_length setting (1 to 64, default 8)
   --report-rate-ms MS      the report_rate_ms setting (50 to 5000, default 200)
+  --tune                   the tuning road instead, for a wearer with glasses
+                           whose on-head reading sits just above the
+                           threshold: a "before" stretch of putting it on and
+                           off, zelvan-ctl record --guided with the simulated
+                           wearer following the prompts, zelvan-ctl tune
+                           --apply, and the same stretch "after"; the report
+                           adds tune.svg, recording.txt and the false switches
+                           and switching times before and after (--quick:
+                           shorter phases, about 40 s)
   --hidraw                 talk to the simulated sensor through the driver's
                            bundled libhidapi-hidraw.so.0, libudev and an
                            emulated /dev/hidraw0 (scripts/with-hidraw.sh:
@@ -42,8 +51,10 @@ Options:
 Exit status: 0 when the run finished and every check passed (simulator exit
 status, the report's files, each zelvan-ctl command, presence switched both
 ways with the scripted wearer, the IPD persisted as scripted; with --hidraw
-also that the process loaded no simulated hidapi); 1 otherwise; 2 for a usage
-error; 77 when --hidraw cannot run on this machine.
+also that the process loaded no simulated hidapi; with --tune that presence
+switched falsely fewer times after tuning than before, and missed none of
+the wearer's moves); 1 otherwise; 2 for a usage error; 77 when --hidraw
+cannot run on this machine.
 EOF
 }
 
@@ -58,19 +69,25 @@ replay=""
 window=""
 rate_ms=""
 hidraw=0
+tune=0
+seconds_given=0
 while [ $# -gt 0 ]; do
 	case "$1" in
-	--seconds) [ $# -ge 2 ] || fail_usage "--seconds needs a value"; seconds=$2; shift 2 ;;
+	--seconds) [ $# -ge 2 ] || fail_usage "--seconds needs a value"; seconds=$2; seconds_given=1; shift 2 ;;
 	--quick) quick=1; shift ;;
 	--replay) [ $# -ge 2 ] || fail_usage "--replay needs a file"; replay=$2; shift 2 ;;
 	--moving-avg-length) [ $# -ge 2 ] || fail_usage "--moving-avg-length needs a value"; window=$2; shift 2 ;;
 	--report-rate-ms) [ $# -ge 2 ] || fail_usage "--report-rate-ms needs a value"; rate_ms=$2; shift 2 ;;
 	--hidraw) hidraw=1; shift ;;
+	--tune) tune=1; shift ;;
 	-h | --help) usage; exit 0 ;;
 	*) fail_usage "unknown argument '$1'" ;;
 	esac
 done
-if [ "$quick" -eq 1 ]; then
+if [ "$tune" -eq 1 ] && { [ -n "$replay" ] || [ "$hidraw" -eq 1 ] || [ "$seconds_given" -eq 1 ]; }; then
+	fail_usage "--tune plays its own wearer and times; it does not take --replay, --hidraw or --seconds"
+fi
+if [ "$quick" -eq 1 ] && [ "$tune" -eq 0 ]; then
 	seconds=5
 	# At 200 ms the detector needs about a second to switch: too slow for 5 s.
 	rate_ms=${rate_ms:-50}
@@ -286,6 +303,10 @@ watch_sensor_path() {
 		sleep 0.05
 	done
 }
+
+if [ "$tune" -eq 1 ]; then
+	source "$demo/tune.sh"
+fi
 
 if [ -n "$replay" ]; then
 	wearer="the recorded readings of $(basename "$replay")"

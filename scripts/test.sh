@@ -53,6 +53,9 @@ esac
 case " $presets " in *" linux "*)
   echo "== demo (short form)"
   scripts/demo.sh --quick >/dev/null || failed+=(demo)
+  # The tuning road: record, tune and apply for a wearer with glasses.
+  echo "== demo of tuning (short form)"
+  scripts/demo.sh --tune --quick >/dev/null || failed+=(demo-tune)
   # Again through the driver folder's own hidapi and an emulated hidraw node.
   echo "== demo through the real hidapi (short form)"
   hidraw_status=0

@@ -138,6 +138,7 @@ const Parser::Rule Parser::kRules[] = {
 	{"noise", 1, 1, &Parser::OnNoise},
 	{"seed", 1, 1, &Parser::OnSeed},
 	{"replay", 1, 2, &Parser::OnReplay},
+	{"follow", 1, kAny, &Parser::OnFollow},
 	{"unplug", 1, 2, &Parser::OnUnplug},
 	{"silent", 2, 2, &Parser::OnSilent},
 	{"log", 1, 1, &Parser::OnLog},
@@ -322,6 +323,8 @@ void Parser::Finish()
 			config_.levels.Step(op.start_ms, op.kind == LevelOp::WearerOn ? on_level_ : off_level_);
 	}
 	config_.levels.SetIdleLevel(off_level_);
+	config_.on_level = on_level_;
+	config_.off_level = off_level_;
 	if (!replay_.empty())
 		config_.levels.Replay(std::move(replay_), replay_loop_);
 	config_.levels.SetNoise(noise_, seed_);

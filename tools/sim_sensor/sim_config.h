@@ -12,7 +12,7 @@
 //   block_reply B|all ok|error|none|length=N|short=N [delay=MS]
 //   interleave_samples N [blocks|rate|all]    short_samples yes|no
 //   level MS RAW   ramp MS1 MS2 RAW1 RAW2   wearer MS on|off   wearer_levels ON OFF
-//   noise AMPLITUDE   seed N   replay FILE [loop]
+//   noise AMPLITUDE   seed N   replay FILE [loop]   follow FILE
 //   unplug MS [DURATION]   silent MS DURATION   log FILE
 #pragma once
 
@@ -74,6 +74,11 @@ struct SensorConfig {
 	bool short_samples = false;
 
 	LevelProgram levels;
+	// A file holding "on" or "off": a wearer who follows what it says, at
+	// these levels, from the moment it first says one of them.
+	std::string follow_path;
+	unsigned on_level = kDefaultOnLevel;
+	unsigned off_level = kDefaultOffLevel;
 	std::vector<Window> unplugs;  // sorted by start
 	std::vector<Window> silences; // sorted by start
 

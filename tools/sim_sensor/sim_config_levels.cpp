@@ -99,12 +99,14 @@ void Parser::OnReplay(const Line &line)
 		const std::vector<std::string> words = Split(StripComment(raw));
 		if (words.empty())
 			continue;
-		const bool this_timed = words.size() == 2;
+		// A recording's lines carry the label of the phase they were taken
+		// in; the sensor only replays the reading.
+		const bool this_timed = words.size() >= 2;
 		std::optional<int64_t> ms = this_timed ? ToInteger(words[0], false) : int64_t{0};
-		std::optional<int64_t> value = ToInteger(words.back(), false);
+		std::optional<int64_t> value = ToInteger(words[this_timed ? 1 : 0], false);
 		const std::string where = "replay " + path + ":" + std::to_string(number) + ": ";
-		if (words.size() > 2 || !ms || !value || *value > 65535 || *ms > kMaxMs) {
-			Error(line.number, where + "expected a reading (0..65535) or 'MS READING'");
+		if (words.size() > 3 || !ms || !value || *value > 65535 || *ms > kMaxMs) {
+			Error(line.number, where + "expected a reading (0..65535), 'MS READING' or 'MS READING LABEL'");
 			return;
 		}
 		if (data_lines++ > 0 && this_timed != timed) {
@@ -123,6 +125,12 @@ void Parser::OnReplay(const Line &line)
 	}
 	if (!timed)
 		replay_ = std::move(readings);
+}
+
+// Read while the device runs, so the file need not exist yet.
+void Parser::OnFollow(const Line &line)
+{
+	config_.follow_path = PathOf(line.rest);
 }
 
 } // namespace zelvan::sim::config_parser

@@ -84,6 +84,7 @@ private:
 	void OnNoise(const Line &line);
 	void OnSeed(const Line &line);
 	void OnReplay(const Line &line);
+	void OnFollow(const Line &line);
 	void OnUnplug(const Line &line);
 	void OnSilent(const Line &line);
 	void OnLog(const Line &line);

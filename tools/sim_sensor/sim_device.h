@@ -105,6 +105,8 @@ private:
 	std::optional<int64_t> DueSample(hid_device *device, Clock::time_point now);
 	Clock::time_point NextSample(const hid_device *device) const;
 	std::vector<uint8_t> SampleReport(Clock::time_point at);
+	// The level the follow file asks for, read again when it is due.
+	std::optional<unsigned> FollowedLevel(Clock::time_point now);
 	// Padded to a whole input report unless `full_report` is false.
 	void Queue(hid_device *device, std::vector<uint8_t> reply, unsigned delay_ms, bool interleave, Clock::time_point now,
 	           bool full_report = true);
@@ -129,6 +131,9 @@ private:
 	unsigned period_ms_ = kDefaultPeriodMs;
 	uint64_t samples_sent_ = 0;
 	std::optional<unsigned> level_override_;
+	std::optional<bool> followed_on_;    // what the follow file said last
+	std::string follow_text_;            // ... in the words it said it
+	std::optional<Clock::time_point> follow_read_at_;
 	bool stall_next_rate_ = false; // stall_after_plug: armed by each replug
 	bool streaming_held_ = false;  // ... and no samples until a rate command
 	std::set<hid_device *> handles_;

@@ -1,7 +1,10 @@
 // The simulated sensor's firmware: the timed stream of sample reports and the command replies.
 #include "sim_device.h"
+#include "sim_files.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <utility>
 
 namespace zelvan::sim {
@@ -69,7 +72,10 @@ std::vector<uint8_t> SimSensor::SampleReport(Clock::time_point at)
 {
 	const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - *scenario_start_).count();
 	const uint64_t index = samples_sent_++;
-	const unsigned raw = level_override_ ? config_->levels.AddNoise(*level_override_) : config_->levels.Sample(ms, index);
+	std::optional<unsigned> level = level_override_;
+	if (!level)
+		level = FollowedLevel(Clock::now());
+	const unsigned raw = level ? config_->levels.AddNoise(*level) : config_->levels.Sample(ms, index);
 	std::vector<uint8_t> report(kReportSize, 0);
 	report[0] = '#';
 	report[1] = static_cast<uint8_t>(index >> 16); // a running counter, as the firmware sends
@@ -80,6 +86,39 @@ std::vector<uint8_t> SimSensor::SampleReport(Clock::time_point at)
 	if (config_->short_samples)
 		report.resize(5);
 	return report;
+}
+
+// A script or test playing the wearer writes the file at any moment; reading
+// it at most every few milliseconds keeps a fast stream cheap. What is not
+// yet "on" or "off" ("o", "of": a write caught half-way) changes nothing.
+std::optional<unsigned> SimSensor::FollowedLevel(Clock::time_point now)
+{
+	if (config_->follow_path.empty())
+		return std::nullopt;
+	if (!follow_read_at_ || now - *follow_read_at_ >= std::chrono::milliseconds(20)) {
+		follow_read_at_ = now;
+		std::string text;
+		if (std::FILE *file = OpenUtf8File(config_->follow_path, "rb")) {
+			char buffer[64];
+			text.assign(buffer, std::fread(buffer, 1, sizeof(buffer), file));
+			std::fclose(file);
+		}
+		while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+			text.pop_back();
+		if (text != follow_text_) {
+			follow_text_ = text;
+			if (text == "on" || text == "off") {
+				followed_on_ = text == "on";
+				Event(std::string("follow ") + text, now);
+			} else if (!text.empty() && std::string_view("off").substr(0, text.size()) != text) {
+				std::fprintf(stderr, "sim_sensor: %s: follow wants on or off, not '%s'\n", config_->follow_path.c_str(),
+				             text.c_str());
+			}
+		}
+	}
+	if (!followed_on_)
+		return std::nullopt;
+	return *followed_on_ ? config_->on_level : config_->off_level;
 }
 
 // ---- commands ---------------------------------------------------------------

@@ -43,6 +43,9 @@ void SimSensor::Apply(ParseResult result, Clock::time_point now)
 	period_ms_ = kDefaultPeriodMs;
 	samples_sent_ = 0;
 	level_override_.reset();
+	followed_on_.reset();
+	follow_text_.clear();
+	follow_read_at_.reset();
 	stall_next_rate_ = false;
 	streaming_held_ = false;
 	open_count_ = 0;

@@ -15,6 +15,7 @@
 #include "tools/zelvan_ctl/doctor.h"
 #include "tools/zelvan_ctl/doctor_steamvr.h"
 #include "tools/zelvan_ctl/paths_command.h"
+#include "tools/zelvan_ctl/record_command.h"
 #include "tools/zelvan_ctl/status_line.h"
 #include "tools/zelvan_ctl/tune.h"
 
@@ -64,6 +65,12 @@ void Usage(std::FILE *out)
 		"                            block on the driver (the install scripts run it;\n"
 		"                            exit 1 when the driver stays blocked or its\n"
 		"                            settings file cannot be read)\n"
+		"  record [--seconds S] FILE the sensor's raw readings into FILE while you\n"
+		"                            wear the headset, for S seconds (default 60)\n"
+		"  record --guided [--seconds S] [--count-down S] FILE\n"
+		"                            the same, led by prompts: three rounds of taking\n"
+		"                            the headset off and putting it on, S seconds each\n"
+		"                            (default 10) after a count-down (default 3)\n"
 		"  tune FILE [--svg OUT] [--apply]\n"
 		"                            replay a recording through the detector at many\n"
 		"                            settings and recommend the best; --svg plots it,\n"
@@ -208,11 +215,12 @@ int Main(int argc, char **argv)
 	}
 	if (words[0] == "unblock" && words.size() == 1)
 		return zelvan::ctl::RunUnblock();
+	const auto send = [&](const std::string &command) { return zelvan::ctl::SendCommand(channel, command, timeout); };
+	const auto exit_for = [&](const zelvan::ctl::Exchange &exchange) { return ExitFor(exchange, channel); };
+	if (words[0] == "record")
+		return zelvan::ctl::RunRecord({words.begin() + 1, words.end()}, send, exit_for);
 	if (words[0] == "tune")
-		return zelvan::ctl::RunTune(
-			{words.begin() + 1, words.end()},
-			[&](const std::string &command) { return zelvan::ctl::SendCommand(channel, command, timeout); },
-			[&](const zelvan::ctl::Exchange &exchange) { return ExitFor(exchange, channel); });
+		return zelvan::ctl::RunTune({words.begin() + 1, words.end()}, send, exit_for);
 
 	std::string command;
 	const size_t first = words[0] == "send" ? 1 : 0;

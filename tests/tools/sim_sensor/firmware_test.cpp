@@ -382,5 +382,87 @@ TEST_F(ConfigFile, ReplayAndLogPathsAreTakenFromTheFilesFolder)
 		EXPECT_NE(text.find(line), std::string::npos) << line << " in:\n" << text;
 }
 
+// The raw reading of the sample report after the next `count` ones.
+unsigned LastOf(hid_device *dev, int count)
+{
+	unsigned raw = 0;
+	for (int i = 0; i < count; ++i) {
+		const Report r = Read(dev, 2000);
+		if (r.code() == '#')
+			raw = r.raw();
+	}
+	return raw;
+}
+
+TEST_F(ConfigFile, ReplayTakesPlainReadingsAndRecordingsWithTheirLabels)
+{
+	const struct {
+		const char *file;
+		unsigned first;
+		unsigned last;
+		const char *error;
+	} cases[] = {
+		{"# zelvan-ctl record 1\n# cal=1180 thresh=1500 hyst=100 trim=0\n"
+		 "# moving_avg_length=8 report_rate_ms=50 threshold_offset=0 report_period_ms=50\n"
+		 "0 1111\n40 1111 off\n200 2222 on\n",
+		 1111, 2222, nullptr},
+		{"0 1111\n200 2222\n", 1111, 2222, nullptr},
+		{"10\n20\n30\n", 10, 30, nullptr},
+		{"0 5 on again\n", 0, 0, "expected a reading (0..65535), 'MS READING' or 'MS READING LABEL'"},
+		{"0 5 on\n7\n", 0, 0, "mixes plain readings with timed ones"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.file);
+		Write("readings.txt", c.file);
+		::testing::internal::CaptureStderr();
+		const int configured = zelvan_sim_sensor_configure(("replay " + (dir_ / "readings.txt").string()).c_str());
+		const std::string stderr_text = ::testing::internal::GetCapturedStderr();
+		if (c.error != nullptr) {
+			EXPECT_EQ(configured, -1);
+			EXPECT_NE(Errors().find(c.error), std::string::npos) << Errors();
+			continue;
+		}
+		ASSERT_EQ(configured, 0) << stderr_text;
+		hid_device *dev = Open();
+		ASSERT_EQ(SendRate(dev, 50), 65);
+		ASSERT_EQ(Read(dev, 0).code(), '$');
+		EXPECT_EQ(LastOf(dev, 1), c.first);
+		EXPECT_EQ(LastOf(dev, 8), c.last);
+		Close(dev);
+	}
+}
+
+TEST_F(ConfigFile, FollowSwitchesTheWearerWhenItsFileChanges)
+{
+	const std::string follow = (dir_ / "wearer.txt").string();
+	Configure("wearer_levels 1800 200\nlevel 0 500\nfollow " + follow);
+	hid_device *dev = Open();
+	ASSERT_EQ(SendRate(dev, 50), 65);
+	ASSERT_EQ(Read(dev, 0).code(), '$');
+	const struct {
+		const char *text; // nullptr: no file yet
+		unsigned level;
+		bool complaint;
+	} steps[] = {
+		{nullptr, 500, false}, // the level program until the file says something
+		{"on\n", 1800, false},
+		{"of", 1800, false},   // half of "off": nothing yet
+		{"off\r\n", 200, false},
+		{"maybe", 200, true},
+		{"ON", 200, true},
+		{"on", 1800, false},
+	};
+	for (const auto &step : steps) {
+		SCOPED_TRACE(step.text != nullptr ? step.text : "(no file)");
+		if (step.text != nullptr)
+			Write("wearer.txt", step.text);
+		::testing::internal::CaptureStderr();
+		EXPECT_EQ(LastOf(dev, 4), step.level);
+		const std::string complaint = ::testing::internal::GetCapturedStderr();
+		EXPECT_EQ(complaint.find("follow wants on or off") != std::string::npos, step.complaint) << complaint;
+	}
+	EXPECT_NE(Events().find("follow on\nfollow off\nfollow on\n"), std::string::npos) << Events();
+}
+
 } // namespace
 } // namespace zelvan::sim::test

@@ -1,0 +1,151 @@
+// zelvan-ctl record's polling against scripted driver replies: what reaches
+// the file, and how each way a driver can fail a recording ends it.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/zelvan_ctl/record_command.h"
+
+namespace zelvan::ctl {
+namespace {
+
+const char *const kNoDriver = "<no driver>";
+const std::string kStatus = "proximity=false hid=open source=algorithm prox_raw=300 cal=1180 thresh=1500 hyst=100 "
+                            "trim=-20 averaged_prox=300 detected=false eff_thresh=1480 samples=9 report_rate_ms=50 "
+                            "log_verbosity=0 moving_avg_length=8 ipd=63.5mm lh_config=loaded";
+
+// A reply that fills the driver's 511 characters: more may be waiting.
+std::string FullReply(uint32_t first, uint32_t count)
+{
+	std::string reply = "OK next=" + std::to_string(first + count - 1);
+	for (uint32_t n = first; n < first + count; ++n)
+		reply += " " + std::to_string(n) + ":65535:" + std::to_string(50 * n); // 23 characters each
+	return reply;
+}
+
+struct Case {
+	const char *name;
+	std::vector<std::pair<std::string, std::string>> script; // command sent, reply given
+	std::vector<std::string> labels;                         // one Collect each
+	int begin_status;
+	int collect_status; // of the last Collect
+	std::string written;
+	std::string message; // part of what the user is told; empty: nothing
+	int32_t threshold_offset = 0;
+};
+
+TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
+{
+	const Case cases[] = {
+		{"the phase's label goes only on readings fetched after its now",
+		 {{"status", kStatus},
+		  {"samples", "OK next=10"},
+		  {"samples 10", "OK next=12 11:300:7000 12:310:7050"},
+		  {"samples 12", "OK next=14 13:1900:7100 14:1950:7150"},
+		  {"samples 14", "OK next=14"},
+		  {"samples 14", "OK next=15 15:1960:7200"}},
+		 {"", "on", "on", ""},
+		 0, 0, "0 300\n50 310\n100 1900 on\n150 1950 on\n200 1960\n", ""},
+		{"lost readings: one warning with the count, and the gap kept in the times",
+		 {{"status", kStatus},
+		  {"samples", "OK next=0"},
+		  {"samples 0", "OK next=2 1:300:500 2:301:550"},
+		  {"samples 2", "OK next=40 lost=30 33:302:2100 40:303:2450"},
+		  {"samples 40", "OK next=50 lost=5 46:304:2750"}},
+		 {"off", "off", "off"},
+		 0, 0, "0 300 off\n50 301 off\n1600 302 off\n1950 303 off\n2250 304 off\n",
+		 "warning: 30 readings were lost"},
+		{"a reply that fills the line is followed by another at once",
+		 {{"status", kStatus},
+		  {"samples", "OK next=1000000"},
+		  {"samples 1000000", FullReply(1000001, 21)},
+		  {"samples 1000021", "OK next=1000022 1000022:65535:50001100"}},
+		 {""},
+		 0, 0, [] {
+			 std::string text;
+			 for (int n = 0; n < 22; ++n)
+				 text += std::to_string(50 * n) + " 65535\n";
+			 return text;
+		 }(), ""},
+		{"the driver's clock wraps: times go on counting up",
+		 {{"status", kStatus},
+		  {"samples", "OK next=0"},
+		  {"samples 0", "OK next=2 1:300:4294967290 2:300:20"}},
+		 {""},
+		 0, 0, "0 300\n26 300\n", ""},
+		{"a driver restarted mid-recording: the readings before stay",
+		 {{"status", kStatus},
+		  {"samples", "OK next=500"},
+		  {"samples 500", "OK next=501 501:300:9000"},
+		  {"samples 501", "ERR samples: 501 is ahead of the newest reading 12"}},
+		 {"", ""},
+		 0, 1, "0 300\n", "the driver restarted during the recording"},
+		{"a driver gone mid-recording",
+		 {{"status", kStatus}, {"samples", "OK next=3"}, {"samples 3", kNoDriver}},
+		 {""},
+		 0, 2, "", ""},
+		{"a driver that has no samples command",
+		 {{"status", kStatus}, {"samples", "ERR unknown command"}},
+		 {},
+		 1, 0, "", "the running driver is older and has no samples command; update it"},
+		{"no sensor reader: no calibration to record",
+		 {{"status", "proximity=false hid=not_connected source=algorithm report_rate_ms=200 log_verbosity=0 "
+		             "moving_avg_length=8 ipd=unknown lh_config=not_loaded"}},
+		 {},
+		 1, 0, "", "the sensor is not connected (hid=not_connected)"},
+		{"a reply to samples that is not one",
+		 {{"status", kStatus}, {"samples", "OK next=abc"}},
+		 {},
+		 1, 0, "", "reply to samples is not understood"},
+		{"the threshold offset comes from the status when it is there",
+		 {{"status", kStatus + " threshold_offset=-250"}, {"samples", "OK next=0"}},
+		 {},
+		 0, 0, "", "", -250},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.name);
+		std::deque<std::pair<std::string, std::string>> script(c.script.begin(), c.script.end());
+		const SendToDriver send = [&](const std::string &command) {
+			if (script.empty()) {
+				ADD_FAILURE() << "unexpected " << command;
+				return Exchange{Outcome::Failed, "script ended"};
+			}
+			const auto [expected, reply] = script.front();
+			script.pop_front();
+			EXPECT_EQ(command, expected);
+			return reply == kNoDriver ? Exchange{Outcome::NoDriver, {}} : Exchange{Outcome::Replied, reply};
+		};
+		const NoReplyExit no_reply = [](const Exchange &e) { return e.outcome == Outcome::NoDriver ? 2 : 3; };
+		std::ostringstream messages;
+		std::ostringstream file;
+		SampleRecorder recorder(send, no_reply, messages);
+		RecordingHeader header;
+		ASSERT_EQ(recorder.Begin(header), c.begin_status) << messages.str();
+		int status = 0;
+		for (const std::string &label : c.labels)
+			if ((status = recorder.Collect(file, label)) != 0)
+				break;
+		EXPECT_EQ(status, c.collect_status) << messages.str();
+		EXPECT_EQ(file.str(), c.written);
+		EXPECT_TRUE(script.empty()) << script.size() << " replies left, the first for " << script.front().first;
+		if (c.message.empty()) {
+			EXPECT_EQ(messages.str(), "");
+		} else {
+			EXPECT_NE(messages.str().find(c.message), std::string::npos) << messages.str();
+			EXPECT_EQ(messages.str().find('\n'), messages.str().size() - 1) << "said once: " << messages.str();
+		}
+		if (c.begin_status == 0) {
+			EXPECT_EQ(header.cal, 1180);
+			EXPECT_EQ(header.trim, -20);
+			EXPECT_EQ(header.report_period_ms, 50u);
+			EXPECT_EQ(header.threshold_offset, c.threshold_offset);
+		}
+	}
+}
+
+} // namespace
+} // namespace zelvan::ctl
