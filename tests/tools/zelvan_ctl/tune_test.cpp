@@ -92,6 +92,12 @@ TEST(Recording, RefusesWhatIsNotOneAndSaysWhere)
 		{"garbage after readings", kHeader + "0 300\n\x01\x02\xff\xfe\n", 5, "not a reading"},
 		{"a number with a sign", kHeader + "0 +300\n", 4, "not a reading"},
 		{"no readings", kHeader + "# only a comment\n\n", 0, "no readings"},
+		{"a huge time with escape bytes after it", kHeader + "99999999999999999999\x1b[2J 300\n", 4, "not a reading"},
+		{"a huge reading with escape bytes after it", kHeader + "0 99999999999999999999\x1b]0;x\a\n", 4,
+		 "not a reading"},
+		{"a huge time", kHeader + "99999999999999999999 300\n", 4, "out of range"},
+		{"calibration field with escape bytes", h1 + "# cal=12\x1b[31m thresh=1500 hyst=100 trim=0\n", 2,
+		 "not a whole number"},
 	};
 	for (const Case &c : cases) {
 		std::istringstream in(c.text);
@@ -99,6 +105,9 @@ TEST(Recording, RefusesWhatIsNotOneAndSaysWhere)
 		EXPECT_FALSE(ParseRecording(in, problem).has_value()) << c.name;
 		EXPECT_EQ(problem.line, c.line) << c.name << ": " << problem.message;
 		EXPECT_NE(problem.message.find(c.says), std::string::npos) << c.name << ": " << problem.message;
+		// The message goes to a terminal: the file's bytes must not steer it.
+		for (const char ch : problem.message)
+			EXPECT_TRUE(ch >= 0x20 && ch != 0x7f) << c.name << ": " << problem.message;
 	}
 }
 
