@@ -5,6 +5,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -164,6 +165,8 @@ int SampleRecorder::Collect(std::ostream &file, const std::string &label)
 		messages_ << "zelvan-ctl: writing the recording failed (is the disk full?); it keeps what was written before\n";
 		return kExitError;
 	}
+	kept_bytes_ += unflushed_bytes_;
+	unflushed_bytes_ = 0;
 	return kExitOk;
 }
 
@@ -195,7 +198,9 @@ int SampleRecorder::Fetch(std::ostream &file, const std::string &label, bool &mo
 		if (!first_ms_)
 			first_ms_ = sample.ms;
 		// Unsigned: the driver's clock may wrap during a recording.
-		file << FormatRecordedReading({sample.ms - *first_ms_, sample.raw, label});
+		const std::string line = FormatRecordedReading({sample.ms - *first_ms_, sample.raw, label});
+		file << line;
+		unflushed_bytes_ += line.size();
 		next_ = sample.number;
 		++readings_;
 	}
@@ -349,7 +354,8 @@ int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, co
 	std::ofstream file;
 	if (!path.empty())
 		file.open(path, std::ios::binary | std::ios::trunc);
-	file << FormatRecordingHeader(header) << std::flush;
+	const std::string header_text = FormatRecordingHeader(header);
+	file << header_text << std::flush;
 	if (!file) {
 		std::fprintf(stderr, "zelvan-ctl: %s cannot be written\n", shown.c_str());
 		return kExitError;
@@ -358,6 +364,12 @@ int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, co
 	const int status = options.guided ? RecordGuided(recorder, file, options)
 	                                  : RecordWorn(recorder, file, options.seconds.value_or(60.0));
 	if (status != kExitOk) {
+		if (!file) {
+			// A full disk takes part of a line: cut back to the last whole one.
+			file.close();
+			std::error_code ec;
+			std::filesystem::resize_file(path, header_text.size() + recorder.KeptBytes(), ec);
+		}
 		std::fprintf(stderr, "zelvan-ctl: the recording in %s stops there\n", shown.c_str());
 		return status;
 	}

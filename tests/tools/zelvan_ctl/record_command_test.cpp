@@ -36,6 +36,32 @@ struct Case {
 	std::string written;
 	std::string message; // part of what the user is told; empty: nothing
 	int32_t threshold_offset = 0;
+	size_t room = 0; // bytes the file takes before its disk is full; 0: no end
+};
+
+// A file on a disk that fills up after `room` bytes, taking part of the
+// write that does not fit, as a real one does.
+class FullDisk : public std::stringbuf {
+public:
+	explicit FullDisk(size_t room) : room_(room) {}
+
+protected:
+	int_type overflow(int_type c) override
+	{
+		if (room_ != 0 && str().size() >= room_)
+			return traits_type::eof();
+		return std::stringbuf::overflow(c);
+	}
+	std::streamsize xsputn(const char *s, std::streamsize n) override
+	{
+		std::streamsize done = 0;
+		while (done < n && overflow(traits_type::to_int_type(s[done])) != traits_type::eof())
+			++done;
+		return done;
+	}
+
+private:
+	size_t room_;
 };
 
 TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
@@ -105,6 +131,13 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 		 {{"status", kStatus + " threshold_offset=-250"}, {"samples", "OK next=0"}},
 		 {},
 		 0, 0, "", "", -250},
+		{"a full disk mid-line: the file keeps only whole lines",
+		 {{"status", kStatus},
+		  {"samples", "OK next=10"},
+		  {"samples 10", "OK next=12 11:300:7000 12:310:7050"},
+		  {"samples 12", "OK next=14 13:1900:7100 14:1950:7150"}},
+		 {"", ""},
+		 0, 1, "0 300\n50 310\n", "is the disk full?", 0, 16},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -121,7 +154,8 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 		};
 		const NoReplyExit no_reply = [](const Exchange &e) { return e.outcome == Outcome::NoDriver ? 2 : 3; };
 		std::ostringstream messages;
-		std::ostringstream file;
+		FullDisk disk(c.room);
+		std::ostream file(&disk);
 		SampleRecorder recorder(send, no_reply, messages);
 		RecordingHeader header;
 		ASSERT_EQ(recorder.Begin(header), c.begin_status) << messages.str();
@@ -130,7 +164,10 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 			if ((status = recorder.Collect(file, label)) != 0)
 				break;
 		EXPECT_EQ(status, c.collect_status) << messages.str();
-		EXPECT_EQ(file.str(), c.written);
+		EXPECT_EQ(disk.str().substr(0, recorder.KeptBytes()), c.written);
+		if (c.room == 0) {
+			EXPECT_EQ(disk.str().size(), recorder.KeptBytes());
+		}
 		EXPECT_TRUE(script.empty()) << script.size() << " replies left, the first for " << script.front().first;
 		if (c.message.empty()) {
 			EXPECT_EQ(messages.str(), "");
