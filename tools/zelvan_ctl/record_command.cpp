@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/driver_settings.h"
 #include "core/text_escape.h"
 #include "tools/zelvan_ctl/status_line.h"
 #include "tools/zelvan_ctl/utf8_path.h"
@@ -130,12 +131,17 @@ int SampleRecorder::Begin(RecordingHeader &header)
 	                      StatusValue(status, "thresh", 0, 65535, header.thresh) &&
 	                      StatusValue(status, "hyst", 0, 65535, header.hyst) &&
 	                      StatusValue(status, "trim", -32768, 32767, header.trim) &&
-	                      StatusValue(status, "moving_avg_length", 1, 64, header.moving_avg_length) &&
-	                      StatusValue(status, "report_rate_ms", 1, 65535, header.report_rate_ms);
+	                      StatusValue(status, "moving_avg_length", kMovingAvgLength.min, kMovingAvgLength.max,
+	                                  header.moving_avg_length) &&
+	                      StatusValue(status, "report_rate_ms", kReportRateMs.min, kReportRateMs.max,
+	                                  header.report_rate_ms);
+	// The settings' ranges are the driver's, which a recording's reader
+	// holds to: a reply outside them would make a recording tune refuses.
 	// The offset is left out of the status while it is 0.
 	header.threshold_offset = 0;
 	const bool offset_ok = !status.contains("threshold_offset") ||
-	                       StatusValue(status, "threshold_offset", -65535, 65535, header.threshold_offset);
+	                       StatusValue(status, "threshold_offset", kThresholdOffset.min, kThresholdOffset.max,
+	                                   header.threshold_offset);
 	if (!complete || !offset_ok) {
 		messages_ << "zelvan-ctl: the driver's status lacks the calibration or settings a recording needs: "
 		          << EscapeControlBytes(reply) << "\n";

@@ -131,6 +131,11 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 		 {{"status", kStatus + " threshold_offset=-250"}, {"samples", "OK next=0"}},
 		 {},
 		 0, 0, "", "", -250},
+		{"a report rate outside the driver's range: nothing to record that tune would read",
+		 {{"status", kStatus.substr(0, kStatus.find("report_rate_ms=")) + "report_rate_ms=20 log_verbosity=0 "
+		             "moving_avg_length=8 ipd=63.5mm lh_config=loaded"}},
+		 {},
+		 1, 0, "", "lacks the calibration or settings"},
 		{"a full disk mid-line: the file keeps only whole lines",
 		 {{"status", kStatus},
 		  {"samples", "OK next=10"},
