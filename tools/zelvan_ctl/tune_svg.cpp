@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -61,6 +62,28 @@ double NiceStep(double at_least)
 	return 10 * scale;
 }
 
+// The length of the UTF-8 sequence at `i` that XML may hold, or 0: no
+// overlong forms, surrogates, code points past U+10FFFF, U+FFFE or U+FFFF.
+size_t XmlCharLength(const std::string &text, size_t i)
+{
+	const auto c = static_cast<unsigned char>(text[i]);
+	const size_t length = c >= 0xc2 && c < 0xe0 ? 2 : c >= 0xe0 && c < 0xf0 ? 3 : c >= 0xf0 && c < 0xf5 ? 4 : 0;
+	if (length == 0 || i + length > text.size())
+		return 0;
+	uint32_t code = c & (0x7f >> length);
+	for (size_t k = 1; k < length; ++k) {
+		const auto b = static_cast<unsigned char>(text[i + k]);
+		if ((b & 0xc0) != 0x80)
+			return 0;
+		code = code << 6 | (b & 0x3f);
+	}
+	const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+	if (code < least[length] || code > 0x10ffff || (code >= 0xd800 && code < 0xe000) || code == 0xfffe ||
+	    code == 0xffff)
+		return 0;
+	return length;
+}
+
 // Text from a file name: XML's five characters escaped, and the name's
 // bytes as '?' unless they are UTF-8, so the file stays well-formed.
 std::string XmlText(const std::string &text)
@@ -68,7 +91,6 @@ std::string XmlText(const std::string &text)
 	std::string out;
 	for (size_t i = 0; i < text.size(); ++i) {
 		const auto c = static_cast<unsigned char>(text[i]);
-		size_t extra = c >= 0xf0 && c < 0xf5 ? 3 : c >= 0xe0 ? 2 : c >= 0xc2 ? 1 : 0;
 		if (c < 0x80) {
 			if (c < 0x20 || c == 0x7f)
 				out += '?';
@@ -84,15 +106,13 @@ std::string XmlText(const std::string &text)
 				out += static_cast<char>(c);
 			continue;
 		}
-		bool ok = extra > 0;
-		for (size_t k = 1; ok && k <= extra; ++k)
-			ok = i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
-		if (!ok) {
+		const size_t length = XmlCharLength(text, i);
+		if (length == 0) {
 			out += '?';
 			continue;
 		}
-		out.append(text, i, extra + 1);
-		i += extra;
+		out.append(text, i, length);
+		i += length - 1;
 	}
 	return out;
 }

@@ -401,6 +401,19 @@ TEST(TuneSvg, StaysSmallAndSelfContainedForAnHourAndReplacesWholeFiles)
 	for (const char *outside : {"<script", "href", "url(", "<image"})
 		EXPECT_EQ(svg.find(outside), std::string::npos) << outside;
 	EXPECT_NE(svg.find("tune &lt;hour&gt; &amp; &quot;more&quot;"), std::string::npos);
+	// A file name's bytes in the title: only what keeps the file well-formed.
+	const std::pair<std::string, std::string> titles[] = {
+		{"r\xc3\xa9" "c \xf0\x9f\x98\x80", "r\xc3\xa9" "c \xf0\x9f\x98\x80"},
+		{"a\xff\x80\x80" "b", "a???b"},     // no lead byte that long
+		{"a\xed\xa0\x80" "b", "a???b"},     // a surrogate
+		{"a\xe0\x80\xaf" "b", "a???b"},     // overlong
+		{"a\xf4\x90\x80\x80" "b", "a????b"}, // past U+10FFFF
+		{"a\xef\xbf\xbf" "b", "a???b"},     // not a character in XML
+		{"a\xe2\x82" "b", "a??b"},           // cut short
+	};
+	for (const auto &[title, shown] : titles)
+		EXPECT_NE(TuneSvg(Synthetic({{"off", 1, 300}}), result, title).find(">" + shown + "</text>"), std::string::npos)
+		    << shown;
 
 	namespace fs = std::filesystem;
 	const fs::path dir = fs::temp_directory_path() / ("zelvan_tune_svg_" + std::to_string(std::random_device()()));
