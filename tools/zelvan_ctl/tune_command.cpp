@@ -94,14 +94,18 @@ bool Set(const std::string &key, int32_t value, const TuneSendFn &send, const Tu
 		return false;
 	}
 	const std::string reply = EscapeControlBytes(exchange.reply);
-	if (ClassifyReply(exchange.reply) != ReplyKind::Error) {
+	// Taken only when the driver says it holds the value now.
+	if (exchange.reply == "OK " + key + "=" + std::to_string(value)) {
 		std::printf("%s\n", reply.c_str());
 		return true;
 	}
 	if (exchange.reply.rfind("ERR unknown command", 0) == 0)
 		std::fprintf(stderr, "zelvan-ctl: the running driver is older and has no set command; update it\n");
-	else
+	else if (ClassifyReply(exchange.reply) == ReplyKind::Error)
 		std::fprintf(stderr, "zelvan-ctl: the driver refused %s: %s\n", command.c_str(), reply.c_str());
+	else
+		std::fprintf(stderr, "zelvan-ctl: the driver did not confirm %s (it replied '%s')\n", command.c_str(),
+		             reply.c_str());
 	status = kExitError;
 	return false;
 }
@@ -167,6 +171,14 @@ int RunTune(const std::vector<std::string> &args, const TuneSendFn &send, const 
 	TuneArgs options;
 	if (!ParseArgs(args, options))
 		return kExitUsage;
+	// The plot is written by replacing: onto the recording, it would be lost.
+	std::error_code same_error;
+	if (!options.svg.empty() &&
+	    std::filesystem::equivalent(Utf8Path(options.file), Utf8Path(options.svg), same_error)) {
+		std::fprintf(stderr, "zelvan-ctl: %s is the recording itself; write the plot to another file\n",
+		             EscapeControlBytes(options.svg).c_str());
+		return kExitUsage;
+	}
 	const auto recording = Load(options.file);
 	if (!recording)
 		return kExitError;

@@ -326,6 +326,8 @@ TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
 	const ScratchFolder scratch;
 	const std::string file = scratch.Write("wearer.rec", text);
 	const std::string garbage = scratch.Write("garbage.rec", "\x89PNG\r\n");
+	const std::string link = (scratch.path / "link.rec").string();
+	std::filesystem::create_hard_link(file, link);
 	const RecordingHeader &h = recording.header;
 	const TuneSettings best = Tune(recording).recommended.settings;
 	ASSERT_NE(best, CurrentSettings(h));
@@ -361,6 +363,12 @@ TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
 		 "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "ERR out of range"},
 		{"only what differs is set", {file, "--apply"}, StatusLine(h, same_window), "OK", 0, sets, ""},
 		{"nothing differs", {file, "--apply"}, StatusLine(h, best), "OK", 0, "status", ""},
+		{"a set answered with something else", {file, "--apply"}, StatusLine(h, same_window), "proximity=true", 1,
+		 "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "did not confirm"},
+		{"a set answered with another value", {file, "--apply"}, StatusLine(h, same_window), "OK report_rate_ms=1",
+		 1, "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "did not confirm"},
+		{"the plot onto the recording itself", {file, "--svg", file}, "", "", 64, "", "the recording itself"},
+		{"the plot onto the recording under another name", {file, "--svg", link}, "", "", 64, "", "the recording itself"},
 	};
 	for (const Case &c : cases) {
 		std::string sent;
@@ -368,6 +376,12 @@ TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
 			sent += (sent.empty() ? "" : "|") + command;
 			if (c.status.empty())
 				return Exchange{Outcome::NoDriver, ""};
+			if (command != "status" && c.set_reply == "OK") {
+				// What the driver says to a set it took: "OK key=value".
+				std::string taken = command.substr(4);
+				taken[taken.find(' ')] = '=';
+				return Exchange{Outcome::Replied, "OK " + taken};
+			}
 			return Exchange{Outcome::Replied, command == "status" ? c.status : c.set_reply};
 		};
 		auto exit_for = [](const Exchange &e) {
