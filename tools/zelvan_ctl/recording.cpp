@@ -193,6 +193,9 @@ private:
 		const LineRead first = Next(line);
 		if (first == LineRead::End)
 			return Fail(1, "the file is empty, not a zelvan-ctl recording");
+		// Editors on Windows put a byte order mark before the text they save.
+		if (line.rfind("\xef\xbb\xbf", 0) == 0)
+			line.erase(0, 3);
 		const bool magic = line.rfind(kMagic, 0) == 0 && (line.size() == kMagic.size() || line[kMagic.size()] == ' ');
 		if (first == LineRead::TooLong || !magic)
 			return Fail(1, "not a zelvan-ctl recording (it starts with " + Quoted(line) + ")");

@@ -135,7 +135,7 @@ TEST(Recording, RefusesEndlessLinesAndTooManyReadingsWithoutReadingThemAll)
 	}
 }
 
-TEST(Recording, ReadsBackWhatItWritesWithAnyLineEnds)
+TEST(Recording, ReadsBackWhatItWritesWithAnyLineEndsAndAByteOrderMark)
 {
 	Recording written;
 	written.header = {65535, 900, 0, -32768, 64, 5000, -65535, 1000};
@@ -143,8 +143,8 @@ TEST(Recording, ReadsBackWhatItWritesWithAnyLineEnds)
 	std::string text = FormatRecordingHeader(written.header) + "# a comment\n\n";
 	for (const auto &r : written.readings)
 		text += FormatRecordedReading(r) + "  \t\n";
-	for (const bool crlf : {false, true}) {
-		std::string file = text;
+	for (const auto &[crlf, bom] : {std::pair{false, false}, {true, false}, {true, true}}) {
+		std::string file = (bom ? "\xef\xbb\xbf" : "") + text;
 		for (size_t at = 0; crlf && (at = file.find('\n', at)) != std::string::npos; at += 2)
 			file.insert(at, "\r");
 		std::istringstream in(file);
