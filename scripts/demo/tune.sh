@@ -197,7 +197,7 @@ say "Report: build/demo/report/"
 for f in summary.txt tune.svg recording.txt tune.txt presence.svg driver.log trace.json steamvr.vrsettings; do
 	[ ! -f "$report/$f" ] || printf '   %s\n' "$f"
 done
-[ -z "$plot_line" ] || echo "   ($plot_line)" | sed "s#$report/##"
+[ -z "$plot_line" ] || echo "   (${plot_line//"$report/"/})"
 
 if [ ${#failures[@]} -ne 0 ]; then
 	printf 'demo: FAILED: %s\n' "${failures[@]}" >&2
