@@ -2,9 +2,12 @@
 // reading as it comes, with the phase's label in a guided recording.
 #include "tools/zelvan_ctl/record_command.h"
 
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -267,6 +270,31 @@ bool ParseRecordArgs(const std::vector<std::string> &args, RecordOptions &option
 
 using SteadyClock = std::chrono::steady_clock;
 
+// The file name as the next command line takes it: quoted unless it is
+// plain, so that one with spaces or a shell's special characters pastes.
+std::string AsArgument(const std::string &shown)
+{
+#ifdef _WIN32
+	const char *const kPlain = "._-/\\:+,=@%";
+#else
+	const char *const kPlain = "._-/:+,=@%";
+#endif
+	bool plain = !shown.empty();
+	for (const char c : shown)
+		plain = plain && c != '\0' &&
+		        (std::isalnum(static_cast<unsigned char>(c)) || std::strchr(kPlain, c) != nullptr);
+	if (plain)
+		return shown;
+#ifdef _WIN32
+	return "\"" + shown + "\"";
+#else
+	std::string quoted = "'";
+	for (const char c : shown)
+		quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+	return quoted + "'";
+#endif
+}
+
 // Polls until `end`, a few times a second; `each_second` is told the
 // seconds gone since `start`.
 int PollUntil(SampleRecorder &recorder, std::ostream &file, const std::string &label, SteadyClock::time_point start,
@@ -358,12 +386,18 @@ int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, co
 	const std::string shown = EscapeControlBytes(options.file);
 	const std::filesystem::path path = Utf8Path(options.file);
 	std::ofstream file;
+	errno = 0;
 	if (!path.empty())
 		file.open(path, std::ios::binary | std::ios::trunc);
+	const int open_error = file.is_open() ? 0 : errno;
 	const std::string header_text = FormatRecordingHeader(header);
 	file << header_text << std::flush;
 	if (!file) {
-		std::fprintf(stderr, "zelvan-ctl: %s cannot be written\n", shown.c_str());
+		std::fprintf(stderr, "zelvan-ctl: %s cannot be written: %s\n", shown.c_str(),
+		             path.empty()        ? "the name is not valid text"
+		             : file.is_open()    ? "the header did not fit (is the disk full?)"
+		             : open_error != 0   ? std::strerror(open_error)
+		                                 : "it cannot be opened");
 		return kExitError;
 	}
 
@@ -386,7 +420,7 @@ int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, co
 	Say("Recorded ", recorder.Readings(), " readings into ", shown);
 	if (recorder.Lost() > 0)
 		Say(" (", recorder.Lost(), " lost on the way)");
-	Say(".\nNext: zelvan-ctl tune ", shown, " --svg plot.svg\n");
+	Say(".\nNext: zelvan-ctl tune ", AsArgument(shown), " --svg plot.svg\n");
 	return kExitOk;
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -187,6 +189,55 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 			EXPECT_EQ(header.threshold_offset, c.threshold_offset);
 		}
 	}
+}
+
+// The whole command against a driver that always has one more reading:
+// where the file goes, and what the user is told to run next.
+TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
+{
+	namespace fs = std::filesystem;
+	const fs::path dir = fs::temp_directory_path() / ("zelvan_record_" + std::to_string(std::random_device()()));
+	fs::create_directories(dir / "a folder");
+	struct Row {
+		std::string file;
+		int exit;
+		std::string says; // on stdout when the exit is 0, else on stderr
+	};
+	const std::string plain = (dir / "plain.rec").string();
+	const std::string spaced = (dir / "it's mine.rec").string();
+	const Row rows[] = {
+		{plain, 0, "Next: zelvan-ctl tune " + plain + " --svg"},
+#ifdef _WIN32
+		{spaced, 0, "Next: zelvan-ctl tune \"" + spaced + "\" --svg"},
+#else
+		{spaced, 0, "Next: zelvan-ctl tune '" + (dir / "it'\\''s mine.rec").string() + "' --svg"},
+#endif
+		{(dir / "a folder").string(), 1, "cannot be written: "},
+		{(dir / "none" / "x.rec").string(), 1, "cannot be written: "},
+	};
+	for (const Row &row : rows) {
+		SCOPED_TRACE(row.file);
+		uint32_t newest = 0;
+		const SendToDriver send = [&](const std::string &command) {
+			if (command == "status")
+				return Exchange{Outcome::Replied, kStatus};
+			++newest;
+			return Exchange{Outcome::Replied, "OK next=" + std::to_string(newest) + " " + std::to_string(newest) +
+			                                      ":300:" + std::to_string(50 * newest)};
+		};
+		testing::internal::CaptureStdout();
+		testing::internal::CaptureStderr();
+		const int exit = RunRecord({"--seconds", "0.05", row.file}, send, [](const Exchange &) { return 2; });
+		const std::string out = testing::internal::GetCapturedStdout();
+		const std::string err = testing::internal::GetCapturedStderr();
+		EXPECT_EQ(exit, row.exit) << err;
+		const std::string &said = row.exit == 0 ? out : err;
+		EXPECT_NE(said.find(row.says), std::string::npos) << said;
+		if (row.exit != 0) { // the cause follows the colon
+			EXPECT_GT(err.size(), err.find(row.says) + row.says.size() + 1) << err;
+		}
+	}
+	fs::remove_all(dir);
 }
 
 } // namespace
