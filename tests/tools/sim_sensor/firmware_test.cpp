@@ -407,6 +407,7 @@ TEST_F(ConfigFile, ReplayTakesPlainReadingsAndRecordingsWithTheirLabels)
 		 "0 1111\n40 1111 off\n200 2222 on\n",
 		 1111, 2222, nullptr},
 		{"0 1111\n200 2222\n", 1111, 2222, nullptr},
+		{"\xef\xbb\xbf# zelvan-ctl record 1\r\n0 1111\r\n200 2222 on\r\n", 1111, 2222, nullptr},
 		{"10\n20\n30\n", 10, 30, nullptr},
 		{"0 5 on again\n", 0, 0, "expected a reading (0..65535), 'MS READING' or 'MS READING LABEL'"},
 		{"0 5 on\n7\n", 0, 0, "mixes plain readings with timed ones"},
