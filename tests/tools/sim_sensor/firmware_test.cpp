@@ -451,6 +451,7 @@ TEST_F(ConfigFile, FollowSwitchesTheWearerWhenItsFileChanges)
 		{"off\r\n", 200, false},
 		{"maybe", 200, true},
 		{"ON", 200, true},
+		{"\x1b[2Jon", 200, true},
 		{"on", 1800, false},
 	};
 	for (const auto &step : steps) {
@@ -461,6 +462,7 @@ TEST_F(ConfigFile, FollowSwitchesTheWearerWhenItsFileChanges)
 		EXPECT_EQ(LastOf(dev, 4), step.level);
 		const std::string complaint = ::testing::internal::GetCapturedStderr();
 		EXPECT_EQ(complaint.find("follow wants on or off") != std::string::npos, step.complaint) << complaint;
+		EXPECT_EQ(complaint.find('\x1b'), std::string::npos);
 	}
 	EXPECT_NE(Events().find("follow on\nfollow off\nfollow on\n"), std::string::npos) << Events();
 }
