@@ -149,15 +149,21 @@ int Apply(const Recording &recording, const TuneSettings &settings, const TuneSe
 	                                                   {"moving_avg_length", settings.moving_avg_length},
 	                                                   {"threshold_offset", settings.threshold_offset}};
 	bool changed = false;
+	std::string applied; // the sets taken so far, named when a later one fails
 	for (const auto &[key, value] : wanted) {
 		// An absent threshold_offset is 0; an absent setting is sent anyway.
 		const int64_t now = Field(status, key, std::strcmp(key, "threshold_offset") == 0 ? 0 : INT64_MIN);
 		if (now == value)
 			continue;
 		int exit_status = kExitOk;
-		if (!Set(key, value, send, exit_for, exit_status))
+		if (!Set(key, value, send, exit_for, exit_status)) {
+			if (changed)
+				std::fprintf(stderr, "zelvan-ctl: only part applied: the driver runs with%s now and the rest as it was\n",
+				             applied.c_str());
 			return exit_status;
+		}
 		changed = true;
+		applied += " " + std::string(key) + "=" + std::to_string(value);
 	}
 	if (!changed)
 		std::printf("the driver already runs with these settings\n");

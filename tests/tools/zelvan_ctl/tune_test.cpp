@@ -367,6 +367,8 @@ TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
 		 "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "did not confirm"},
 		{"a set answered with another value", {file, "--apply"}, StatusLine(h, same_window), "OK report_rate_ms=1",
 		 1, "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "did not confirm"},
+		{"the second set refused: the first is named as in force", {file, "--apply"}, StatusLine(h, same_window),
+		 "OK|ERR out of range", 1, sets, "only part applied: the driver runs with report_rate_ms="},
 		{"the plot onto the recording itself", {file, "--svg", file}, "", "", 64, "", "the recording itself"},
 		{"the plot onto the recording under another name", {file, "--svg", link}, "", "", 64, "", "the recording itself"},
 	};
@@ -376,7 +378,15 @@ TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
 			sent += (sent.empty() ? "" : "|") + command;
 			if (c.status.empty())
 				return Exchange{Outcome::NoDriver, ""};
-			if (command != "status" && c.set_reply == "OK") {
+			if (command != "status" && c.set_reply.find('|') != std::string::npos) {
+				// The first set gets the reply before '|', the next the one after.
+				const size_t bar = c.set_reply.find('|');
+				const bool first = sent.find("|set ") == sent.rfind("|set ");
+				const std::string reply = first ? c.set_reply.substr(0, bar) : c.set_reply.substr(bar + 1);
+				if (reply != "OK")
+					return Exchange{Outcome::Replied, reply};
+			}
+			if (command != "status" && c.set_reply.rfind("OK", 0) == 0 && c.set_reply.find('=') == std::string::npos) {
 				// What the driver says to a set it took: "OK key=value".
 				std::string taken = command.substr(4);
 				taken[taken.find(' ')] = '=';
