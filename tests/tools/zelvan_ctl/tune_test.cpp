@@ -218,6 +218,8 @@ TEST(Tune, RecommendsWhatTheTraceCallsFor)
 		{"a wearer just above the threshold", Synthetic(noisy, 4), true, true, false},
 		{"spikes while off", Synthetic(spikes, 1), true, false, true},
 		{"the noisy wearer without labels", Synthetic(unlabelled, 4), true, true, false},
+		{"a window too long to follow a short wear", Synthetic({{"off", 100, 300}, {"on", 20, 2300}}, 64), false, false,
+		 false},
 	};
 	for (const Case &c : cases) {
 		const TuneResult result = Tune(c.recording);
@@ -246,6 +248,8 @@ TEST(Tune, RecommendsWhatTheTraceCallsFor)
 		                      std::to_string(s.threshold_offset)),
 		          std::string::npos)
 			<< report;
+		// No comparison with nothing: a setting that followed no change has no times.
+		EXPECT_EQ(report.find("instead of )"), std::string::npos) << report;
 	}
 }
 
