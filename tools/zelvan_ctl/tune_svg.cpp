@@ -12,6 +12,15 @@
 #include <random>
 #include <system_error>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "sensor/proximity_algorithm.h"
 #include "tools/zelvan_ctl/utf8_path.h"
 
@@ -340,6 +349,23 @@ std::string TuneSvg(const Recording &recording, const TuneResult &result, const 
 	return svg + "</svg>\n";
 }
 
+namespace {
+
+// A new empty file at `path`; false with errno (EEXIST for any name that
+// is taken, a link or a dangling link included).
+bool CreateNew(const std::filesystem::path &path)
+{
+#ifdef _WIN32
+	const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+	return fd >= 0 && _close(fd) == 0;
+#else
+	const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+	return fd >= 0 && close(fd) == 0;
+#endif
+}
+
+} // namespace
+
 bool WriteFileReplacing(const std::string &path_utf8, const std::string &text, std::string &error)
 {
 	namespace fs = std::filesystem;
@@ -349,12 +375,27 @@ bool WriteFileReplacing(const std::string &path_utf8, const std::string &text, s
 		return false;
 	}
 	std::random_device random;
-	fs::path temp = path;
-	temp += ".zelvan-tmp-" + std::to_string(random() % 1000000);
+	fs::path temp;
+	// The temporary name is made here and now, never one found there: in a
+	// shared folder another user's link under that name would have the
+	// plot written into whatever it points at.
+	for (int attempt = 0;; ++attempt) {
+		temp = path;
+		temp += ".zelvan-tmp-" + std::to_string(random() % 1000000);
+		if (CreateNew(temp))
+			break;
+		if (errno != EEXIST || attempt == 100) {
+			error = errno == EEXIST ? "every temporary name beside it is taken (by another user's files?)"
+			                        : std::strerror(errno);
+			return false;
+		}
+	}
 	{
 		std::ofstream out(temp, std::ios::binary | std::ios::trunc);
 		if (!out) {
 			error = std::strerror(errno);
+			std::error_code ignored;
+			fs::remove(temp, ignored);
 			return false;
 		}
 		out.write(text.data(), static_cast<std::streamsize>(text.size()));
