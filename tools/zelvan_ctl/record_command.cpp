@@ -14,6 +14,11 @@
 #include <sstream>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "core/driver_settings.h"
 #include "core/text_escape.h"
 #include "tools/zelvan_ctl/status_line.h"
@@ -386,6 +391,16 @@ int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, co
 	const std::string shown = EscapeControlBytes(options.file);
 	const std::filesystem::path path = Utf8Path(options.file);
 	std::ofstream file;
+#ifndef _WIN32
+	// In a shared folder a name may be another user's link planted for us to
+	// write through (into a file of ours they cannot write themselves).
+	struct stat link {};
+	if (!path.empty() && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid()) {
+		std::fprintf(stderr, "zelvan-ctl: %s is a link made by another user (uid %u); not writing through it\n",
+		             shown.c_str(), static_cast<unsigned>(link.st_uid));
+		return kExitError;
+	}
+#endif
 	errno = 0;
 	if (!path.empty())
 		file.open(path, std::ios::binary | std::ios::trunc);

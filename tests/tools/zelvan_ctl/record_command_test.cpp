@@ -4,6 +4,8 @@
 
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -11,6 +13,10 @@
 #include <vector>
 
 #include "tools/zelvan_ctl/record_command.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace zelvan::ctl {
 namespace {
@@ -214,9 +220,23 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 #endif
 		{(dir / "a folder").string(), 1, "cannot be written: "},
 		{(dir / "none" / "x.rec").string(), 1, "cannot be written: "},
+#ifndef _WIN32
+		{(dir / "planted.rec").string(), 1, "is a link made by another user"},
+#endif
 	};
+#ifndef _WIN32
+	// Another user's link to a file of ours: only root can make one here.
+	const fs::path victim = dir / "victim";
+	std::ofstream(victim) << "kept\n";
+	fs::create_symlink(victim, dir / "planted.rec");
+	const bool planted = geteuid() == 0 && lchown((dir / "planted.rec").c_str(), 12345, 12345) == 0;
+#endif
 	for (const Row &row : rows) {
 		SCOPED_TRACE(row.file);
+#ifndef _WIN32
+		if (row.file == (dir / "planted.rec").string() && !planted)
+			continue;
+#endif
 		uint32_t newest = 0;
 		const SendToDriver send = [&](const std::string &command) {
 			if (command == "status")
@@ -237,6 +257,10 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 			EXPECT_GT(err.size(), err.find(row.says) + row.says.size() + 1) << err;
 		}
 	}
+#ifndef _WIN32
+	std::ifstream kept(victim);
+	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n") << "the planted link's target";
+#endif
 	fs::remove_all(dir);
 }
 
