@@ -464,7 +464,7 @@ say "Report: build/demo/report/"
 for f in driver.log trace.json presence.svg presence.png presence-table.md summary.txt; do
 	[ ! -f "$report/$f" ] || printf '   %s\n' "$f"
 done
-[ -z "$plot_line" ] || echo "   ($plot_line)" | sed "s#$report/##"
+[ -z "$plot_line" ] || echo "   (${plot_line//"$report/"/})"
 
 if [ ${#failures[@]} -ne 0 ]; then
 	printf 'demo: FAILED: %s\n' "${failures[@]}" >&2

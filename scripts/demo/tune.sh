@@ -59,7 +59,9 @@ play_stretch() { # NAME
 	while read -r at what; do
 		delay=$(awk -v s="$start" -v a="$at" -v k="$script_divisor" -v n="$(date +%s.%N)" \
 			'BEGIN { d = s + a / k - n; printf "%.3f", (d > 0 ? d : 0) }')
-		sleep "$delay"
+		sleep "$delay" || true
+		# Ctrl-C (demo.sh's INT trap notes it) ends the stretch where it is.
+		[ "$interrupted" -eq 0 ] || break
 		[ "$what" = end ] || wear "$what"
 		printf '%s %s\n' "$(date +%s.%N)" "$what" >>"$notes"
 		printf '   %5.1f s  %s\n' "$(awk -v a="$at" -v k="$script_divisor" 'BEGIN { print a / k }')" \
@@ -96,36 +98,44 @@ before_settings=$(settings_now)
 say "Before: the wearer puts it on and takes it off twice ($before_settings)"
 play_stretch before
 
-say "Recording: zelvan-ctl record --guided (the simulated wearer follows each prompt after ${reaction_s} s)"
-set +e
-zelvan-ctl record --guided --seconds "$phase_s" --count-down "$count_down" "$report/recording.txt" 2>&1 |
-	while IFS= read -r line; do
-		printf '   | %s\n' "$line"
-		case $line in
-		*"take the headset off"*) (sleep "$reaction_s"; wear off) & ;;
-		*"put it on"*) (sleep "$reaction_s"; wear on) & ;;
-		esac
-	done
-record_status=${PIPESTATUS[0]}
-set -e
-wear off
-[ "$record_status" -eq 0 ] || failures+=("zelvan-ctl record exited with status $record_status")
+# After Ctrl-C the simulator stops too: the steps that need it are left out,
+# and the report is made from what there is.
+record_status="not run (interrupted)"
+tune_status="not run (interrupted)"
+after_settings="?"
+if [ "$interrupted" -eq 0 ]; then
+	say "Recording: zelvan-ctl record --guided (the simulated wearer follows each prompt after ${reaction_s} s)"
+	set +e
+	zelvan-ctl record --guided --seconds "$phase_s" --count-down "$count_down" "$report/recording.txt" 2>&1 |
+		while IFS= read -r line; do
+			printf '   | %s\n' "$line"
+			case $line in
+			*"take the headset off"*) (sleep "$reaction_s"; wear off) & ;;
+			*"put it on"*) (sleep "$reaction_s"; wear on) & ;;
+			esac
+		done
+	record_status=${PIPESTATUS[0]}
+	set -e
+	wear off
+	[ "$record_status" -eq 0 ] || failures+=("zelvan-ctl record exited with status $record_status")
+fi
+if [ "$interrupted" -eq 0 ]; then
+	say "Tuning: zelvan-ctl tune recording.txt --svg tune.svg --apply"
+	set +e
+	zelvan-ctl tune "$report/recording.txt" --svg "$report/tune.svg" --apply >"$report/tune.txt" 2>&1
+	tune_status=$?
+	set -e
+	sed 's/^/   | /' "$report/tune.txt"
+	[ "$tune_status" -eq 0 ] || failures+=("zelvan-ctl tune exited with status $tune_status")
+	[ -s "$report/tune.svg" ] || failures+=("zelvan-ctl tune drew no tune.svg")
 
-say "Tuning: zelvan-ctl tune recording.txt --svg tune.svg --apply"
-set +e
-zelvan-ctl tune "$report/recording.txt" --svg "$report/tune.svg" --apply >"$report/tune.txt" 2>&1
-tune_status=$?
-set -e
-sed 's/^/   | /' "$report/tune.txt"
-[ "$tune_status" -eq 0 ] || failures+=("zelvan-ctl tune exited with status $tune_status")
-[ -s "$report/tune.svg" ] || failures+=("zelvan-ctl tune drew no tune.svg")
-
-# The reset of the applied settings starts the detector over; let it settle
-# with the headset off before the stretch starts counting.
-sleep 1
-after_settings=$(settings_now)
-say "After: the same wearer, the same moves ($after_settings)"
-play_stretch after
+	# The reset of the applied settings starts the detector over; let it settle
+	# with the headset off before the stretch starts counting.
+	sleep 1 || true
+	after_settings=$(settings_now)
+	say "After: the same wearer, the same moves ($after_settings)"
+	play_stretch after
+fi
 
 touch "$stop_file"
 sim_status=""
@@ -146,7 +156,9 @@ mkdir -p "$report/inputs"
 cp "$runfiles/sensor.conf" "$demo/wearer-script.txt" "$report/inputs/"
 [ ! -f "$runfiles/sensor-events.log" ] || cp "$runfiles/sensor-events.log" "$report/"
 
-facts=$(python3 "$demo/count_switches.py" "$report/driver.log" before="$report/wearer-before.txt" \
+[ "$interrupted" -eq 0 ] || failures+=("interrupted with Ctrl-C")
+facts=""
+[ "$interrupted" -eq 1 ] || facts=$(python3 "$demo/count_switches.py" "$report/driver.log" before="$report/wearer-before.txt" \
 	after="$report/wearer-after.txt") || failures+=("the switches could not be counted")
 fact() { sed -n "s/^$1=//p" <<<"$facts"; }
 before_false=$(fact before_false)
@@ -197,7 +209,7 @@ say "Report: build/demo/report/"
 for f in summary.txt tune.svg recording.txt tune.txt presence.svg driver.log trace.json steamvr.vrsettings; do
 	[ ! -f "$report/$f" ] || printf '   %s\n' "$f"
 done
-[ -z "$plot_line" ] || echo "   ($plot_line)" | sed "s#$report/##"
+[ -z "$plot_line" ] || echo "   (${plot_line//"$report/"/})"
 
 if [ ${#failures[@]} -ne 0 ]; then
 	printf 'demo: FAILED: %s\n' "${failures[@]}" >&2

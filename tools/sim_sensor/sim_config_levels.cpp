@@ -96,6 +96,9 @@ void Parser::OnReplay(const Line &line)
 	int data_lines = 0;
 	std::string raw;
 	for (int number = 1; std::getline(in, raw); ++number) {
+		// As tune does: a recording saved by a Windows editor starts with a byte order mark.
+		if (number == 1 && raw.rfind("\xef\xbb\xbf", 0) == 0)
+			raw.erase(0, 3);
 		const std::vector<std::string> words = Split(StripComment(raw));
 		if (words.empty())
 			continue;

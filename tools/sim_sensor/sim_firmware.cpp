@@ -111,8 +111,12 @@ std::optional<unsigned> SimSensor::FollowedLevel(Clock::time_point now)
 				followed_on_ = text == "on";
 				Event(std::string("follow ") + text, now);
 			} else if (!text.empty() && std::string_view("off").substr(0, text.size()) != text) {
+				// Whatever the file holds goes to a terminal: no control bytes.
+				std::string shown = text;
+				for (char &c : shown)
+					c = static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
 				std::fprintf(stderr, "sim_sensor: %s: follow wants on or off, not '%s'\n", config_->follow_path.c_str(),
-				             text.c_str());
+				             shown.c_str());
 			}
 		}
 	}

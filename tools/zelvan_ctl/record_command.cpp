@@ -2,14 +2,24 @@
 // reading as it comes, with the phase's label in a guided recording.
 #include "tools/zelvan_ctl/record_command.h"
 
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "core/driver_settings.h"
 #include "core/text_escape.h"
 #include "tools/zelvan_ctl/status_line.h"
 #include "tools/zelvan_ctl/utf8_path.h"
@@ -129,12 +139,17 @@ int SampleRecorder::Begin(RecordingHeader &header)
 	                      StatusValue(status, "thresh", 0, 65535, header.thresh) &&
 	                      StatusValue(status, "hyst", 0, 65535, header.hyst) &&
 	                      StatusValue(status, "trim", -32768, 32767, header.trim) &&
-	                      StatusValue(status, "moving_avg_length", 1, 64, header.moving_avg_length) &&
-	                      StatusValue(status, "report_rate_ms", 1, 65535, header.report_rate_ms);
+	                      StatusValue(status, "moving_avg_length", kMovingAvgLength.min, kMovingAvgLength.max,
+	                                  header.moving_avg_length) &&
+	                      StatusValue(status, "report_rate_ms", kReportRateMs.min, kReportRateMs.max,
+	                                  header.report_rate_ms);
+	// The settings' ranges are the driver's, which a recording's reader
+	// holds to: a reply outside them would make a recording tune refuses.
 	// The offset is left out of the status while it is 0.
 	header.threshold_offset = 0;
 	const bool offset_ok = !status.contains("threshold_offset") ||
-	                       StatusValue(status, "threshold_offset", -65535, 65535, header.threshold_offset);
+	                       StatusValue(status, "threshold_offset", kThresholdOffset.min, kThresholdOffset.max,
+	                                   header.threshold_offset);
 	if (!complete || !offset_ok) {
 		messages_ << "zelvan-ctl: the driver's status lacks the calibration or settings a recording needs: "
 		          << EscapeControlBytes(reply) << "\n";
@@ -164,6 +179,8 @@ int SampleRecorder::Collect(std::ostream &file, const std::string &label)
 		messages_ << "zelvan-ctl: writing the recording failed (is the disk full?); it keeps what was written before\n";
 		return kExitError;
 	}
+	kept_bytes_ += unflushed_bytes_;
+	unflushed_bytes_ = 0;
 	return kExitOk;
 }
 
@@ -195,7 +212,9 @@ int SampleRecorder::Fetch(std::ostream &file, const std::string &label, bool &mo
 		if (!first_ms_)
 			first_ms_ = sample.ms;
 		// Unsigned: the driver's clock may wrap during a recording.
-		file << FormatRecordedReading({sample.ms - *first_ms_, sample.raw, label});
+		const std::string line = FormatRecordedReading({sample.ms - *first_ms_, sample.raw, label});
+		file << line;
+		unflushed_bytes_ += line.size();
 		next_ = sample.number;
 		++readings_;
 	}
@@ -255,6 +274,31 @@ bool ParseRecordArgs(const std::vector<std::string> &args, RecordOptions &option
 }
 
 using SteadyClock = std::chrono::steady_clock;
+
+// The file name as the next command line takes it: quoted unless it is
+// plain, so that one with spaces or a shell's special characters pastes.
+std::string AsArgument(const std::string &shown)
+{
+#ifdef _WIN32
+	const char *const kPlain = "._-/\\:+,=@%";
+#else
+	const char *const kPlain = "._-/:+,=@%";
+#endif
+	bool plain = !shown.empty();
+	for (const char c : shown)
+		plain = plain && c != '\0' &&
+		        (std::isalnum(static_cast<unsigned char>(c)) || std::strchr(kPlain, c) != nullptr);
+	if (plain)
+		return shown;
+#ifdef _WIN32
+	return "\"" + shown + "\"";
+#else
+	std::string quoted = "'";
+	for (const char c : shown)
+		quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+	return quoted + "'";
+#endif
+}
 
 // Polls until `end`, a few times a second; `each_second` is told the
 // seconds gone since `start`.
@@ -347,17 +391,40 @@ int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, co
 	const std::string shown = EscapeControlBytes(options.file);
 	const std::filesystem::path path = Utf8Path(options.file);
 	std::ofstream file;
+#ifndef _WIN32
+	// In a shared folder a name may be another user's link planted for us to
+	// write through (into a file of ours they cannot write themselves).
+	struct stat link {};
+	if (!path.empty() && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid()) {
+		std::fprintf(stderr, "zelvan-ctl: %s is a link made by another user (uid %u); not writing through it\n",
+		             shown.c_str(), static_cast<unsigned>(link.st_uid));
+		return kExitError;
+	}
+#endif
+	errno = 0;
 	if (!path.empty())
 		file.open(path, std::ios::binary | std::ios::trunc);
-	file << FormatRecordingHeader(header) << std::flush;
+	const int open_error = file.is_open() ? 0 : errno;
+	const std::string header_text = FormatRecordingHeader(header);
+	file << header_text << std::flush;
 	if (!file) {
-		std::fprintf(stderr, "zelvan-ctl: %s cannot be written\n", shown.c_str());
+		std::fprintf(stderr, "zelvan-ctl: %s cannot be written: %s\n", shown.c_str(),
+		             path.empty()        ? "the name is not valid text"
+		             : file.is_open()    ? "the header did not fit (is the disk full?)"
+		             : open_error != 0   ? std::strerror(open_error)
+		                                 : "it cannot be opened");
 		return kExitError;
 	}
 
 	const int status = options.guided ? RecordGuided(recorder, file, options)
 	                                  : RecordWorn(recorder, file, options.seconds.value_or(60.0));
 	if (status != kExitOk) {
+		if (!file) {
+			// A full disk takes part of a line: cut back to the last whole one.
+			file.close();
+			std::error_code ec;
+			std::filesystem::resize_file(path, header_text.size() + recorder.KeptBytes(), ec);
+		}
 		std::fprintf(stderr, "zelvan-ctl: the recording in %s stops there\n", shown.c_str());
 		return status;
 	}
@@ -368,7 +435,7 @@ int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, co
 	Say("Recorded ", recorder.Readings(), " readings into ", shown);
 	if (recorder.Lost() > 0)
 		Say(" (", recorder.Lost(), " lost on the way)");
-	Say(".\nNext: zelvan-ctl tune ", shown, " --svg plot.svg\n");
+	Say(".\nNext: zelvan-ctl tune ", AsArgument(shown), " --svg plot.svg\n");
 	return kExitOk;
 }
 

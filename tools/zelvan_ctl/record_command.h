@@ -51,6 +51,9 @@ public:
 	int Collect(std::ostream &file, const std::string &label);
 
 	size_t Readings() const { return readings_; }
+	// Bytes of readings written and flushed whole: after a failed write the
+	// file is cut back to them, so that it never ends in half a line.
+	uint64_t KeptBytes() const { return kept_bytes_; }
 	uint64_t Lost() const { return lost_; }
 
 private:
@@ -64,6 +67,8 @@ private:
 	std::optional<uint32_t> first_ms_;
 	size_t readings_ = 0;
 	uint64_t lost_ = 0;
+	uint64_t kept_bytes_ = 0;
+	uint64_t unflushed_bytes_ = 0;
 };
 
 // `args` follow "record": [--seconds S] [--guided] [--count-down S] FILE.

@@ -64,10 +64,11 @@ Number ParseInt(std::string_view word, int64_t min, int64_t max, int64_t &value)
 {
 	const char *end = word.data() + word.size();
 	const auto [ptr, ec] = std::from_chars(word.data(), end, value);
+	// Digits past 64 bits followed by other bytes are garbage, not a number.
+	if (ptr != end || word.empty() || (ec != std::errc() && ec != std::errc::result_out_of_range))
+		return Number::NotNumber;
 	if (ec == std::errc::result_out_of_range)
 		return Number::OutOfRange;
-	if (ec != std::errc() || ptr != end || word.empty())
-		return Number::NotNumber;
 	return value < min || value > max ? Number::OutOfRange : Number::Ok;
 }
 
@@ -123,7 +124,7 @@ bool ParseFields(std::string_view line, std::vector<HeaderField> &fields, std::s
 			seen[i] = true;
 			const Number n = ParseInt(word.substr(eq + 1), fields[i].min, fields[i].max, fields[i].value);
 			if (n != Number::Ok) {
-				message = "the header's " + std::string(key) + "=" + std::string(word.substr(eq + 1)) +
+				message = "the header's " + std::string(key) + "=" + Quoted(word.substr(eq + 1)) +
 				          (n == Number::OutOfRange ? " is out of range (" + std::to_string(fields[i].min) + " to " +
 				                                         std::to_string(fields[i].max) + ")"
 				                                   : " is not a whole number");
@@ -192,6 +193,9 @@ private:
 		const LineRead first = Next(line);
 		if (first == LineRead::End)
 			return Fail(1, "the file is empty, not a zelvan-ctl recording");
+		// Editors on Windows put a byte order mark before the text they save.
+		if (line.rfind("\xef\xbb\xbf", 0) == 0)
+			line.erase(0, 3);
 		const bool magic = line.rfind(kMagic, 0) == 0 && (line.size() == kMagic.size() || line[kMagic.size()] == ' ');
 		if (first == LineRead::TooLong || !magic)
 			return Fail(1, "not a zelvan-ctl recording (it starts with " + Quoted(line) + ")");
@@ -252,9 +256,9 @@ private:
 		if (ms_ok == Number::NotNumber || raw_ok == Number::NotNumber)
 			return Fail(number_, "not a reading (\"MS READING [LABEL]\"): " + Quoted(line));
 		if (ms_ok == Number::OutOfRange)
-			return Fail(number_, "the time " + std::string(words[0]) + " ms is out of range");
+			return Fail(number_, "the time " + Quoted(words[0]) + " ms is out of range");
 		if (raw_ok == Number::OutOfRange)
-			return Fail(number_, "the reading " + std::string(words[1]) + " is out of range (0 to 65535)");
+			return Fail(number_, "the reading " + Quoted(words[1]) + " is out of range (0 to 65535)");
 		if (words.size() == 3 && !IsLabel(words[2]))
 			return Fail(number_, "the label " + Quoted(words[2]) + " is not a word of letters, digits, '-' or '_' (at most " +
 			                         std::to_string(kMaxLabelLength) + ")");

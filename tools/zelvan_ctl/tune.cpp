@@ -601,6 +601,9 @@ std::string Reason(const TuneScore &now, const TuneScore &best)
 	if (best.false_switches != now.false_switches)
 		text += Plural(best.false_switches, "false switch", "false switches") + " instead of " +
 		        std::to_string(now.false_switches) + "; " + Latencies(best);
+	else if (best.missed != now.missed || Latencies(now).empty())
+		// Following more changes is the reason; times of different changes do not compare.
+		text += "as many false switches (" + std::to_string(best.false_switches) + "); " + Latencies(best);
 	else
 		text += "as many false switches (" + std::to_string(best.false_switches) + ") and quicker: " + Latencies(best) +
 		        " instead of " + Latencies(now);

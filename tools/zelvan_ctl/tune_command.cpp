@@ -94,14 +94,18 @@ bool Set(const std::string &key, int32_t value, const TuneSendFn &send, const Tu
 		return false;
 	}
 	const std::string reply = EscapeControlBytes(exchange.reply);
-	if (ClassifyReply(exchange.reply) != ReplyKind::Error) {
+	// Taken only when the driver says it holds the value now.
+	if (exchange.reply == "OK " + key + "=" + std::to_string(value)) {
 		std::printf("%s\n", reply.c_str());
 		return true;
 	}
 	if (exchange.reply.rfind("ERR unknown command", 0) == 0)
 		std::fprintf(stderr, "zelvan-ctl: the running driver is older and has no set command; update it\n");
-	else
+	else if (ClassifyReply(exchange.reply) == ReplyKind::Error)
 		std::fprintf(stderr, "zelvan-ctl: the driver refused %s: %s\n", command.c_str(), reply.c_str());
+	else
+		std::fprintf(stderr, "zelvan-ctl: the driver did not confirm %s (it replied '%s')\n", command.c_str(),
+		             reply.c_str());
 	status = kExitError;
 	return false;
 }
@@ -145,15 +149,21 @@ int Apply(const Recording &recording, const TuneSettings &settings, const TuneSe
 	                                                   {"moving_avg_length", settings.moving_avg_length},
 	                                                   {"threshold_offset", settings.threshold_offset}};
 	bool changed = false;
+	std::string applied; // the sets taken so far, named when a later one fails
 	for (const auto &[key, value] : wanted) {
 		// An absent threshold_offset is 0; an absent setting is sent anyway.
 		const int64_t now = Field(status, key, std::strcmp(key, "threshold_offset") == 0 ? 0 : INT64_MIN);
 		if (now == value)
 			continue;
 		int exit_status = kExitOk;
-		if (!Set(key, value, send, exit_for, exit_status))
+		if (!Set(key, value, send, exit_for, exit_status)) {
+			if (changed)
+				std::fprintf(stderr, "zelvan-ctl: only part applied: the driver runs with%s now and the rest as it was\n",
+				             applied.c_str());
 			return exit_status;
+		}
 		changed = true;
+		applied += " " + std::string(key) + "=" + std::to_string(value);
 	}
 	if (!changed)
 		std::printf("the driver already runs with these settings\n");
@@ -167,6 +177,14 @@ int RunTune(const std::vector<std::string> &args, const TuneSendFn &send, const 
 	TuneArgs options;
 	if (!ParseArgs(args, options))
 		return kExitUsage;
+	// The plot is written by replacing: onto the recording, it would be lost.
+	std::error_code same_error;
+	if (!options.svg.empty() &&
+	    std::filesystem::equivalent(Utf8Path(options.file), Utf8Path(options.svg), same_error)) {
+		std::fprintf(stderr, "zelvan-ctl: %s is the recording itself; write the plot to another file\n",
+		             EscapeControlBytes(options.svg).c_str());
+		return kExitUsage;
+	}
 	const auto recording = Load(options.file);
 	if (!recording)
 		return kExitError;

@@ -4,12 +4,22 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <system_error>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "sensor/proximity_algorithm.h"
 #include "tools/zelvan_ctl/utf8_path.h"
@@ -61,6 +71,28 @@ double NiceStep(double at_least)
 	return 10 * scale;
 }
 
+// The length of the UTF-8 sequence at `i` that XML may hold, or 0: no
+// overlong forms, surrogates, code points past U+10FFFF, U+FFFE or U+FFFF.
+size_t XmlCharLength(const std::string &text, size_t i)
+{
+	const auto c = static_cast<unsigned char>(text[i]);
+	const size_t length = c >= 0xc2 && c < 0xe0 ? 2 : c >= 0xe0 && c < 0xf0 ? 3 : c >= 0xf0 && c < 0xf5 ? 4 : 0;
+	if (length == 0 || i + length > text.size())
+		return 0;
+	uint32_t code = c & (0x7f >> length);
+	for (size_t k = 1; k < length; ++k) {
+		const auto b = static_cast<unsigned char>(text[i + k]);
+		if ((b & 0xc0) != 0x80)
+			return 0;
+		code = code << 6 | (b & 0x3f);
+	}
+	const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+	if (code < least[length] || code > 0x10ffff || (code >= 0xd800 && code < 0xe000) || code == 0xfffe ||
+	    code == 0xffff)
+		return 0;
+	return length;
+}
+
 // Text from a file name: XML's five characters escaped, and the name's
 // bytes as '?' unless they are UTF-8, so the file stays well-formed.
 std::string XmlText(const std::string &text)
@@ -68,7 +100,6 @@ std::string XmlText(const std::string &text)
 	std::string out;
 	for (size_t i = 0; i < text.size(); ++i) {
 		const auto c = static_cast<unsigned char>(text[i]);
-		size_t extra = c >= 0xf0 && c < 0xf5 ? 3 : c >= 0xe0 ? 2 : c >= 0xc2 ? 1 : 0;
 		if (c < 0x80) {
 			if (c < 0x20 || c == 0x7f)
 				out += '?';
@@ -84,15 +115,13 @@ std::string XmlText(const std::string &text)
 				out += static_cast<char>(c);
 			continue;
 		}
-		bool ok = extra > 0;
-		for (size_t k = 1; ok && k <= extra; ++k)
-			ok = i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
-		if (!ok) {
+		const size_t length = XmlCharLength(text, i);
+		if (length == 0) {
 			out += '?';
 			continue;
 		}
-		out.append(text, i, extra + 1);
-		i += extra;
+		out.append(text, i, length);
+		i += length - 1;
 	}
 	return out;
 }
@@ -320,6 +349,23 @@ std::string TuneSvg(const Recording &recording, const TuneResult &result, const 
 	return svg + "</svg>\n";
 }
 
+namespace {
+
+// A new empty file at `path`; false with errno (EEXIST for any name that
+// is taken, a link or a dangling link included).
+bool CreateNew(const std::filesystem::path &path)
+{
+#ifdef _WIN32
+	const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+	return fd >= 0 && _close(fd) == 0;
+#else
+	const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+	return fd >= 0 && close(fd) == 0;
+#endif
+}
+
+} // namespace
+
 bool WriteFileReplacing(const std::string &path_utf8, const std::string &text, std::string &error)
 {
 	namespace fs = std::filesystem;
@@ -329,12 +375,27 @@ bool WriteFileReplacing(const std::string &path_utf8, const std::string &text, s
 		return false;
 	}
 	std::random_device random;
-	fs::path temp = path;
-	temp += ".zelvan-tmp-" + std::to_string(random() % 1000000);
+	fs::path temp;
+	// The temporary name is made here and now, never one found there: in a
+	// shared folder another user's link under that name would have the
+	// plot written into whatever it points at.
+	for (int attempt = 0;; ++attempt) {
+		temp = path;
+		temp += ".zelvan-tmp-" + std::to_string(random() % 1000000);
+		if (CreateNew(temp))
+			break;
+		if (errno != EEXIST || attempt == 100) {
+			error = errno == EEXIST ? "every temporary name beside it is taken (by another user's files?)"
+			                        : std::strerror(errno);
+			return false;
+		}
+	}
 	{
 		std::ofstream out(temp, std::ios::binary | std::ios::trunc);
 		if (!out) {
 			error = std::strerror(errno);
+			std::error_code ignored;
+			fs::remove(temp, ignored);
 			return false;
 		}
 		out.write(text.data(), static_cast<std::streamsize>(text.size()));

@@ -407,6 +407,7 @@ TEST_F(ConfigFile, ReplayTakesPlainReadingsAndRecordingsWithTheirLabels)
 		 "0 1111\n40 1111 off\n200 2222 on\n",
 		 1111, 2222, nullptr},
 		{"0 1111\n200 2222\n", 1111, 2222, nullptr},
+		{"\xef\xbb\xbf# zelvan-ctl record 1\r\n0 1111\r\n200 2222 on\r\n", 1111, 2222, nullptr},
 		{"10\n20\n30\n", 10, 30, nullptr},
 		{"0 5 on again\n", 0, 0, "expected a reading (0..65535), 'MS READING' or 'MS READING LABEL'"},
 		{"0 5 on\n7\n", 0, 0, "mixes plain readings with timed ones"},
@@ -450,6 +451,7 @@ TEST_F(ConfigFile, FollowSwitchesTheWearerWhenItsFileChanges)
 		{"off\r\n", 200, false},
 		{"maybe", 200, true},
 		{"ON", 200, true},
+		{"\x1b[2Jon", 200, true},
 		{"on", 1800, false},
 	};
 	for (const auto &step : steps) {
@@ -460,6 +462,7 @@ TEST_F(ConfigFile, FollowSwitchesTheWearerWhenItsFileChanges)
 		EXPECT_EQ(LastOf(dev, 4), step.level);
 		const std::string complaint = ::testing::internal::GetCapturedStderr();
 		EXPECT_EQ(complaint.find("follow wants on or off") != std::string::npos, step.complaint) << complaint;
+		EXPECT_EQ(complaint.find('\x1b'), std::string::npos);
 	}
 	EXPECT_NE(Events().find("follow on\nfollow off\nfollow on\n"), std::string::npos) << Events();
 }

@@ -3,12 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tools/zelvan_ctl/record_command.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace zelvan::ctl {
 namespace {
@@ -36,6 +44,32 @@ struct Case {
 	std::string written;
 	std::string message; // part of what the user is told; empty: nothing
 	int32_t threshold_offset = 0;
+	size_t room = 0; // bytes the file takes before its disk is full; 0: no end
+};
+
+// A file on a disk that fills up after `room` bytes, taking part of the
+// write that does not fit, as a real one does.
+class FullDisk : public std::stringbuf {
+public:
+	explicit FullDisk(size_t room) : room_(room) {}
+
+protected:
+	int_type overflow(int_type c) override
+	{
+		if (room_ != 0 && str().size() >= room_)
+			return traits_type::eof();
+		return std::stringbuf::overflow(c);
+	}
+	std::streamsize xsputn(const char *s, std::streamsize n) override
+	{
+		std::streamsize done = 0;
+		while (done < n && overflow(traits_type::to_int_type(s[done])) != traits_type::eof())
+			++done;
+		return done;
+	}
+
+private:
+	size_t room_;
 };
 
 TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
@@ -105,6 +139,18 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 		 {{"status", kStatus + " threshold_offset=-250"}, {"samples", "OK next=0"}},
 		 {},
 		 0, 0, "", "", -250},
+		{"a report rate outside the driver's range: nothing to record that tune would read",
+		 {{"status", kStatus.substr(0, kStatus.find("report_rate_ms=")) + "report_rate_ms=20 log_verbosity=0 "
+		             "moving_avg_length=8 ipd=63.5mm lh_config=loaded"}},
+		 {},
+		 1, 0, "", "lacks the calibration or settings"},
+		{"a full disk mid-line: the file keeps only whole lines",
+		 {{"status", kStatus},
+		  {"samples", "OK next=10"},
+		  {"samples 10", "OK next=12 11:300:7000 12:310:7050"},
+		  {"samples 12", "OK next=14 13:1900:7100 14:1950:7150"}},
+		 {"", ""},
+		 0, 1, "0 300\n50 310\n", "is the disk full?", 0, 16},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -121,7 +167,8 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 		};
 		const NoReplyExit no_reply = [](const Exchange &e) { return e.outcome == Outcome::NoDriver ? 2 : 3; };
 		std::ostringstream messages;
-		std::ostringstream file;
+		FullDisk disk(c.room);
+		std::ostream file(&disk);
 		SampleRecorder recorder(send, no_reply, messages);
 		RecordingHeader header;
 		ASSERT_EQ(recorder.Begin(header), c.begin_status) << messages.str();
@@ -130,7 +177,10 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 			if ((status = recorder.Collect(file, label)) != 0)
 				break;
 		EXPECT_EQ(status, c.collect_status) << messages.str();
-		EXPECT_EQ(file.str(), c.written);
+		EXPECT_EQ(disk.str().substr(0, recorder.KeptBytes()), c.written);
+		if (c.room == 0) {
+			EXPECT_EQ(disk.str().size(), recorder.KeptBytes());
+		}
 		EXPECT_TRUE(script.empty()) << script.size() << " replies left, the first for " << script.front().first;
 		if (c.message.empty()) {
 			EXPECT_EQ(messages.str(), "");
@@ -145,6 +195,73 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 			EXPECT_EQ(header.threshold_offset, c.threshold_offset);
 		}
 	}
+}
+
+// The whole command against a driver that always has one more reading:
+// where the file goes, and what the user is told to run next.
+TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
+{
+	namespace fs = std::filesystem;
+	const fs::path dir = fs::temp_directory_path() / ("zelvan_record_" + std::to_string(std::random_device()()));
+	fs::create_directories(dir / "a folder");
+	struct Row {
+		std::string file;
+		int exit;
+		std::string says; // on stdout when the exit is 0, else on stderr
+	};
+	const std::string plain = (dir / "plain.rec").string();
+	const std::string spaced = (dir / "it's mine.rec").string();
+	const Row rows[] = {
+		{plain, 0, "Next: zelvan-ctl tune " + plain + " --svg"},
+#ifdef _WIN32
+		{spaced, 0, "Next: zelvan-ctl tune \"" + spaced + "\" --svg"},
+#else
+		{spaced, 0, "Next: zelvan-ctl tune '" + (dir / "it'\\''s mine.rec").string() + "' --svg"},
+#endif
+		{(dir / "a folder").string(), 1, "cannot be written: "},
+		{(dir / "none" / "x.rec").string(), 1, "cannot be written: "},
+#ifndef _WIN32
+		{(dir / "planted.rec").string(), 1, "is a link made by another user"},
+#endif
+	};
+#ifndef _WIN32
+	// Another user's link to a file of ours: only root can make one here.
+	const fs::path victim = dir / "victim";
+	std::ofstream(victim) << "kept\n";
+	fs::create_symlink(victim, dir / "planted.rec");
+	const bool planted = geteuid() == 0 && lchown((dir / "planted.rec").c_str(), 12345, 12345) == 0;
+#endif
+	for (const Row &row : rows) {
+		SCOPED_TRACE(row.file);
+#ifndef _WIN32
+		if (row.file == (dir / "planted.rec").string() && !planted)
+			continue;
+#endif
+		uint32_t newest = 0;
+		const SendToDriver send = [&](const std::string &command) {
+			if (command == "status")
+				return Exchange{Outcome::Replied, kStatus};
+			++newest;
+			return Exchange{Outcome::Replied, "OK next=" + std::to_string(newest) + " " + std::to_string(newest) +
+			                                      ":300:" + std::to_string(50 * newest)};
+		};
+		testing::internal::CaptureStdout();
+		testing::internal::CaptureStderr();
+		const int exit = RunRecord({"--seconds", "0.05", row.file}, send, [](const Exchange &) { return 2; });
+		const std::string out = testing::internal::GetCapturedStdout();
+		const std::string err = testing::internal::GetCapturedStderr();
+		EXPECT_EQ(exit, row.exit) << err;
+		const std::string &said = row.exit == 0 ? out : err;
+		EXPECT_NE(said.find(row.says), std::string::npos) << said;
+		if (row.exit != 0) { // the cause follows the colon
+			EXPECT_GT(err.size(), err.find(row.says) + row.says.size() + 1) << err;
+		}
+	}
+#ifndef _WIN32
+	std::ifstream kept(victim);
+	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n") << "the planted link's target";
+#endif
+	fs::remove_all(dir);
 }
 
 } // namespace

@@ -92,6 +92,12 @@ TEST(Recording, RefusesWhatIsNotOneAndSaysWhere)
 		{"garbage after readings", kHeader + "0 300\n\x01\x02\xff\xfe\n", 5, "not a reading"},
 		{"a number with a sign", kHeader + "0 +300\n", 4, "not a reading"},
 		{"no readings", kHeader + "# only a comment\n\n", 0, "no readings"},
+		{"a huge time with escape bytes after it", kHeader + "99999999999999999999\x1b[2J 300\n", 4, "not a reading"},
+		{"a huge reading with escape bytes after it", kHeader + "0 99999999999999999999\x1b]0;x\a\n", 4,
+		 "not a reading"},
+		{"a huge time", kHeader + "99999999999999999999 300\n", 4, "out of range"},
+		{"calibration field with escape bytes", h1 + "# cal=12\x1b[31m thresh=1500 hyst=100 trim=0\n", 2,
+		 "not a whole number"},
 	};
 	for (const Case &c : cases) {
 		std::istringstream in(c.text);
@@ -99,6 +105,9 @@ TEST(Recording, RefusesWhatIsNotOneAndSaysWhere)
 		EXPECT_FALSE(ParseRecording(in, problem).has_value()) << c.name;
 		EXPECT_EQ(problem.line, c.line) << c.name << ": " << problem.message;
 		EXPECT_NE(problem.message.find(c.says), std::string::npos) << c.name << ": " << problem.message;
+		// The message goes to a terminal: the file's bytes must not steer it.
+		for (const char ch : problem.message)
+			EXPECT_TRUE(ch >= 0x20 && ch != 0x7f) << c.name << ": " << problem.message;
 	}
 }
 
@@ -126,7 +135,7 @@ TEST(Recording, RefusesEndlessLinesAndTooManyReadingsWithoutReadingThemAll)
 	}
 }
 
-TEST(Recording, ReadsBackWhatItWritesWithAnyLineEnds)
+TEST(Recording, ReadsBackWhatItWritesWithAnyLineEndsAndAByteOrderMark)
 {
 	Recording written;
 	written.header = {65535, 900, 0, -32768, 64, 5000, -65535, 1000};
@@ -134,8 +143,8 @@ TEST(Recording, ReadsBackWhatItWritesWithAnyLineEnds)
 	std::string text = FormatRecordingHeader(written.header) + "# a comment\n\n";
 	for (const auto &r : written.readings)
 		text += FormatRecordedReading(r) + "  \t\n";
-	for (const bool crlf : {false, true}) {
-		std::string file = text;
+	for (const auto &[crlf, bom] : {std::pair{false, false}, {true, false}, {true, true}}) {
+		std::string file = (bom ? "\xef\xbb\xbf" : "") + text;
 		for (size_t at = 0; crlf && (at = file.find('\n', at)) != std::string::npos; at += 2)
 			file.insert(at, "\r");
 		std::istringstream in(file);
@@ -209,6 +218,8 @@ TEST(Tune, RecommendsWhatTheTraceCallsFor)
 		{"a wearer just above the threshold", Synthetic(noisy, 4), true, true, false},
 		{"spikes while off", Synthetic(spikes, 1), true, false, true},
 		{"the noisy wearer without labels", Synthetic(unlabelled, 4), true, true, false},
+		{"a window too long to follow a short wear", Synthetic({{"off", 100, 300}, {"on", 20, 2300}}, 64), false, false,
+		 false},
 	};
 	for (const Case &c : cases) {
 		const TuneResult result = Tune(c.recording);
@@ -237,6 +248,8 @@ TEST(Tune, RecommendsWhatTheTraceCallsFor)
 		                      std::to_string(s.threshold_offset)),
 		          std::string::npos)
 			<< report;
+		// No comparison with nothing: a setting that followed no change has no times.
+		EXPECT_EQ(report.find("instead of )"), std::string::npos) << report;
 	}
 }
 
@@ -317,6 +330,8 @@ TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
 	const ScratchFolder scratch;
 	const std::string file = scratch.Write("wearer.rec", text);
 	const std::string garbage = scratch.Write("garbage.rec", "\x89PNG\r\n");
+	const std::string link = (scratch.path / "link.rec").string();
+	std::filesystem::create_hard_link(file, link);
 	const RecordingHeader &h = recording.header;
 	const TuneSettings best = Tune(recording).recommended.settings;
 	ASSERT_NE(best, CurrentSettings(h));
@@ -352,6 +367,14 @@ TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
 		 "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "ERR out of range"},
 		{"only what differs is set", {file, "--apply"}, StatusLine(h, same_window), "OK", 0, sets, ""},
 		{"nothing differs", {file, "--apply"}, StatusLine(h, best), "OK", 0, "status", ""},
+		{"a set answered with something else", {file, "--apply"}, StatusLine(h, same_window), "proximity=true", 1,
+		 "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "did not confirm"},
+		{"a set answered with another value", {file, "--apply"}, StatusLine(h, same_window), "OK report_rate_ms=1",
+		 1, "status|set report_rate_ms " + std::to_string(best.report_rate_ms), "did not confirm"},
+		{"the second set refused: the first is named as in force", {file, "--apply"}, StatusLine(h, same_window),
+		 "OK|ERR out of range", 1, sets, "only part applied: the driver runs with report_rate_ms="},
+		{"the plot onto the recording itself", {file, "--svg", file}, "", "", 64, "", "the recording itself"},
+		{"the plot onto the recording under another name", {file, "--svg", link}, "", "", 64, "", "the recording itself"},
 	};
 	for (const Case &c : cases) {
 		std::string sent;
@@ -359,6 +382,20 @@ TEST(TuneCommand, ExitsAndAppliesAsTheDriverAnswers)
 			sent += (sent.empty() ? "" : "|") + command;
 			if (c.status.empty())
 				return Exchange{Outcome::NoDriver, ""};
+			if (command != "status" && c.set_reply.find('|') != std::string::npos) {
+				// The first set gets the reply before '|', the next the one after.
+				const size_t bar = c.set_reply.find('|');
+				const bool first = sent.find("|set ") == sent.rfind("|set ");
+				const std::string reply = first ? c.set_reply.substr(0, bar) : c.set_reply.substr(bar + 1);
+				if (reply != "OK")
+					return Exchange{Outcome::Replied, reply};
+			}
+			if (command != "status" && c.set_reply.rfind("OK", 0) == 0 && c.set_reply.find('=') == std::string::npos) {
+				// What the driver says to a set it took: "OK key=value".
+				std::string taken = command.substr(4);
+				taken[taken.find(' ')] = '=';
+				return Exchange{Outcome::Replied, "OK " + taken};
+			}
 			return Exchange{Outcome::Replied, command == "status" ? c.status : c.set_reply};
 		};
 		auto exit_for = [](const Exchange &e) {
@@ -392,6 +429,19 @@ TEST(TuneSvg, StaysSmallAndSelfContainedForAnHourAndReplacesWholeFiles)
 	for (const char *outside : {"<script", "href", "url(", "<image"})
 		EXPECT_EQ(svg.find(outside), std::string::npos) << outside;
 	EXPECT_NE(svg.find("tune &lt;hour&gt; &amp; &quot;more&quot;"), std::string::npos);
+	// A file name's bytes in the title: only what keeps the file well-formed.
+	const std::pair<std::string, std::string> titles[] = {
+		{"r\xc3\xa9" "c \xf0\x9f\x98\x80", "r\xc3\xa9" "c \xf0\x9f\x98\x80"},
+		{"a\xff\x80\x80" "b", "a???b"},     // no lead byte that long
+		{"a\xed\xa0\x80" "b", "a???b"},     // a surrogate
+		{"a\xe0\x80\xaf" "b", "a???b"},     // overlong
+		{"a\xf4\x90\x80\x80" "b", "a????b"}, // past U+10FFFF
+		{"a\xef\xbf\xbf" "b", "a???b"},     // not a character in XML
+		{"a\xe2\x82" "b", "a??b"},           // cut short
+	};
+	for (const auto &[title, shown] : titles)
+		EXPECT_NE(TuneSvg(Synthetic({{"off", 1, 300}}), result, title).find(">" + shown + "</text>"), std::string::npos)
+		    << shown;
 
 	namespace fs = std::filesystem;
 	const fs::path dir = fs::temp_directory_path() / ("zelvan_tune_svg_" + std::to_string(std::random_device()()));
