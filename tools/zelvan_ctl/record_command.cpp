@@ -401,6 +401,14 @@ int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, co
 		return kExitError;
 	}
 #endif
+	// An earlier recording is the user's data: never written over.
+	std::error_code exists_error;
+	const std::filesystem::file_status existing = std::filesystem::symlink_status(path, exists_error);
+	if (!path.empty() && std::filesystem::exists(existing) && !std::filesystem::is_directory(existing)) {
+		std::fprintf(stderr, "zelvan-ctl: %s already exists; a recording is never written over (remove it or give another name)\n",
+		             shown.c_str());
+		return kExitError;
+	}
 	errno = 0;
 	if (!path.empty())
 		file.open(path, std::ios::binary | std::ios::trunc);

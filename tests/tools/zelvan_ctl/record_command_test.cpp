@@ -219,6 +219,7 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 		{spaced, 0, "Next: zelvan-ctl tune '" + (dir / "it'\\''s mine.rec").string() + "' --svg"},
 #endif
 		{(dir / "a folder").string(), 1, "cannot be written: "},
+		{(dir / "earlier.rec").string(), 1, "already exists; a recording is never written over"},
 		{(dir / "none" / "x.rec").string(), 1, "cannot be written: "},
 #ifndef _WIN32
 		{(dir / "planted.rec").string(), 1, "is a link made by another user"},
@@ -231,6 +232,7 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 	fs::create_symlink(victim, dir / "planted.rec");
 	const bool planted = geteuid() == 0 && lchown((dir / "planted.rec").c_str(), 12345, 12345) == 0;
 #endif
+	std::ofstream(dir / "earlier.rec") << "# zelvan-ctl record 1\n";
 	for (const Row &row : rows) {
 		SCOPED_TRACE(row.file);
 #ifndef _WIN32
@@ -257,6 +259,8 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 			EXPECT_GT(err.size(), err.find(row.says) + row.says.size() + 1) << err;
 		}
 	}
+	std::ifstream earlier(dir / "earlier.rec");
+	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(earlier), {}), "# zelvan-ctl record 1\n");
 #ifndef _WIN32
 	std::ifstream kept(victim);
 	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n") << "the planted link's target";
