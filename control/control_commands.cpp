@@ -232,7 +232,8 @@ void Samples(const ControlTargets &t, const char *argument, Reply reply)
 		              unsigned{copy.newest});
 		return;
 	}
-	char entries[kReplySize] = "";
+	// Sized so that the header and the entries always fit the reply.
+	char entries[kReplySize - kHeaderRoom] = "";
 	size_t used = 0;
 	uint32_t next = after;
 	for (size_t i = 0; i < copy.count; ++i) {
