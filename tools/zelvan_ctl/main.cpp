@@ -14,6 +14,7 @@
 #include "tools/zelvan_ctl/control_client.h"
 #include "tools/zelvan_ctl/doctor.h"
 #include "tools/zelvan_ctl/doctor_steamvr.h"
+#include "tools/zelvan_ctl/exit_status.h"
 #include "tools/zelvan_ctl/paths_command.h"
 #include "tools/zelvan_ctl/record_command.h"
 #include "tools/zelvan_ctl/status_line.h"
@@ -21,11 +22,11 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitError = 1;
-constexpr int kExitNoDriver = 2;
-constexpr int kExitTimeout = 3;
-constexpr int kExitUsage = 64;
+using zelvan::ctl::kExitError;
+using zelvan::ctl::kExitNoDriver;
+using zelvan::ctl::kExitOk;
+using zelvan::ctl::kExitTimeout;
+using zelvan::ctl::kExitUsage;
 
 void Usage(std::FILE *out)
 {

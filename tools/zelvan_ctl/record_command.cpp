@@ -21,15 +21,13 @@
 
 #include "core/driver_settings.h"
 #include "core/text_escape.h"
+#include "tools/zelvan_ctl/exit_status.h"
 #include "tools/zelvan_ctl/status_line.h"
 #include "tools/zelvan_ctl/utf8_path.h"
 
 namespace zelvan::ctl {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitError = 1;
-constexpr int kExitUsage = 64;
 
 // The driver's reply holds at most this many characters.
 constexpr size_t kReplyLimit = 511;

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "core/text_escape.h"
+#include "tools/zelvan_ctl/exit_status.h"
 #include "tools/zelvan_ctl/status_line.h"
 #include "tools/zelvan_ctl/tune.h"
 #include "tools/zelvan_ctl/tune_svg.h"
@@ -17,9 +18,6 @@
 namespace zelvan::ctl {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitError = 1;
-constexpr int kExitUsage = 64;
 
 struct TuneArgs {
 	std::string file;
