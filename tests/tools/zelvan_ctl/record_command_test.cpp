@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/zelvan_ctl/record_command.h"
+#include "tools/zelvan_ctl/tuning/sample_recorder.h"
 
 #ifndef _WIN32
 #include <unistd.h>

@@ -9,10 +9,10 @@
 #include <sstream>
 #include <streambuf>
 
-#include "tools/zelvan_ctl/recording.h"
-#include "tools/zelvan_ctl/status_line.h"
-#include "tools/zelvan_ctl/tune.h"
-#include "tools/zelvan_ctl/tune_svg.h"
+#include "tools/zelvan_ctl/tuning/recording.h"
+#include "tools/zelvan_ctl/channel/status_line.h"
+#include "tools/zelvan_ctl/tuning/tune.h"
+#include "tools/zelvan_ctl/tuning/tune_svg.h"
 
 namespace zelvan::ctl {
 namespace {

@@ -10,15 +10,15 @@
 
 #include "control/control_channel.h"
 #include "core/text_escape.h"
-#include "tools/zelvan_ctl/console_text.h"
-#include "tools/zelvan_ctl/control_client.h"
-#include "tools/zelvan_ctl/doctor.h"
-#include "tools/zelvan_ctl/doctor_steamvr.h"
-#include "tools/zelvan_ctl/exit_status.h"
-#include "tools/zelvan_ctl/paths_command.h"
-#include "tools/zelvan_ctl/record_command.h"
-#include "tools/zelvan_ctl/status_line.h"
-#include "tools/zelvan_ctl/tune.h"
+#include "tools/zelvan_ctl/cli/console_text.h"
+#include "tools/zelvan_ctl/channel/control_client.h"
+#include "tools/zelvan_ctl/doctor/doctor.h"
+#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
+#include "tools/zelvan_ctl/cli/exit_status.h"
+#include "tools/zelvan_ctl/doctor/path_registry.h"
+#include "tools/zelvan_ctl/tuning/sample_recorder.h"
+#include "tools/zelvan_ctl/channel/status_line.h"
+#include "tools/zelvan_ctl/tuning/tune.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The command line and the console on Windows: argv would hold the ANSI
 // code page's guess at each name, so the words come from the UTF-16
 // command line; the console reads what is printed as UTF-8.
-#include "tools/zelvan_ctl/console_text.h"
+#include "tools/zelvan_ctl/cli/console_text.h"
 
 #include <cstdio>
 #include <cstdlib>

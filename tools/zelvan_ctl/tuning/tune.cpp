@@ -1,6 +1,6 @@
 // zelvan-ctl tune: the grid of settings, their replay through
 // zelvan::ProximityAlgorithm, the ranking and what is printed.
-#include "tools/zelvan_ctl/tune.h"
+#include "tools/zelvan_ctl/tuning/tune.h"
 
 #include <algorithm>
 #include <atomic>

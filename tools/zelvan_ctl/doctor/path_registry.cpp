@@ -1,5 +1,5 @@
 // zelvan-ctl paths: one path a line, or nothing printed at all.
-#include "tools/zelvan_ctl/paths_command.h"
+#include "tools/zelvan_ctl/doctor/path_registry.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,9 +8,9 @@
 
 #include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
-#include "tools/zelvan_ctl/doctor.h"
-#include "tools/zelvan_ctl/doctor_steamvr.h"
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/doctor/doctor.h"
+#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 

@@ -1,7 +1,7 @@
 // zelvan-ctl doctor --fix on Linux: SteamVR's server among this user's
 // processes, the runtime's vrpathreg.sh, and a file replaced by rename with
 // its owner, mode and access list.
-#include "tools/zelvan_ctl/doctor_steamvr.h"
+#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,7 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 

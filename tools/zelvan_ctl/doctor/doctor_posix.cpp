@@ -1,8 +1,8 @@
 // zelvan-ctl doctor on Linux: the bundled hidapi and the loader's view of the
 // driver library (ldd), and the sensor's hidraw node, its access and the udev
 // rule.
-#include "tools/zelvan_ctl/doctor.h"
-#include "tools/zelvan_ctl/doctor_steamvr.h"
+#include "tools/zelvan_ctl/doctor/doctor.h"
+#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 #include "ipd/runtime_paths.h"
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 extern char **environ;
 

@@ -1,6 +1,6 @@
 // The control client on Windows: a message-mode connection to the driver's
 // named pipe.
-#include "tools/zelvan_ctl/control_client.h"
+#include "tools/zelvan_ctl/channel/control_client.h"
 
 #include <thread>
 

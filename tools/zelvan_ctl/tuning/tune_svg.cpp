@@ -1,5 +1,5 @@
 // The tune plot as SVG text, and a write that never leaves half a file.
-#include "tools/zelvan_ctl/tune_svg.h"
+#include "tools/zelvan_ctl/tuning/tune_svg.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +22,7 @@
 #endif
 
 #include "sensor/proximity_algorithm.h"
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 namespace {

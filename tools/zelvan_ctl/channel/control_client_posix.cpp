@@ -1,6 +1,6 @@
 // The control client on POSIX: a SOCK_SEQPACKET connection to the driver's
 // abstract-namespace Unix-domain socket.
-#include "tools/zelvan_ctl/control_client.h"
+#include "tools/zelvan_ctl/channel/control_client.h"
 
 #include "control/abstract_socket_posix.h"
 

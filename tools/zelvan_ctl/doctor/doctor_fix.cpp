@@ -1,14 +1,14 @@
 // zelvan-ctl doctor --fix: the few mends that are safe to make for the user,
 // each printed as it is made. Only while SteamVR's server is closed: it
 // rewrites its settings file and registry when it exits.
-#include "tools/zelvan_ctl/doctor_steamvr.h"
+#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 #include "core/text_escape.h"
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 namespace {

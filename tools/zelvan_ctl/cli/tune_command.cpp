@@ -9,11 +9,11 @@
 #include <optional>
 
 #include "core/text_escape.h"
-#include "tools/zelvan_ctl/exit_status.h"
-#include "tools/zelvan_ctl/status_line.h"
-#include "tools/zelvan_ctl/tune.h"
-#include "tools/zelvan_ctl/tune_svg.h"
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/cli/exit_status.h"
+#include "tools/zelvan_ctl/channel/status_line.h"
+#include "tools/zelvan_ctl/tuning/tune.h"
+#include "tools/zelvan_ctl/tuning/tune_svg.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 namespace {

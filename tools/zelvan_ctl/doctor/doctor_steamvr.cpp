@@ -2,7 +2,7 @@
 // settings file can block the driver after a crash or hold it turned off,
 // and its path registry can name the driver twice or name folders that are
 // gone.
-#include "tools/zelvan_ctl/doctor_steamvr.h"
+#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +12,7 @@
 
 #include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 

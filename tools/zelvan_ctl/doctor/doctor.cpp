@@ -1,5 +1,5 @@
 // zelvan-ctl doctor: the checks shared by both platforms and their order.
-#include "tools/zelvan_ctl/doctor.h"
+#include "tools/zelvan_ctl/doctor/doctor.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,11 +10,11 @@
 #include "core/text_escape.h"
 #include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
-#include "tools/zelvan_ctl/control_client.h"
-#include "tools/zelvan_ctl/doctor_steamvr.h"
-#include "tools/zelvan_ctl/json_text.h"
-#include "tools/zelvan_ctl/status_line.h"
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/channel/control_client.h"
+#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
+#include "tools/zelvan_ctl/doctor/json_walk.h"
+#include "tools/zelvan_ctl/channel/status_line.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 namespace {

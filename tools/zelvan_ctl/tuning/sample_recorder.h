@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/zelvan_ctl/control_client.h"
-#include "tools/zelvan_ctl/recording.h"
+#include "tools/zelvan_ctl/channel/control_client.h"
+#include "tools/zelvan_ctl/tuning/recording.h"
 
 namespace zelvan::ctl {
 

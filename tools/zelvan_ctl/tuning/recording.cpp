@@ -1,6 +1,6 @@
 // The recording format: written one line at a time by record, read whole by
 // tune and the simulated sensor's replay.
-#include "tools/zelvan_ctl/recording.h"
+#include "tools/zelvan_ctl/tuning/recording.h"
 
 #include <algorithm>
 #include <charconv>

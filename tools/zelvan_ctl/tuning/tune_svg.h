@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "tools/zelvan_ctl/recording.h"
-#include "tools/zelvan_ctl/tune.h"
+#include "tools/zelvan_ctl/tuning/recording.h"
+#include "tools/zelvan_ctl/tuning/tune.h"
 
 namespace zelvan::ctl {
 

@@ -1,7 +1,7 @@
 // zelvan-ctl: JSON as SteamVR's reader takes it. Its files can hold comments,
 // a BOM and paths in the system's bytes, which a strict UTF-8 parser
 // rejects; and an edit must leave every byte it does not mean to change.
-#include "tools/zelvan_ctl/json_text.h"
+#include "tools/zelvan_ctl/doctor/json_walk.h"
 
 #include <algorithm>
 #include <charconv>

@@ -9,8 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/zelvan_ctl/doctor.h"
-#include "tools/zelvan_ctl/json_text.h"
+#include "tools/zelvan_ctl/doctor/doctor.h"
+#include "tools/zelvan_ctl/doctor/json_walk.h"
 
 namespace zelvan::ctl {
 

@@ -1,5 +1,5 @@
 // The command line and the terminal on POSIX: bytes as they are.
-#include "tools/zelvan_ctl/console_text.h"
+#include "tools/zelvan_ctl/cli/console_text.h"
 
 namespace zelvan::ctl {
 

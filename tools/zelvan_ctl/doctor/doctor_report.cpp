@@ -1,5 +1,5 @@
 // zelvan-ctl doctor: the findings as lines for a person or as one JSON array.
-#include "tools/zelvan_ctl/doctor.h"
+#include "tools/zelvan_ctl/doctor/doctor.h"
 
 #include <cstdio>
 #include <iostream>

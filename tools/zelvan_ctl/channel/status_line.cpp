@@ -1,5 +1,5 @@
 // Parsing and presenting the driver's reply lines.
-#include "tools/zelvan_ctl/status_line.h"
+#include "tools/zelvan_ctl/channel/status_line.h"
 
 #include <charconv>
 #include <sstream>

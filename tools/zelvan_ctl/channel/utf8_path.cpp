@@ -1,6 +1,6 @@
 // Utf8Path and Utf8String: the standard library's UTF-8 conversions, which
 // throw on text they cannot convert.
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 

@@ -1,7 +1,7 @@
 // zelvan-ctl doctor --fix on Windows: vrserver.exe among the processes, the
 // runtime's vrpathreg.exe, and a file replaced by ReplaceFile. Names cross
 // into Windows as UTF-16, so folders named in any script work.
-#include "tools/zelvan_ctl/doctor_steamvr.h"
+#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
 
 #include <cstdlib>
 #include <cwchar>
@@ -13,8 +13,8 @@
 #include <tlhelp32.h>
 
 #include "core/wide_text.h"
-#include "tools/zelvan_ctl/json_text.h"
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/doctor/json_walk.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 

@@ -1,6 +1,6 @@
 // zelvan-ctl record: polls `samples` a few times a second and writes each
 // reading as it comes, with the phase's label in a guided recording.
-#include "tools/zelvan_ctl/record_command.h"
+#include "tools/zelvan_ctl/tuning/sample_recorder.h"
 
 #include <cctype>
 #include <cerrno>
@@ -21,9 +21,9 @@
 
 #include "core/driver_settings.h"
 #include "core/text_escape.h"
-#include "tools/zelvan_ctl/exit_status.h"
-#include "tools/zelvan_ctl/status_line.h"
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/cli/exit_status.h"
+#include "tools/zelvan_ctl/channel/status_line.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 namespace {

@@ -1,11 +1,11 @@
 // zelvan-ctl doctor on Windows: hidapi.dll beside the driver, and the sensor
 // as the running driver reports it.
-#include "tools/zelvan_ctl/doctor.h"
+#include "tools/zelvan_ctl/doctor/doctor.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "tools/zelvan_ctl/utf8_path.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 
