@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/zelvan_ctl/cli/commands.h"
 #include "tools/zelvan_ctl/tuning/sample_recorder.h"
 
 #ifndef _WIN32
@@ -165,17 +166,29 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 			EXPECT_EQ(command, expected);
 			return reply == kNoDriver ? Exchange{Outcome::NoDriver, {}} : Exchange{Outcome::Replied, reply};
 		};
-		const NoReplyExit no_reply = [](const Exchange &e) { return e.outcome == Outcome::NoDriver ? 2 : 3; };
+		// What the command line makes of a failure: its status and message.
 		std::ostringstream messages;
+		const auto status_of = [&](const MaybeFailure &failure) {
+			if (!failure)
+				return 0;
+			if (failure->no_reply)
+				return failure->no_reply->outcome == Outcome::NoDriver ? 2 : 3;
+			messages << failure->message << "\n";
+			return 1;
+		};
 		FullDisk disk(c.room);
 		std::ostream file(&disk);
-		SampleRecorder recorder(send, no_reply, messages);
+		SampleRecorder recorder(send);
 		RecordingHeader header;
-		ASSERT_EQ(recorder.Begin(header), c.begin_status) << messages.str();
+		ASSERT_EQ(status_of(recorder.Begin(header)), c.begin_status) << messages.str();
 		int status = 0;
-		for (const std::string &label : c.labels)
-			if ((status = recorder.Collect(file, label)) != 0)
+		for (const std::string &label : c.labels) {
+			const MaybeFailure failure = recorder.Collect(file, label);
+			if (std::string warning = recorder.TakeWarning(); !warning.empty())
+				messages << "warning: " << warning << "\n";
+			if ((status = status_of(failure)) != 0)
 				break;
+		}
 		EXPECT_EQ(status, c.collect_status) << messages.str();
 		EXPECT_EQ(disk.str().substr(0, recorder.KeptBytes()), c.written);
 		if (c.room == 0) {

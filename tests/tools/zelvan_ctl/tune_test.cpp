@@ -9,8 +9,9 @@
 #include <sstream>
 #include <streambuf>
 
-#include "tools/zelvan_ctl/tuning/recording.h"
 #include "tools/zelvan_ctl/channel/status_line.h"
+#include "tools/zelvan_ctl/cli/commands.h"
+#include "tools/zelvan_ctl/tuning/recording.h"
 #include "tools/zelvan_ctl/tuning/tune.h"
 #include "tools/zelvan_ctl/tuning/tune_svg.h"
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace zelvan::ctl {
@@ -23,5 +24,9 @@ struct Exchange {
 // Sends `command` as one message and waits for the reply until `timeout`,
 // retrying while the channel's single instance is busy.
 Exchange SendCommand(const std::string &channel, const std::string &command, std::chrono::milliseconds timeout);
+
+// One command to the driver and what came back: SendCommand on a channel, or
+// a test's scripted driver.
+using SendToDriver = std::function<Exchange(const std::string &command)>;
 
 } // namespace zelvan::ctl

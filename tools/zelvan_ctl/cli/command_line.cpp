@@ -1,8 +1,10 @@
-// zelvan-ctl: talks to the running driver over its control channel.
+// zelvan-ctl's command line: its options, which command runs, and the
+// commands that are one exchange with the driver.
+#include "tools/zelvan_ctl/cli/command_line.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -10,98 +12,17 @@
 
 #include "control/control_channel.h"
 #include "core/text_escape.h"
-#include "tools/zelvan_ctl/cli/console_text.h"
 #include "tools/zelvan_ctl/channel/control_client.h"
-#include "tools/zelvan_ctl/doctor/doctor.h"
-#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
-#include "tools/zelvan_ctl/cli/exit_status.h"
-#include "tools/zelvan_ctl/doctor/path_registry.h"
-#include "tools/zelvan_ctl/tuning/sample_recorder.h"
 #include "tools/zelvan_ctl/channel/status_line.h"
-#include "tools/zelvan_ctl/tuning/tune.h"
+#include "tools/zelvan_ctl/cli/commands.h"
+#include "tools/zelvan_ctl/cli/exit_status.h"
+#include "tools/zelvan_ctl/cli/usage.h"
 
+namespace zelvan::ctl {
 namespace {
 
-using zelvan::ctl::kExitError;
-using zelvan::ctl::kExitNoDriver;
-using zelvan::ctl::kExitOk;
-using zelvan::ctl::kExitTimeout;
-using zelvan::ctl::kExitUsage;
-
-void Usage(std::FILE *out)
+int ExitFor(const Exchange &exchange, const std::string &channel)
 {
-	std::fprintf(out,
-		"Usage: zelvan-ctl [options] COMMAND [ARGS...]\n"
-		"\n"
-		"Sends one command to the Zelvan Proximity driver running inside SteamVR and\n"
-		"prints its one-line reply.\n"
-		"\n"
-		"Commands:\n"
-		"  status                    presence, sensor, calibration, settings and IPD\n"
-		"  proximity on|off          force the presence value (manual override)\n"
-		"  proximity auto            give presence back to the sensor\n"
-		"  proximity on|off|auto --persist\n"
-		"                            the same, and kept as the presence_mode setting\n"
-		"                            for the next runs\n"
-		"  ipd MM                    set the IPD in millimetres (48 to 75)\n"
-		"  ipd?                      the IPD in force\n"
-		"  load_lh_config PATH       load the eye rotations from a calibration file\n"
-		"  test_handle HANDLE 0|1    push a value into a boolean input component\n"
-		"  set KEY VALUE             moving_avg_length, report_rate_ms or\n"
-		"                            threshold_offset: changed now and stored for the\n"
-		"                            next runs\n"
-		"  samples [N]               the raw readings after reading number N\n"
-		"  send TEXT...              send TEXT as it is (words joined by one space)\n"
-		"  doctor                    check installation, SteamVR, driver, sensor and\n"
-		"                            calibration; one line each (exit 1 if one fails)\n"
-		"  paths KEY [REGISTRY]      the path registry's runtime, external_drivers,\n"
-		"                            config or log folders, one a line (for scripts)\n"
-		"  register FOLDER           register a driver folder with SteamVR through its\n"
-		"  unregister FOLDER         vrpathreg, or say how (the install scripts run it)\n"
-		"  doctor --fix [--dry-run]  with SteamVR closed: unblock and enable the driver\n"
-		"                            in steamvr.vrsettings, unregister folders that are\n"
-		"                            gone and copies beside the installed one, then\n"
-		"                            check (--dry-run: only say what it would do)\n"
-		"  unblock                   with SteamVR closed: remove SteamVR's safe-mode\n"
-		"                            block on the driver (the install scripts run it;\n"
-		"                            exit 1 when the driver stays blocked or its\n"
-		"                            settings file cannot be read)\n"
-		"  record [--seconds S] FILE the sensor's raw readings into FILE while you\n"
-		"                            wear the headset, for S seconds (default 60)\n"
-		"  record --guided [--seconds S] [--count-down S] FILE\n"
-		"                            the same, led by prompts: three rounds of taking\n"
-		"                            the headset off and putting it on, S seconds each\n"
-		"                            (default 10) after a count-down (default 3)\n"
-		"  tune FILE [--svg OUT] [--apply]\n"
-		"                            replay a recording through the detector at many\n"
-		"                            settings and recommend the best; --svg plots it,\n"
-		"                            --apply sets it in the running driver\n"
-		"\n"
-		"Options:\n"
-		"  --timeout SECONDS         how long to retry while the driver is busy and to\n"
-		"                            wait for its reply (default 2)\n"
-		"  --json                    print the reply as one JSON object with typed values\n"
-		"  --watch [SECONDS]         repeat status every SECONDS (default 1), one line\n"
-		"  --channel NAME            another channel than %s\n"
-		"  --version                 the version of zelvan-ctl and the driver folder\n"
-		"  -h, --help                this text\n"
-		"\n"
-		"Exit status: 0 an OK reply or a status line, 1 an ERR reply, 2 no driver\n"
-		"answers (or the channel belongs to another user), 3 time-out, 64 usage\n"
-		"error. Control characters in replies are shown as \\xNN.\n"
-		"\n"
-		"Examples:\n"
-		"  zelvan-ctl status\n"
-		"  zelvan-ctl --json status | jq .proximity\n"
-		"  zelvan-ctl proximity on && sleep 10 && zelvan-ctl proximity auto\n"
-		"  zelvan-ctl ipd 63.5\n"
-		"  zelvan-ctl --watch 0.5\n",
-		zelvan::ControlChannelName().c_str());
-}
-
-int ExitFor(const zelvan::ctl::Exchange &exchange, const std::string &channel)
-{
-	using zelvan::ctl::Outcome;
 	switch (exchange.outcome) {
 	case Outcome::NoDriver:
 		std::fprintf(stderr, "zelvan-ctl: nothing answers on %s; the driver is probably not running\n", channel.c_str());
@@ -110,58 +31,54 @@ int ExitFor(const zelvan::ctl::Exchange &exchange, const std::string &channel)
 		std::fprintf(stderr, "zelvan-ctl: no reply on %s in time (the driver is busy or stalled)\n", channel.c_str());
 		return kExitTimeout;
 	case Outcome::Failed:
-		std::fprintf(stderr, "zelvan-ctl: %s: %s\n", channel.c_str(), zelvan::EscapeControlBytes(exchange.reply).c_str());
+		std::fprintf(stderr, "zelvan-ctl: %s: %s\n", channel.c_str(), EscapeControlBytes(exchange.reply).c_str());
 		return kExitNoDriver;
 	case Outcome::Replied:
 		break;
 	}
-	return zelvan::ctl::ClassifyReply(exchange.reply) == zelvan::ctl::ReplyKind::Error ? kExitError : kExitOk;
+	return ClassifyReply(exchange.reply) == ReplyKind::Error ? kExitError : kExitOk;
 }
 
 int Watch(const std::string &channel, double seconds, std::chrono::milliseconds timeout)
 {
 	const auto period = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 	for (;;) {
-		const auto exchange = zelvan::ctl::SendCommand(channel, "status", timeout);
-		if (exchange.outcome != zelvan::ctl::Outcome::Replied) {
+		const auto exchange = SendCommand(channel, "status", timeout);
+		if (exchange.outcome != Outcome::Replied) {
 			std::printf("\n");
 			return ExitFor(exchange, channel);
 		}
-		const std::string line = zelvan::ctl::WatchLine(zelvan::ctl::ReplyToJson(exchange.reply));
-		std::printf("\r\033[K%s", zelvan::EscapeControlBytes(line).c_str());
+		const std::string line = WatchLine(ReplyToJson(exchange.reply));
+		std::printf("\r\033[K%s", EscapeControlBytes(line).c_str());
 		std::fflush(stdout);
 		std::this_thread::sleep_for(period);
 	}
 }
 
-int Main(int argc, char **argv);
+// A word that asks for a command's own usage: anywhere after the command's
+// name, but only first after send, whose words are the driver's text.
+bool AsksForHelp(const std::vector<std::string> &words)
+{
+	for (size_t i = 1; i < words.size(); ++i)
+		if ((words[i] == "--help" || words[i] == "-h") && (i == 1 || words[0] != "send"))
+			return !CommandUsage(words[0]).empty();
+	return false;
+}
 
 } // namespace
 
-// What the files of SteamVR or of other programs hold must not end the
-// program without a word: an exception that got this far is reported.
-int main(int argc, char **argv)
+// The messages escape what they quote from files and the driver already.
+int ReportFailure(const Failure &failure, const ExitForExchange &exit_for)
 {
-	try {
-		return Main(argc, argv);
-	} catch (const std::exception &e) {
-		std::fflush(stdout);
-		std::fprintf(stderr, "zelvan-ctl: %s\n", zelvan::EscapeControlBytes(e.what()).c_str());
-		return kExitError;
-	}
+	if (failure.no_reply)
+		return exit_for(*failure.no_reply);
+	std::fprintf(stderr, "zelvan-ctl: %s\n", failure.message.c_str());
+	return kExitError;
 }
 
-namespace {
-
-int Main(int argc, char **argv)
+int RunCommandLine(const std::vector<std::string> &args)
 {
-	zelvan::ctl::PrintUtf8ToConsole();
-	std::vector<std::string> args;
-	if (!zelvan::ctl::Utf8Arguments(argc, argv, args)) {
-		std::fprintf(stderr, "zelvan-ctl: an argument is not valid text (half of a UTF-16 surrogate pair)\n");
-		return kExitUsage;
-	}
-	std::string channel = zelvan::ControlChannelName();
+	std::string channel = ControlChannelName();
 	double timeout_s = 2.0;
 	bool json = false;
 	double watch = -1.0;
@@ -172,7 +89,7 @@ int Main(int argc, char **argv)
 		if (!words.empty()) {
 			words.push_back(a);
 		} else if (a == "-h" || a == "--help") {
-			Usage(stdout);
+			std::fputs(FullUsage().c_str(), stdout);
 			return kExitOk;
 		} else if (a == "--version") {
 			std::printf("zelvan-ctl %s\n", ZELVAN_VERSION);
@@ -198,30 +115,34 @@ int Main(int argc, char **argv)
 	if (watch > 0)
 		return Watch(channel, watch, timeout);
 	if (words.empty()) {
-		Usage(stderr);
+		std::fputs(FullUsage().c_str(), stderr);
 		return kExitUsage;
+	}
+	if (AsksForHelp(words)) {
+		std::fputs(CommandUsage(words[0]).c_str(), stdout);
+		return kExitOk;
 	}
 
 	if (words[0] == "paths")
-		return zelvan::ctl::RunPaths({words.begin() + 1, words.end()});
+		return RunPaths({words.begin() + 1, words.end()});
 	if (words[0] == "register" || words[0] == "unregister")
-		return zelvan::ctl::RunRegister({words.begin() + 1, words.end()}, words[0] == "register");
+		return RunRegister({words.begin() + 1, words.end()}, words[0] == "register");
 	if (words[0] == "doctor") {
 		const bool fix = words.size() >= 2 && words[1] == "--fix";
 		const bool dry_run = words.size() == 3 && words[2] == "--dry-run";
 		if (words.size() == 1 || (fix && (words.size() == 2 || dry_run)))
-			return zelvan::ctl::RunDoctor(channel, timeout, json, fix, dry_run);
+			return RunDoctor(channel, timeout, json, fix, dry_run);
 		std::fprintf(stderr, "zelvan-ctl: doctor takes only --fix or --fix --dry-run (see --help)\n");
 		return kExitUsage;
 	}
 	if (words[0] == "unblock" && words.size() == 1)
-		return zelvan::ctl::RunUnblock();
-	const auto send = [&](const std::string &command) { return zelvan::ctl::SendCommand(channel, command, timeout); };
-	const auto exit_for = [&](const zelvan::ctl::Exchange &exchange) { return ExitFor(exchange, channel); };
+		return RunUnblock();
+	const auto send = [&](const std::string &command) { return SendCommand(channel, command, timeout); };
+	const auto exit_for = [&](const Exchange &exchange) { return ExitFor(exchange, channel); };
 	if (words[0] == "record")
-		return zelvan::ctl::RunRecord({words.begin() + 1, words.end()}, send, exit_for);
+		return RunRecord({words.begin() + 1, words.end()}, send, exit_for);
 	if (words[0] == "tune")
-		return zelvan::ctl::RunTune({words.begin() + 1, words.end()}, send, exit_for);
+		return RunTune({words.begin() + 1, words.end()}, send, exit_for);
 
 	std::string command;
 	const size_t first = words[0] == "send" ? 1 : 0;
@@ -235,16 +156,16 @@ int Main(int argc, char **argv)
 	for (size_t i = first; i < words.size(); ++i)
 		command += (i > first ? " " : "") + words[i];
 
-	const auto exchange = zelvan::ctl::SendCommand(channel, command, timeout);
-	if (exchange.outcome == zelvan::ctl::Outcome::Replied) {
+	const auto exchange = SendCommand(channel, command, timeout);
+	if (exchange.outcome == Outcome::Replied) {
 		// JSON escapes control bytes itself; bytes that are not UTF-8 become U+FFFD
 		// instead of ending the program with an exception.
 		if (json)
-			std::cout << zelvan::ctl::ReplyToJson(exchange.reply).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+			std::cout << ReplyToJson(exchange.reply).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 		else
-			std::cout << zelvan::EscapeControlBytes(exchange.reply) << "\n";
+			std::cout << EscapeControlBytes(exchange.reply) << "\n";
 	}
 	return ExitFor(exchange, channel);
 }
 
-} // namespace
+} // namespace zelvan::ctl

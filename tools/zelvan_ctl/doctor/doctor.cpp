@@ -419,14 +419,8 @@ bool IsOurDriverFolder(const std::string &dir)
 	return IsOurManifest(dir);
 }
 
-int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, bool json, bool fix, bool dry_run)
+std::vector<Finding> Examine(const std::string &channel, std::chrono::milliseconds timeout)
 {
-	int fixed = 0;
-	if (fix) {
-		fixed = RunFix(LookUpRuntime(), dry_run, json ? stderr : stdout);
-		if (fixed == 2)
-			return 1;
-	}
 	Context ctx;
 	std::vector<Finding> findings;
 	findings.push_back(CheckSteamVr(ctx));
@@ -438,9 +432,7 @@ int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, boo
 	findings.push_back(CheckSensor(ctx.status));
 	findings.push_back(CheckCalibration(ctx));
 	findings.push_back(CheckPresenceMode(ctx));
-	Print(findings, json);
-	const bool failed = std::any_of(findings.begin(), findings.end(), [](const Finding &f) { return f.verdict == Verdict::Fail; });
-	return failed || fixed != 0 ? 1 : 0;
+	return findings;
 }
 
 } // namespace zelvan::ctl

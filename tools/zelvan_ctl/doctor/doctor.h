@@ -20,12 +20,8 @@ struct Finding {
 	std::string remedy;
 };
 
-// Runs every check, prints one line each and a summary (or, with `json`, one
-// JSON array) to standard output. Returns 0 when nothing failed, 1 otherwise.
-// With `fix`, first makes the safe mends (doctor_steamvr.h; `dry_run`: only
-// says what it would do), printed before the checks (to stderr with `json`).
-int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, bool json, bool fix = false,
-              bool dry_run = false);
+// Runs every check, in order, asking the driver on `channel` for its status.
+std::vector<Finding> Examine(const std::string &channel, std::chrono::milliseconds timeout);
 
 // A JSON file of the runtime's, or null when it is missing or not JSON.
 nlohmann::json ReadJsonFile(const std::string &path);
@@ -39,9 +35,10 @@ std::vector<std::string> RegistryList(const nlohmann::json &registry, const char
 // are not UTF-8 (a path in Latin-1, where 0x9B is a terminal's CSI), as \xNN.
 std::string EscapeForTerminal(const std::string &text);
 
-// The findings to standard output: one line each and a summary or, with
-// `json`, one JSON array. Every text is escaped on the way out.
-void Print(const std::vector<Finding> &findings, bool json);
+// The findings as one JSON array of {check, status, found[, remedy]}, or as
+// one line each and a summary line. Every text is escaped on the way out.
+nlohmann::json FindingsJson(const std::vector<Finding> &findings);
+std::string FindingsText(const std::vector<Finding> &findings);
 
 // --- The platform's part (doctor_posix.cpp, doctor_windows.cpp) ---
 

@@ -1,5 +1,5 @@
-// zelvan-ctl doctor --fix: the few mends that are safe to make for the user,
-// each printed as it is made. Only while SteamVR's server is closed: it
+// doctor --fix: the few mends that are safe to make for the user, each
+// reported as it is made. Only while SteamVR's server is closed: it
 // rewrites its settings file and registry when it exits.
 #include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
 
@@ -16,27 +16,25 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Printer {
-	std::FILE *out;
+	MendReport &report;
 	bool dry_run;
-	const char *done = "fix:";
 	int mends = 0;
 	int left = 0; // what it saw and would not or could not mend
-	bool failed = false;
 
 	void Done(const std::string &what)
 	{
 		++mends;
-		std::fprintf(out, "%s %s\n", dry_run ? "fix (dry run): would" : done, what.c_str());
+		report.lines.push_back({MendLine::Kind::Done, what});
 	}
 	void Failed(const std::string &what)
 	{
-		failed = true;
-		std::fprintf(out, "fix FAILED: %s\n", what.c_str());
+		report.failed = true;
+		report.lines.push_back({MendLine::Kind::Failed, what});
 	}
 	void Left(const std::string &what)
 	{
 		++left;
-		std::fprintf(out, "fix: %s\n", what.c_str());
+		report.lines.push_back({MendLine::Kind::Left, what});
 	}
 };
 
@@ -229,47 +227,55 @@ void MendRegistrations(const RuntimeView &runtime, Printer &print)
 
 } // namespace
 
-int RunFix(const RuntimeView &runtime, bool dry_run, std::FILE *out)
+MendReport Mend(const RuntimeView &runtime, bool dry_run)
 {
+	MendReport report;
 	if (IsVrServerRunning()) {
-		std::fprintf(out, "fix: SteamVR's server (vrserver) is running, so nothing was changed; close SteamVR, then run "
-		                  "zelvan-ctl doctor --fix again\n");
-		return 2;
+		report.refused = report.failed = true;
+		report.lines.push_back({MendLine::Kind::Note, "SteamVR's server (vrserver) is running, so nothing was changed; "
+		                                              "close SteamVR, then run zelvan-ctl doctor --fix again"});
+		return report;
 	}
-	Printer print{out, dry_run};
+	Printer print{report, dry_run};
 	MendSettings(ReadSettings(runtime.config_dir), true, print);
 	MendRegistrations(runtime, print);
 	// Without the registry there was nothing to look at: not the same as
 	// nothing to mend.
-	if (print.mends == 0 && print.left == 0 && !print.failed)
-		std::fprintf(out, runtime.registry_read
-		                      ? "fix: nothing to mend\n"
-		                      : "fix: nothing mended: SteamVR's path registry was not read, so neither the registered "
-		                        "folders nor SteamVR's settings were looked at (the steamvr check says why)\n");
-	return print.failed ? 1 : 0;
+	if (print.mends == 0 && print.left == 0 && !report.failed)
+		report.lines.push_back({MendLine::Kind::Note,
+		                        runtime.registry_read
+		                            ? "nothing to mend"
+		                            : "nothing mended: SteamVR's path registry was not read, so neither the registered "
+		                              "folders nor SteamVR's settings were looked at (the steamvr check says why)"});
+	return report;
 }
 
-int RunUnblock()
+MendReport Unblock()
 {
+	MendReport report;
 	const SettingsFile settings = ReadSettings(LookUpRuntime().config_dir);
 	if (!settings.exists || (settings.error.empty() && !settings.blocked))
-		return 0;
+		return report;
 	if (!settings.error.empty()) {
-		std::printf("cannot tell whether SteamVR blocks the driver: %s %s; with SteamVR closed, %sremove "
-		            "\"blocked_by_safe_mode\" from its %s section in a text editor if it is there\n",
-		            Esc(settings.path).c_str(), Esc(settings.error).c_str(),
-		            settings.unsure ? "" : "correct what the error names and ", kDriverSection);
-		return 1;
+		report.failed = true;
+		report.lines.push_back({MendLine::Kind::Note,
+		                        "cannot tell whether SteamVR blocks the driver: " + Esc(settings.path) + " " +
+		                            Esc(settings.error) + "; with SteamVR closed, " +
+		                            (settings.unsure ? "" : "correct what the error names and ") +
+		                            "remove \"blocked_by_safe_mode\" from its " + kDriverSection +
+		                            " section in a text editor if it is there"});
+		return report;
 	}
 	if (IsVrServerRunning()) {
-		std::printf("SteamVR is running, so the driver stays blocked (\"blocked_by_safe_mode\" in %s); close SteamVR and "
-		            "run zelvan-ctl doctor --fix\n",
-		            Esc(settings.path).c_str());
-		return 1;
+		report.refused = report.failed = true;
+		report.lines.push_back({MendLine::Kind::Note, "SteamVR is running, so the driver stays blocked "
+		                                              "(\"blocked_by_safe_mode\" in " + Esc(settings.path) +
+		                                              "); close SteamVR and run zelvan-ctl doctor --fix"});
+		return report;
 	}
-	Printer print{stdout, false, "cleared SteamVR's safe-mode block on the driver:"};
+	Printer print{report, false};
 	MendSettings(settings, false, print);
-	return print.failed ? 1 : 0;
+	return report;
 }
 
 } // namespace zelvan::ctl

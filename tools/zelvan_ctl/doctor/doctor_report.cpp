@@ -1,8 +1,7 @@
-// zelvan-ctl doctor: the findings as lines for a person or as one JSON array.
+// The doctor's findings as lines for a person or as one JSON array.
 #include "tools/zelvan_ctl/doctor/doctor.h"
 
 #include <cstdio>
-#include <iostream>
 
 #include "core/text_escape.h"
 
@@ -57,29 +56,34 @@ std::string EscapeForTerminal(const std::string &text)
 	return out;
 }
 
-void Print(const std::vector<Finding> &findings, bool json)
+nlohmann::json FindingsJson(const std::vector<Finding> &findings)
 {
-	if (json) {
-		nlohmann::json out = nlohmann::json::array();
-		for (const Finding &f : findings) {
-			nlohmann::json item = {{"check", f.check}, {"status", Word(f.verdict)}, {"found", EscapeForTerminal(f.found)}};
-			if (!f.remedy.empty())
-				item["remedy"] = EscapeForTerminal(f.remedy);
-			out.push_back(item);
-		}
-		std::cout << out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-		return;
+	nlohmann::json out = nlohmann::json::array();
+	for (const Finding &f : findings) {
+		nlohmann::json item = {{"check", f.check}, {"status", Word(f.verdict)}, {"found", EscapeForTerminal(f.found)}};
+		if (!f.remedy.empty())
+			item["remedy"] = EscapeForTerminal(f.remedy);
+		out.push_back(item);
 	}
+	return out;
+}
+
+std::string FindingsText(const std::vector<Finding> &findings)
+{
+	std::string out;
+	char line[64];
 	int counts[3] = {};
 	for (const Finding &f : findings) {
 		++counts[static_cast<int>(f.verdict)];
 		// Paths, sysfs names and the driver's words may hold control bytes that
 		// would steer the terminal; escaping twice changes nothing.
-		std::printf("%-4s  %-16s %s%s%s\n", Word(f.verdict), f.check.c_str(), EscapeForTerminal(f.found).c_str(),
-		            f.remedy.empty() ? "" : " -- ", EscapeForTerminal(f.remedy).c_str());
+		std::snprintf(line, sizeof(line), "%-4s  %-16s ", Word(f.verdict), f.check.c_str());
+		out += line + EscapeForTerminal(f.found) + (f.remedy.empty() ? "" : " -- ") + EscapeForTerminal(f.remedy) + "\n";
 	}
-	std::printf("%d ok, %d warn, %d FAIL: %s\n", counts[0], counts[1], counts[2],
-	            counts[2] > 0 ? "fix the FAIL lines from the top" : counts[1] > 0 ? "nothing failed" : "all good");
+	std::snprintf(line, sizeof(line), "%d ok, %d warn, %d FAIL: ", counts[0], counts[1], counts[2]);
+	out += line;
+	out += counts[2] > 0 ? "fix the FAIL lines from the top\n" : counts[1] > 0 ? "nothing failed\n" : "all good\n";
+	return out;
 }
 
 } // namespace zelvan::ctl

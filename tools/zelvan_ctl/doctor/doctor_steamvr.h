@@ -2,7 +2,6 @@
 // settings file and its path registry), and the mends `doctor --fix` makes.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -99,15 +98,29 @@ Finding ForeignChannelHolder(const std::string &channel, long uid);
 
 // --- Mends (doctor_fix.cpp) ---
 
-// `doctor --fix [--dry-run]`: prints each mend (to `out`) as it is made or,
-// with `dry_run`, what it would do. 0 when every mend was made, 1 when one
-// failed or SteamVR's server runs (then nothing is changed).
-int RunFix(const RuntimeView &runtime, bool dry_run, std::FILE *out);
+// One line of what a mend did, would do, saw and left, or a note on the
+// whole. Texts are escaped for the terminal already.
+struct MendLine {
+	enum class Kind { Done, Failed, Left, Note };
+	Kind kind = Kind::Note;
+	std::string text;
+};
 
-// `zelvan-ctl unblock`, for the install scripts: the settings mend alone.
-// Prints nothing when there is nothing to mend; 1 when SteamVR's server runs
-// and there is something to mend, or the mend failed.
-int RunUnblock();
+struct MendReport {
+	std::vector<MendLine> lines;
+	bool refused = false; // SteamVR's server runs, so nothing was changed
+	bool failed = false;  // a mend failed, or was refused
+};
+
+// `doctor --fix [--dry-run]`: unblocks and enables the driver in SteamVR's
+// settings and drops registrations that are gone or other copies; with
+// `dry_run`, only says what it would do.
+MendReport Mend(const RuntimeView &runtime, bool dry_run);
+
+// For the install scripts: the settings mend alone. No lines when there is
+// nothing to mend; failed when SteamVR's server runs and there is something
+// to mend, when the settings cannot be read, or the mend failed.
+MendReport Unblock();
 
 // Names for a message, each escaped for the terminal, with ", " between.
 std::string EscapedList(const std::vector<std::string> &items);

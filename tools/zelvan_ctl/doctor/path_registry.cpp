@@ -1,8 +1,8 @@
-// zelvan-ctl paths: one path a line, or nothing printed at all.
+// The path registry read with a JSON parser, and changed only through the
+// runtime's vrpathreg, which owns it.
 #include "tools/zelvan_ctl/doctor/path_registry.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -14,49 +14,36 @@
 
 namespace zelvan::ctl {
 
-int RunPaths(const std::vector<std::string> &args)
+RegistryPaths ReadRegistryPaths(const std::string &key, const std::optional<std::string> &registry_file)
 {
-	const bool known = !args.empty() && (args[0] == "runtime" || args[0] == "external_drivers" ||
-	                                     args[0] == "config" || args[0] == "log");
-	if (!known || args.size() > 2) {
-		std::fprintf(stderr, "zelvan-ctl: paths needs runtime, external_drivers, config or log, and optionally "
-		                     "the registry file (see --help)\n");
-		return 64;
-	}
-	std::string registry;
-	if (args.size() == 2) {
-		registry = args[1];
-	} else {
+	RegistryPaths result;
+	std::string registry = registry_file.value_or("");
+	if (!registry_file) {
 		const RegistryLocation location = FindPathRegistry();
 		if (!location.found) {
-			std::fprintf(stderr, "zelvan-ctl: %s is not set, so SteamVR's path registry cannot be found\n",
-			             location.missing_var.c_str());
-			return 1;
+			result.error = location.missing_var + " is not set, so SteamVR's path registry cannot be found";
+			return result;
 		}
 		registry = location.path;
 	}
 	const std::string shown = EscapeControlBytes(registry);
 	if (!FileExists(registry)) {
-		std::fprintf(stderr, "zelvan-ctl: no path registry at %s\n", shown.c_str());
-		return 1;
+		result.error = "no path registry at " + shown;
+		return result;
 	}
 	const nlohmann::json json = ReadJsonFile(registry);
 	if (!json.is_object()) {
-		std::fprintf(stderr, "zelvan-ctl: %s is not a JSON object\n", shown.c_str());
-		return 1;
+		result.error = shown + " is not a JSON object";
+		return result;
 	}
-	const std::vector<std::string> paths = RegistryList(json, args[0].c_str());
-	// Checked before anything is printed: a reader must not act on half a list.
-	for (const std::string &path : paths) {
+	for (const std::string &path : RegistryList(json, key.c_str())) {
 		if (path.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-			std::fprintf(stderr, "zelvan-ctl: %s: a path in %s holds a line break or NUL: %s\n", shown.c_str(),
-			             args[0].c_str(), EscapeControlBytes(path).c_str());
-			return 1;
+			result = {{}, shown + ": a path in " + key + " holds a line break or NUL: " + EscapeControlBytes(path)};
+			return result;
 		}
+		result.paths.push_back(path);
 	}
-	for (const std::string &path : paths)
-		std::printf("%s\n", path.c_str());
-	return 0;
+	return result;
 }
 
 namespace {
@@ -93,39 +80,35 @@ std::vector<std::string> Registrations(const nlohmann::json &registry, const std
 	return found;
 }
 
-int RunVrpathreg(const std::string &vrpathreg, const char *verb, const std::string &folder)
+bool RunVrpathreg(const std::string &vrpathreg, const char *verb, const std::string &folder, RegistryChange &change)
 {
 	const std::string command =
 		"\"" + EscapeControlBytes(vrpathreg) + "\" " + verb + " \"" + EscapeControlBytes(folder) + "\"";
 	std::string output;
 	if (!RunTool(vrpathreg, {verb, folder}, output)) {
-		std::fprintf(stderr, "zelvan-ctl: %s failed: %s\n", command.c_str(),
-		             EscapeControlBytes(output.substr(0, output.find('\n'))).c_str());
-		return 1;
+		change.error = command + " failed: " + EscapeControlBytes(output.substr(0, output.find('\n')));
+		return false;
 	}
-	std::printf("ran %s\n", command.c_str());
-	return 0;
+	change.said.push_back("ran " + command);
+	return true;
 }
 
 } // namespace
 
-int RunRegister(const std::vector<std::string> &args, bool add)
+RegistryChange RegisterFolder(const std::string &given, bool add)
 {
+	RegistryChange change;
 	const char *verb = add ? "adddriver" : "removedriver";
-	if (args.size() != 1 || args[0].empty()) {
-		std::fprintf(stderr, "zelvan-ctl: %s needs the driver folder (see --help)\n", add ? "register" : "unregister");
-		return 64;
-	}
-	const std::string folder = WithoutTrailingSeparators(args[0]);
+	const std::string folder = WithoutTrailingSeparators(given);
 	const std::string shown = EscapeControlBytes(folder);
 	const RegistryLocation location = FindPathRegistry();
 	nlohmann::json registry;
 	if (location.found && FileExists(location.path)) {
 		registry = ReadJsonFile(location.path);
 		if (!registry.is_object()) {
-			std::fprintf(stderr, "zelvan-ctl: %s is not a JSON object; start SteamVR once so that it writes it again\n",
-			             EscapeControlBytes(location.path).c_str());
-			return 1;
+			change.error = EscapeControlBytes(location.path) +
+			               " is not a JSON object; start SteamVR once so that it writes it again";
+			return change;
 		}
 	}
 	std::string runtime_dir;
@@ -139,22 +122,24 @@ int RunRegister(const std::vector<std::string> &args, bool add)
 	const bool registered = !Registrations(registry, folder).empty();
 	const std::string vrpathreg = VrpathregPath(runtime_dir);
 	if (add && registered) {
-		std::printf("%s is already registered with SteamVR\n", shown.c_str());
-		return 0;
+		change.said.push_back(shown + " is already registered with SteamVR");
+		return change;
 	}
 	if (!add && !registered && !vrpathreg.empty()) {
-		std::printf("%s is not registered with SteamVR\n", shown.c_str());
-		return 0;
+		change.said.push_back(shown + " is not registered with SteamVR");
+		return change;
 	}
 	if (vrpathreg.empty()) {
 		const std::string hint = runtime_dir.empty() ? kVrpathregHint : JoinUtf8(runtime_dir, kVrpathregInRuntime);
 		const std::string where = location.found ? EscapeControlBytes(location.path) : "SteamVR's path registry";
-		std::printf("SteamVR not found (no runtime with %s in %s); run:\n  \"%s\" %s \"%s\"\n", kVrpathregInRuntime,
-		            where.c_str(), EscapeControlBytes(hint).c_str(), verb, shown.c_str());
-		return 0;
+		change.said.push_back("SteamVR not found (no runtime with " + std::string(kVrpathregInRuntime) + " in " + where +
+		                      "); run:\n  \"" + EscapeControlBytes(hint) + "\" " + verb + " \"" + shown + "\"");
+		return change;
 	}
-	if (add)
-		return RunVrpathreg(vrpathreg, verb, folder);
+	if (add) {
+		RunVrpathreg(vrpathreg, verb, folder, change);
+		return change;
+	}
 	// Each spelling in turn, as registered, until none is left: SteamVR
 	// would load the folder from any of them.
 	std::vector<std::string> tried;
@@ -164,15 +149,14 @@ int RunRegister(const std::vector<std::string> &args, bool add)
 			return std::find(tried.begin(), tried.end(), dir) == tried.end();
 		});
 		if (next == left.end()) {
-			std::fprintf(stderr, "zelvan-ctl: %s is still registered with SteamVR as %s\n", shown.c_str(),
-			             EscapeControlBytes(left.front()).c_str());
-			return 1;
+			change.error = shown + " is still registered with SteamVR as " + EscapeControlBytes(left.front());
+			return change;
 		}
 		tried.push_back(*next);
-		if (const int status = RunVrpathreg(vrpathreg, verb, *next); status != 0)
-			return status;
+		if (!RunVrpathreg(vrpathreg, verb, *next, change))
+			return change;
 	}
-	return 0;
+	return change;
 }
 
 } // namespace zelvan::ctl

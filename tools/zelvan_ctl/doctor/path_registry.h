@@ -1,24 +1,34 @@
-// zelvan-ctl paths, register and unregister: the path registry for the
-// install scripts, read with a JSON parser instead of text matching. On
+// The path registry for the install scripts (paths, register, unregister), read with a JSON parser instead of text matching. On
 // Windows the folder names never pass through a console code page: the
 // script hands a folder over as an argument and vrpathreg gets it as UTF-16.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace zelvan::ctl {
 
-// `args` follow "paths": KEY [REGISTRY]. Prints the strings of the registry's
-// array KEY one a line; 1 with a message when the registry is missing, not
-// JSON or holds a path with a line break, 64 on a usage error.
-int RunPaths(const std::vector<std::string> &args);
+// The strings of the registry's array `key` (runtime, external_drivers,
+// config or log), in order, read from `registry_file` or, without one,
+// from SteamVR's own. Nothing but `error` when the registry is
+// missing, not JSON or holds a path with a line break or NUL: a reader must
+// not act on half a list.
+struct RegistryPaths {
+	std::vector<std::string> paths;
+	std::string error;
+};
+RegistryPaths ReadRegistryPaths(const std::string &key, const std::optional<std::string> &registry_file);
 
-// `args` follow "register" or "unregister": FOLDER. Registers the folder with
-// the runtime's vrpathreg (adddriver) unless it is registered already, or
-// unregisters it (removedriver); without a runtime, prints the command to
-// run. 0 done or nothing to do, 1 when vrpathreg fails or the registry is
-// not JSON, 64 on a usage error.
-int RunRegister(const std::vector<std::string> &args, bool add);
+// Registers `folder` with the runtime's vrpathreg (adddriver) unless it is
+// registered already, or unregisters each spelling of it (removedriver);
+// without a runtime, says the command to run. `said`: what it did or why
+// nothing was needed; `error`: why it stopped (vrpathreg failed, the
+// registry is not JSON, a spelling stayed registered).
+struct RegistryChange {
+	std::vector<std::string> said;
+	std::string error;
+};
+RegistryChange RegisterFolder(const std::string &folder, bool add);
 
 } // namespace zelvan::ctl

@@ -3,11 +3,18 @@
 #include "tools/zelvan_ctl/tuning/recording.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <streambuf>
 #include <string_view>
+
+#include "core/text_escape.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
 
 namespace zelvan::ctl {
 namespace {
@@ -324,6 +331,33 @@ UserSignature CalibrationOf(const RecordingHeader &header)
 	calibration.proximity_hysteresis = header.hyst;
 	calibration.user_trim = header.trim;
 	return calibration;
+}
+
+std::optional<Recording> LoadRecordingFile(const std::string &file, std::string &error)
+{
+	const std::string shown = EscapeControlBytes(file);
+	const std::filesystem::path path = Utf8Path(file);
+	std::error_code ec;
+	if (std::filesystem::is_directory(path, ec)) {
+		error = shown + ": is a folder, not a recording";
+		return std::nullopt;
+	}
+	std::ifstream in(path, std::ios::binary);
+	if (path.empty() || !in) {
+		error = shown + ": cannot open it: " + (path.empty() ? "the name is not valid text" : std::strerror(errno));
+		return std::nullopt;
+	}
+	RecordingProblem problem;
+	auto recording = ParseRecording(in, problem);
+	if (!recording) {
+		if (in.bad())
+			error = shown + ": could not read it";
+		else if (problem.line > 0)
+			error = shown + ":" + std::to_string(problem.line) + ": " + problem.message;
+		else
+			error = shown + ": " + problem.message;
+	}
+	return recording;
 }
 
 } // namespace zelvan::ctl

@@ -67,6 +67,11 @@ struct RecordingProblem {
 // order, too many readings, a label that is not a word).
 std::optional<Recording> ParseRecording(std::istream &in, RecordingProblem &problem);
 
+// Reads the recording in the file named `file` (UTF-8). Nothing when it
+// cannot: `error` then starts with the escaped name, and the line when the
+// problem is one line's ("FILE:LINE: ...").
+std::optional<Recording> LoadRecordingFile(const std::string &file, std::string &error);
+
 // The calibration the recording was taken with, for the detector.
 UserSignature CalibrationOf(const RecordingHeader &header);
 

@@ -1,24 +1,20 @@
-// zelvan-ctl record: the sensor's raw readings, polled from the running
-// driver, into a recording that `zelvan-ctl tune` and the simulated sensor
-// read (the format is in recording.h).
+// The sensor's raw readings, polled from the running driver, into a
+// recording that tune and the simulated sensor read (the format is in
+// recording.h).
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/zelvan_ctl/channel/control_client.h"
+#include "tools/zelvan_ctl/channel/failure.h"
 #include "tools/zelvan_ctl/tuning/recording.h"
 
 namespace zelvan::ctl {
-
-// One command to the driver and what came back.
-using SendToDriver = std::function<Exchange(const std::string &command)>;
-// Says why an exchange got no reply and gives the exit status for it.
-using NoReplyExit = std::function<int(const Exchange &exchange)>;
 
 // One reading of a `samples N` reply: its number, raw value and time.
 struct DriverSample {
@@ -36,19 +32,21 @@ struct SamplesReply {
 std::optional<SamplesReply> ParseSamplesReply(const std::string &reply);
 
 // Polls the driver's readings into a recording, one Collect at a time, so
-// that the prompts and the clock stay with the caller. Messages for the user
-// go to `messages`; every failure returns the program's exit status.
+// that the prompts and the clock stay with the caller.
 class SampleRecorder {
 public:
-	SampleRecorder(SendToDriver send, NoReplyExit no_reply, std::ostream &messages);
+	explicit SampleRecorder(SendToDriver send);
 
 	// The calibration and settings from `status`, and where the readings
 	// start. Called before the file is opened, so that a driver that cannot
 	// be recorded leaves no file behind.
-	int Begin(RecordingHeader &header);
+	MaybeFailure Begin(RecordingHeader &header);
 	// Writes the readings that came since the last call, each with `label`,
 	// and flushes them, so that an interrupted recording keeps them.
-	int Collect(std::ostream &file, const std::string &label);
+	MaybeFailure Collect(std::ostream &file, const std::string &label);
+	// A warning the user should see once (readings the driver no longer
+	// kept), taken by the caller; empty when there is none new.
+	std::string TakeWarning() { return std::exchange(warning_, {}); }
 
 	size_t Readings() const { return readings_; }
 	// Bytes of readings written and flushed whole: after a failed write the
@@ -57,12 +55,11 @@ public:
 	uint64_t Lost() const { return lost_; }
 
 private:
-	int Ask(const std::string &command, std::string &reply);
-	int Fetch(std::ostream &file, const std::string &label, bool &more);
+	MaybeFailure Ask(const std::string &command, std::string &reply);
+	MaybeFailure Fetch(std::ostream &file, const std::string &label, bool &more);
 
 	SendToDriver send_;
-	NoReplyExit no_reply_;
-	std::ostream &messages_;
+	std::string warning_;
 	uint32_t next_ = 0;
 	std::optional<uint32_t> first_ms_;
 	size_t readings_ = 0;
@@ -70,8 +67,5 @@ private:
 	uint64_t kept_bytes_ = 0;
 	uint64_t unflushed_bytes_ = 0;
 };
-
-// `args` follow "record": [--seconds S] [--guided] [--count-down S] FILE.
-int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, const NoReplyExit &no_reply);
 
 } // namespace zelvan::ctl

@@ -1,13 +1,11 @@
-// zelvan-ctl tune: replays a recording through the driver's own detector for
-// many settings and recommends the ones that follow the wearer best.
+// Tuning: replays a recording through the driver's own detector for many
+// settings and recommends the ones that follow the wearer best.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "tools/zelvan_ctl/channel/control_client.h"
 #include "tools/zelvan_ctl/tuning/recording.h"
 
 namespace zelvan::ctl {
@@ -77,12 +75,5 @@ std::vector<ReplayPoint> ReplayTrace(const Recording &recording, const TuneSetti
 // What `tune` prints: the recording, the current score, the best table and
 // the recommendation line.
 std::string FormatTuneReport(const Recording &recording, const TuneResult &result);
-
-// The `tune` command: its words after "tune". `send` is one command to the
-// running driver (only --apply sends); `exit_for` maps an exchange that got
-// no reply (or an ERR) to the exit status and message every command uses.
-using TuneSendFn = std::function<Exchange(const std::string &command)>;
-using TuneExitFn = std::function<int(const Exchange &exchange)>;
-int RunTune(const std::vector<std::string> &args, const TuneSendFn &send, const TuneExitFn &exit_for);
 
 } // namespace zelvan::ctl

@@ -1,0 +1,26 @@
+// Hands tune's recommendation to the running driver: only to the sensor the
+// recording was taken with, and only the values the driver does not have.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/zelvan_ctl/channel/control_client.h"
+#include "tools/zelvan_ctl/channel/failure.h"
+#include "tools/zelvan_ctl/tuning/recording.h"
+#include "tools/zelvan_ctl/tuning/tune.h"
+
+namespace zelvan::ctl {
+
+struct ApplyOutcome {
+	MaybeFailure failure;
+	// The driver's reply to each set it took ("OK key=value"), escaped.
+	std::vector<std::string> confirmed;
+	// " key=value" for each of those: in force when a later set failed.
+	std::string applied;
+	bool already = false; // the driver ran with these settings before
+};
+
+ApplyOutcome ApplySettings(const RecordingHeader &recorded, const TuneSettings &settings, const SendToDriver &send);
+
+} // namespace zelvan::ctl

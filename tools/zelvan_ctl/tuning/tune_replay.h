@@ -1,0 +1,53 @@
+// Tune's replay, shared by its ranking, report and plot: the levels of a
+// recording, the grid of settings tried and what presence should follow.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tools/zelvan_ctl/tuning/recording.h"
+#include "tools/zelvan_ctl/tuning/tune.h"
+
+namespace zelvan::ctl {
+
+// The averaging windows tried: the driver's range, in steps a wearer notices.
+inline constexpr int32_t kWindows[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64};
+
+// The raw level while worn and while not: the labels' medians, else the
+// medians of the two classes that split the readings best (Otsu's method).
+struct Levels {
+	bool clear = false;
+	uint32_t low = 0;
+	uint32_t high = 0;
+	uint32_t split = 0; // readings at or above it are the worn level
+};
+
+Levels LevelsOf(const Recording &recording);
+
+// Every setting tried, and the offsets' step between neighbours.
+struct Grid {
+	Levels levels;
+	std::vector<TuneSettings> settings; // the offsets vary fastest
+	size_t offsets = 1;
+	int64_t offset_step = 1;
+};
+
+Grid GridFor(const Recording &recording);
+
+// What each reading should make presence, and where that changes.
+struct Targets {
+	std::vector<uint8_t> labels; // none: an unlabelled recording without clear levels
+	std::vector<size_t> changes;
+};
+
+Targets TargetsOf(const Recording &recording, const Levels &levels);
+
+// How many recorded readings one report at `rate_ms` spans.
+size_t StepFor(const RecordingHeader &header, int32_t rate_ms);
+
+// Scores every setting of the grid on all cores, each with its own detector.
+std::vector<TuneCandidate> ReplayAll(const Recording &recording, const Targets &targets,
+                                     const std::vector<TuneSettings> &grid);
+
+} // namespace zelvan::ctl
