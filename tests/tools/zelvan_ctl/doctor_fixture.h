@@ -1,8 +1,10 @@
 // The scratch runtime each doctor test lays out and runs zelvan-ctl doctor in.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -103,6 +105,39 @@ struct Layout {
 		return RunProgram(argv, all, std::chrono::seconds(30));
 	}
 };
+
+// --- zelvan-ctl and vrpathreg in the layout ---
+
+// `wrapper`: a program that runs zelvan-ctl, and its words before it.
+inline RunResult Ctl(const Layout &l, const std::vector<std::string> &words, const std::map<std::string, std::string> &extra = {},
+              std::vector<std::string> argv = {})
+{
+	std::map<std::string, std::string> all = l.env;
+	for (const auto &[k, v] : extra)
+		all[k] = v;
+	argv.insert(argv.end(), {BinPath(std::string("zelvan-ctl") + kExeSuffix), "--timeout", "1"});
+	argv.insert(argv.end(), words.begin(), words.end());
+	return RunProgram(argv, all, std::chrono::seconds(30));
+}
+
+inline std::string ReadAll(const fs::path &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The vrpathreg stand-in where the layout's runtime keeps vrpathreg.
+inline fs::path InstallVrpathreg(const Layout &layout)
+{
+#if defined(_WIN32)
+	const fs::path tool = Utf8Path(layout.files.runtime_dir) / "bin" / "win64" / "vrpathreg.exe";
+#else
+	const fs::path tool = Utf8Path(layout.files.runtime_dir) / "bin" / "vrpathreg.sh";
+#endif
+	fs::create_directories(tool.parent_path());
+	fs::copy_file(ZELVAN_TEST_VRPATHREG, tool);
+	return tool;
+}
 
 // --- SteamVR's settings file, for the steamvr_settings check and its mend ---
 

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/zelvan_ctl/doctor/doctor.h"
-#include "tools/zelvan_ctl/doctor/json_walk.h"
+#include "tools/zelvan_ctl/doctor/json_edit.h"
 
 namespace zelvan::ctl {
 
