@@ -25,10 +25,14 @@ TEST(CommandLine, CommandHelpPrintsThatCommandsUsage)
 		{{"tune", "plot.rec", "-h"}, 0, {"  tune FILE"}},
 		{{"doctor", "--help"}, 0, {"  doctor                    check", "  doctor --fix [--dry-run]"}},
 		{{"unregister", "--help"}, 0, {"  register FOLDER", "  unregister FOLDER"}},
+		{{"register", "-h"}, 0, {"  register FOLDER", "  unregister FOLDER"}},
 		{{"proximity", "on", "--help"}, 0, {"  proximity on|off ", "  proximity auto", "  proximity on|off|auto --persist"}},
 		{{"send", "--help"}, 0, {"  send TEXT..."}},
 		{{"send", "status", "--help"}, 2, {}},
 		{{"nosuch", "--help"}, 2, {}},
+		// The count-down's bounds: up to 10 s reaches the driver.
+		{{"record", "--count-down", "10", "x.rec"}, 2, {}},
+		{{"record", "--count-down", "11", "x.rec"}, 64, {}},
 	};
 	const std::string full = FullUsage();
 	for (const Row &row : rows) {

@@ -362,6 +362,9 @@ TEST(Doctor, FixChangesNothingWhileSteamVrRunsOrOnADryRun)
 		const RunResult run = Ctl(layout, words);
 		EXPECT_EQ(run.exit_code, 1) << words.back() << ": " << run.output;
 		EXPECT_NE(run.output.find("close SteamVR"), std::string::npos) << words.back() << ": " << run.output;
+		// The install scripts show unblock's words as they are.
+		EXPECT_EQ(run.output.rfind(words.back() == "unblock" ? "SteamVR is running" : "fix: SteamVR's server", 0), 0u)
+			<< run.output;
 		EXPECT_EQ(run.output.find("steamvr_settings"), std::string::npos) << words.back() << ": " << run.output;
 		EXPECT_EQ(ReadAll(SettingsPath(layout)), blocked) << words.back();
 	}

@@ -75,16 +75,17 @@ TEST(Doctor, TextFormHasOneLinePerCheckAndExitsOneOnFailure)
 	EXPECT_EQ(run.exit_code, 1);
 #if defined(_WIN32)
 	const char *const sensor = "warn  sensor ";
-	const char *const summary = "3 ok, 4 warn, 2 FAIL";
+	const char *const summary = "3 ok, 4 warn, 2 FAIL: fix the FAIL lines from the top";
 #else
 	const char *const sensor = "FAIL  sensor ";
-	const char *const summary = "3 ok, 3 warn, 3 FAIL";
+	const char *const summary = "3 ok, 3 warn, 3 FAIL: fix the FAIL lines from the top";
 #endif
 	const std::string output = "\n" + run.output;
 	for (const char *line : {"ok    steamvr ", "FAIL  registered ", "ok    steamvr_settings ", "warn  library ", "warn  log ", "FAIL  running ", sensor,
 	                         "warn  calibration ", "ok    presence_mode "})
 		EXPECT_NE(output.find(std::string("\n") + line), std::string::npos) << line << output;
 	EXPECT_NE(output.find(summary), std::string::npos) << output;
+	EXPECT_NE(output.find(" -- Start SteamVR"), std::string::npos) << "the log's remedy after its finding: " << output;
 }
 
 } // namespace

@@ -16,7 +16,10 @@
 #include "tools/zelvan_ctl/tuning/sample_recorder.h"
 
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace zelvan::ctl {
@@ -217,15 +220,25 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 	namespace fs = std::filesystem;
 	const fs::path dir = fs::temp_directory_path() / ("zelvan_record_" + std::to_string(std::random_device()()));
 	fs::create_directories(dir / "a folder");
+	// How the driver behaves after its status: always one more reading, none
+	// at all, readings it no longer kept, or a restart before the first
+	// poll. Each shows in the first poll, which every recording makes.
+	enum class Driver { OneMore, Silent, Losing, Restarts };
 	struct Row {
 		std::string file;
 		int exit;
 		std::string says; // on stdout when the exit is 0, else on stderr
+		Driver driver = Driver::OneMore;
 	};
 	const std::string plain = (dir / "plain.rec").string();
 	const std::string spaced = (dir / "it's mine.rec").string();
 	const Row rows[] = {
 		{plain, 0, "Next: zelvan-ctl tune " + plain + " --svg"},
+		{(dir / "silent.rec").string(), 1, "no readings came from the sensor; " + (dir / "silent.rec").string() +
+		                                       " holds only the header", Driver::Silent},
+		{(dir / "losing.rec").string(), 0, "(5 lost on the way)", Driver::Losing},
+		{(dir / "restart.rec").string(), 1, "the recording in " + (dir / "restart.rec").string() + " stops there",
+		 Driver::Restarts},
 #ifdef _WIN32
 		{spaced, 0, "Next: zelvan-ctl tune \"" + spaced + "\" --svg"},
 #else
@@ -256,8 +269,13 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 		const SendToDriver send = [&](const std::string &command) {
 			if (command == "status")
 				return Exchange{Outcome::Replied, kStatus};
+			if (row.driver == Driver::Silent)
+				return Exchange{Outcome::Replied, "OK next=0"};
+			if (row.driver == Driver::Restarts && command != "samples")
+				return Exchange{Outcome::Replied, "ERR samples: 1 is ahead of the newest reading 0"};
 			++newest;
-			return Exchange{Outcome::Replied, "OK next=" + std::to_string(newest) + " " + std::to_string(newest) +
+			const std::string lost = row.driver == Driver::Losing && newest == 2 ? " lost=5" : "";
+			return Exchange{Outcome::Replied, "OK next=" + std::to_string(newest) + lost + " " + std::to_string(newest) +
 			                                      ":300:" + std::to_string(50 * newest)};
 		};
 		testing::internal::CaptureStdout();
@@ -268,10 +286,40 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 		EXPECT_EQ(exit, row.exit) << err;
 		const std::string &said = row.exit == 0 ? out : err;
 		EXPECT_NE(said.find(row.says), std::string::npos) << said;
-		if (row.exit != 0) { // the cause follows the colon
+		if (row.driver == Driver::Losing) { // warned of once, as it happened
+			EXPECT_NE(err.find("zelvan-ctl: warning: 5 readings were lost"), std::string::npos) << err;
+		}
+		if (row.exit != 0 && row.driver == Driver::OneMore) { // the cause follows the colon
 			EXPECT_GT(err.size(), err.find(row.says) + row.says.size() + 1) << err;
 		}
 	}
+#ifndef _WIN32
+	{ // The disk fills in the first poll: the file is cut back to whole lines.
+		std::ifstream first(plain, std::ios::binary);
+		size_t header = 0;
+		for (std::string line; std::getline(first, line) && line.rfind("#", 0) == 0;)
+			header += line.size() + 1;
+		const std::string full = (dir / "full.rec").string();
+		rlimit saved{};
+		ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+		rlimit small = saved;
+		small.rlim_cur = header + 30; // the header and part of the 20 readings' lines
+		std::signal(SIGXFSZ, SIG_IGN);
+		ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+		const SendToDriver send = [](const std::string &command) {
+			if (command == "status" || command == "samples")
+				return Exchange{Outcome::Replied, command == "status" ? kStatus : "OK next=0"};
+			return Exchange{Outcome::Replied, FullReply(static_cast<uint32_t>(std::stoul(command.substr(8))) + 1, 20)};
+		};
+		const int exit = RunRecord({"--seconds", "0.05", full}, send, [](const Exchange &) { return 2; });
+		setrlimit(RLIMIT_FSIZE, &saved);
+		std::signal(SIGXFSZ, SIG_DFL);
+		EXPECT_EQ(exit, 1);
+		std::ifstream kept(full, std::ios::binary);
+		const std::string text(std::istreambuf_iterator<char>(kept), {});
+		EXPECT_EQ(text.size(), header) << "nothing but the header was written whole: " << text;
+	}
+#endif
 	{ // closed before the folder is removed: Windows does not delete an open file
 		std::ifstream earlier(dir / "earlier.rec");
 		EXPECT_EQ(std::string(std::istreambuf_iterator<char>(earlier), {}), "# zelvan-ctl record 1\n");
