@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/zelvan_ctl/cli/commands.h"
+#include "tools/zelvan_ctl/tuning/record_session.h"
 #include "tools/zelvan_ctl/tuning/sample_recorder.h"
 
 #ifndef _WIN32
@@ -292,6 +293,19 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 		if (row.exit != 0 && row.driver == Driver::OneMore) { // the cause follows the colon
 			EXPECT_GT(err.size(), err.find(row.says) + row.says.size() + 1) << err;
 		}
+	}
+	{ // A failure is told in its place among the prompts: before the line ends.
+		std::vector<RecordEvent::Kind> told;
+		const RecordOutcome outcome = RecordToFile(
+			{(dir / "told.rec").string(), false, 0.05}, [](const std::string &command) {
+				if (command == "status" || command == "samples")
+					return Exchange{Outcome::Replied, command == "status" ? kStatus : "OK next=0"};
+				return Exchange{Outcome::NoDriver, {}};
+			},
+			[&](const RecordEvent &e) { told.push_back(e.kind); });
+		EXPECT_TRUE(outcome.failure && outcome.failure->no_reply && outcome.stopped_partway);
+		using Kind = RecordEvent::Kind;
+		EXPECT_EQ(told, (std::vector<Kind>{Kind::Worn, Kind::Failed, Kind::Ended}));
 	}
 #ifndef _WIN32
 	{ // The disk fills in the first poll: the file is cut back to whole lines.

@@ -19,15 +19,17 @@ struct MendWords {
 	const char *note;
 };
 
-void PrintMends(const MendReport &report, const MendWords &words, std::FILE *out)
+// Prints each mend's line as it is made.
+MendSink PrintMends(const MendWords &words, std::FILE *out)
 {
-	for (const MendLine &line : report.lines) {
+	return [words, out](const MendLine &line) {
 		const char *prefix = line.kind == MendLine::Kind::Done     ? words.done
 		                     : line.kind == MendLine::Kind::Failed ? "fix FAILED: "
 		                     : line.kind == MendLine::Kind::Left   ? words.left
 		                                                           : words.note;
 		std::fprintf(out, "%s%s\n", prefix, line.text.c_str());
-	}
+		std::fflush(out);
+	};
 }
 
 } // namespace
@@ -38,8 +40,9 @@ int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, boo
 	if (fix) {
 		// Before the checks, which then see what the mends changed; with
 		// --json, apart from the one JSON array on stdout.
-		const MendReport mends = Mend(LookUpRuntime(), dry_run);
-		PrintMends(mends, {dry_run ? "fix (dry run): would " : "fix: ", "fix: ", "fix: "}, json ? stderr : stdout);
+		const MendReport mends =
+			Mend(LookUpRuntime(), dry_run,
+			     PrintMends({dry_run ? "fix (dry run): would " : "fix: ", "fix: ", "fix: "}, json ? stderr : stdout));
 		if (mends.refused)
 			return kExitError;
 		mend_failed = mends.failed;
@@ -56,8 +59,7 @@ int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, boo
 
 int RunUnblock()
 {
-	const MendReport report = Unblock();
-	PrintMends(report, {"cleared SteamVR's safe-mode block on the driver: ", "fix: ", ""}, stdout);
+	const MendReport report = Unblock(PrintMends({"cleared SteamVR's safe-mode block on the driver: ", "fix: ", ""}, stdout));
 	return report.failed ? kExitError : kExitOk;
 }
 
@@ -86,9 +88,10 @@ int RunRegister(const std::vector<std::string> &args, bool add)
 		std::fprintf(stderr, "zelvan-ctl: %s needs the driver folder (see --help)\n", add ? "register" : "unregister");
 		return kExitUsage;
 	}
-	const RegistryChange change = RegisterFolder(args[0], add);
-	for (const std::string &line : change.said)
+	const RegistryChange change = RegisterFolder(args[0], add, [](const std::string &line) {
 		std::printf("%s\n", line.c_str());
+		std::fflush(stdout);
+	});
 	if (!change.error.empty()) {
 		std::fprintf(stderr, "zelvan-ctl: %s\n", change.error.c_str());
 		return kExitError;

@@ -87,7 +87,9 @@ void Say(const Parts &...parts)
 	(std::cout << ... << parts) << std::flush;
 }
 
-void Show(const RecordEvent &e)
+// Shows each event as it comes; a failure is told at once, in its place
+// among the prompts, and its exit status kept.
+void Show(const RecordEvent &e, const ExitForExchange &exit_for, int &status)
 {
 	using Kind = RecordEvent::Kind;
 	switch (e.kind) {
@@ -120,6 +122,10 @@ void Show(const RecordEvent &e)
 	case Kind::Warning:
 		std::cerr << "zelvan-ctl: warning: " << e.text << "\n";
 		break;
+	case Kind::Failed:
+		std::cout << std::flush;
+		status = ReportFailure(*e.failure, exit_for);
+		break;
 	}
 }
 
@@ -130,10 +136,11 @@ int RunRecord(const std::vector<std::string> &args, const SendToDriver &send, co
 	RecordPlan plan;
 	if (!ParseRecordArgs(args, plan))
 		return kExitUsage;
-	const RecordOutcome outcome = RecordToFile(plan, send, Show);
+	int status = kExitOk;
+	const RecordOutcome outcome =
+		RecordToFile(plan, send, [&](const RecordEvent &event) { Show(event, exit_for, status); });
 	const std::string shown = EscapeControlBytes(plan.file);
 	if (outcome.failure) {
-		const int status = ReportFailure(*outcome.failure, exit_for);
 		if (outcome.stopped_partway)
 			std::fprintf(stderr, "zelvan-ctl: the recording in %s stops there\n", shown.c_str());
 		return status;

@@ -49,9 +49,10 @@ bool ParseArgs(const std::vector<std::string> &args, TuneArgs &out)
 int Apply(const Recording &recording, const TuneSettings &settings, const SendToDriver &send,
           const ExitForExchange &exit_for)
 {
-	const ApplyOutcome outcome = ApplySettings(recording.header, settings, send);
-	for (const std::string &reply : outcome.confirmed)
+	const ApplyOutcome outcome = ApplySettings(recording.header, settings, send, [](const std::string &reply) {
 		std::printf("%s\n", reply.c_str());
+		std::fflush(stdout);
+	});
 	if (outcome.failure) {
 		const int status = ReportFailure(*outcome.failure, exit_for);
 		if (!outcome.applied.empty())

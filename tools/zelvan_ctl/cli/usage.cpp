@@ -1,8 +1,6 @@
 // The usage text, one table row per command line of it, in the order shown.
 #include "tools/zelvan_ctl/cli/usage.h"
 
-#include <cstdio>
-
 #include "control/control_channel.h"
 
 namespace zelvan::ctl {
@@ -84,7 +82,7 @@ constexpr const char *kHead =
 		"\n"
 		"Commands:\n";
 
-// %s: the channel's name.
+// Around the channel's name.
 constexpr const char *kTail =
 		"\n"
 		"Options:\n"
@@ -92,7 +90,9 @@ constexpr const char *kTail =
 		"                            wait for its reply (default 2)\n"
 		"  --json                    print the reply as one JSON object with typed values\n"
 		"  --watch [SECONDS]         repeat status every SECONDS (default 1), one line\n"
-		"  --channel NAME            another channel than %s\n"
+		"  --channel NAME            another channel than ";
+constexpr const char *kTailAfterChannel =
+		"\n"
 		"  --version                 the version of zelvan-ctl and the driver folder\n"
 		"  -h, --help                this text\n"
 		"\n"
@@ -121,9 +121,7 @@ std::string FullUsage()
 	std::string text = kHead;
 	for (const UsageRow &row : kRows)
 		text += row.lines;
-	char tail[2048];
-	std::snprintf(tail, sizeof(tail), kTail, ControlChannelName().c_str());
-	return text + tail;
+	return text + kTail + ControlChannelName() + kTailAfterChannel;
 }
 
 std::string CommandUsage(const std::string &command)

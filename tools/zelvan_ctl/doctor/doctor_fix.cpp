@@ -17,25 +17,33 @@ namespace fs = std::filesystem;
 
 struct Printer {
 	MendReport &report;
+	const MendSink &as_made;
 	bool dry_run;
 	int mends = 0;
 	int left = 0; // what it saw and would not or could not mend
 
+	void Add(MendLine::Kind kind, const std::string &what)
+	{
+		report.lines.push_back({kind, what});
+		if (as_made)
+			as_made(report.lines.back());
+	}
 	void Done(const std::string &what)
 	{
 		++mends;
-		report.lines.push_back({MendLine::Kind::Done, what});
+		Add(MendLine::Kind::Done, what);
 	}
 	void Failed(const std::string &what)
 	{
 		report.failed = true;
-		report.lines.push_back({MendLine::Kind::Failed, what});
+		Add(MendLine::Kind::Failed, what);
 	}
 	void Left(const std::string &what)
 	{
 		++left;
-		report.lines.push_back({MendLine::Kind::Left, what});
+		Add(MendLine::Kind::Left, what);
 	}
+	void Note(const std::string &what) { Add(MendLine::Kind::Note, what); }
 };
 
 std::string Esc(const std::string &text)
@@ -227,53 +235,49 @@ void MendRegistrations(const RuntimeView &runtime, Printer &print)
 
 } // namespace
 
-MendReport Mend(const RuntimeView &runtime, bool dry_run)
+MendReport Mend(const RuntimeView &runtime, bool dry_run, const MendSink &as_made)
 {
 	MendReport report;
+	Printer print{report, as_made, dry_run};
 	if (IsVrServerRunning()) {
 		report.refused = report.failed = true;
-		report.lines.push_back({MendLine::Kind::Note, "SteamVR's server (vrserver) is running, so nothing was changed; "
-		                                              "close SteamVR, then run zelvan-ctl doctor --fix again"});
+		print.Note("SteamVR's server (vrserver) is running, so nothing was changed; close SteamVR, then run "
+		           "zelvan-ctl doctor --fix again");
 		return report;
 	}
-	Printer print{report, dry_run};
 	MendSettings(ReadSettings(runtime.config_dir), true, print);
 	MendRegistrations(runtime, print);
 	// Without the registry there was nothing to look at: not the same as
 	// nothing to mend.
 	if (print.mends == 0 && print.left == 0 && !report.failed)
-		report.lines.push_back({MendLine::Kind::Note,
-		                        runtime.registry_read
-		                            ? "nothing to mend"
-		                            : "nothing mended: SteamVR's path registry was not read, so neither the registered "
-		                              "folders nor SteamVR's settings were looked at (the steamvr check says why)"});
+		print.Note(runtime.registry_read
+		               ? "nothing to mend"
+		               : "nothing mended: SteamVR's path registry was not read, so neither the registered folders "
+		                 "nor SteamVR's settings were looked at (the steamvr check says why)");
 	return report;
 }
 
-MendReport Unblock()
+MendReport Unblock(const MendSink &as_made)
 {
 	MendReport report;
+	Printer print{report, as_made, false};
 	const SettingsFile settings = ReadSettings(LookUpRuntime().config_dir);
 	if (!settings.exists || (settings.error.empty() && !settings.blocked))
 		return report;
 	if (!settings.error.empty()) {
 		report.failed = true;
-		report.lines.push_back({MendLine::Kind::Note,
-		                        "cannot tell whether SteamVR blocks the driver: " + Esc(settings.path) + " " +
-		                            Esc(settings.error) + "; with SteamVR closed, " +
-		                            (settings.unsure ? "" : "correct what the error names and ") +
-		                            "remove \"blocked_by_safe_mode\" from its " + kDriverSection +
-		                            " section in a text editor if it is there"});
+		print.Note("cannot tell whether SteamVR blocks the driver: " + Esc(settings.path) + " " + Esc(settings.error) +
+		           "; with SteamVR closed, " + (settings.unsure ? "" : "correct what the error names and ") +
+		           "remove \"blocked_by_safe_mode\" from its " + kDriverSection +
+		           " section in a text editor if it is there");
 		return report;
 	}
 	if (IsVrServerRunning()) {
 		report.refused = report.failed = true;
-		report.lines.push_back({MendLine::Kind::Note, "SteamVR is running, so the driver stays blocked "
-		                                              "(\"blocked_by_safe_mode\" in " + Esc(settings.path) +
-		                                              "); close SteamVR and run zelvan-ctl doctor --fix"});
+		print.Note("SteamVR is running, so the driver stays blocked (\"blocked_by_safe_mode\" in " + Esc(settings.path) +
+		           "); close SteamVR and run zelvan-ctl doctor --fix");
 		return report;
 	}
-	Printer print{report, false};
 	MendSettings(settings, false, print);
 	return report;
 }

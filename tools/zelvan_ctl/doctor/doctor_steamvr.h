@@ -2,6 +2,7 @@
 // settings file and its path registry), and the mends `doctor --fix` makes.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -112,15 +113,19 @@ struct MendReport {
 	bool failed = false;  // a mend failed, or was refused
 };
 
+// Each line as it is made, so that a run cut short still showed what it
+// changed; the report holds them all as well.
+using MendSink = std::function<void(const MendLine &line)>;
+
 // `doctor --fix [--dry-run]`: unblocks and enables the driver in SteamVR's
 // settings and drops registrations that are gone or other copies; with
 // `dry_run`, only says what it would do.
-MendReport Mend(const RuntimeView &runtime, bool dry_run);
+MendReport Mend(const RuntimeView &runtime, bool dry_run, const MendSink &as_made = {});
 
 // For the install scripts: the settings mend alone. No lines when there is
 // nothing to mend; failed when SteamVR's server runs and there is something
 // to mend, when the settings cannot be read, or the mend failed.
-MendReport Unblock();
+MendReport Unblock(const MendSink &as_made = {});
 
 // Names for a message, each escaped for the terminal, with ", " between.
 std::string EscapedList(const std::vector<std::string> &items);

@@ -80,7 +80,16 @@ std::vector<std::string> Registrations(const nlohmann::json &registry, const std
 	return found;
 }
 
-bool RunVrpathreg(const std::string &vrpathreg, const char *verb, const std::string &folder, RegistryChange &change)
+// One line of what was done or found, said at once.
+void Say(RegistryChange &change, const std::function<void(const std::string &)> &as_said, std::string line)
+{
+	change.said.push_back(std::move(line));
+	if (as_said)
+		as_said(change.said.back());
+}
+
+bool RunVrpathreg(const std::string &vrpathreg, const char *verb, const std::string &folder, RegistryChange &change,
+                  const std::function<void(const std::string &)> &as_said)
 {
 	const std::string command =
 		"\"" + EscapeControlBytes(vrpathreg) + "\" " + verb + " \"" + EscapeControlBytes(folder) + "\"";
@@ -89,13 +98,14 @@ bool RunVrpathreg(const std::string &vrpathreg, const char *verb, const std::str
 		change.error = command + " failed: " + EscapeControlBytes(output.substr(0, output.find('\n')));
 		return false;
 	}
-	change.said.push_back("ran " + command);
+	Say(change, as_said, "ran " + command);
 	return true;
 }
 
 } // namespace
 
-RegistryChange RegisterFolder(const std::string &given, bool add)
+RegistryChange RegisterFolder(const std::string &given, bool add,
+                              const std::function<void(const std::string &line)> &as_said)
 {
 	RegistryChange change;
 	const char *verb = add ? "adddriver" : "removedriver";
@@ -122,22 +132,23 @@ RegistryChange RegisterFolder(const std::string &given, bool add)
 	const bool registered = !Registrations(registry, folder).empty();
 	const std::string vrpathreg = VrpathregPath(runtime_dir);
 	if (add && registered) {
-		change.said.push_back(shown + " is already registered with SteamVR");
+		Say(change, as_said, shown + " is already registered with SteamVR");
 		return change;
 	}
 	if (!add && !registered && !vrpathreg.empty()) {
-		change.said.push_back(shown + " is not registered with SteamVR");
+		Say(change, as_said, shown + " is not registered with SteamVR");
 		return change;
 	}
 	if (vrpathreg.empty()) {
 		const std::string hint = runtime_dir.empty() ? kVrpathregHint : JoinUtf8(runtime_dir, kVrpathregInRuntime);
 		const std::string where = location.found ? EscapeControlBytes(location.path) : "SteamVR's path registry";
-		change.said.push_back("SteamVR not found (no runtime with " + std::string(kVrpathregInRuntime) + " in " + where +
-		                      "); run:\n  \"" + EscapeControlBytes(hint) + "\" " + verb + " \"" + shown + "\"");
+		Say(change, as_said,
+		    "SteamVR not found (no runtime with " + std::string(kVrpathregInRuntime) + " in " + where + "); run:\n  \"" +
+		        EscapeControlBytes(hint) + "\" " + verb + " \"" + shown + "\"");
 		return change;
 	}
 	if (add) {
-		RunVrpathreg(vrpathreg, verb, folder, change);
+		RunVrpathreg(vrpathreg, verb, folder, change, as_said);
 		return change;
 	}
 	// Each spelling in turn, as registered, until none is left: SteamVR
@@ -153,7 +164,7 @@ RegistryChange RegisterFolder(const std::string &given, bool add)
 			return change;
 		}
 		tried.push_back(*next);
-		if (!RunVrpathreg(vrpathreg, verb, *next, change))
+		if (!RunVrpathreg(vrpathreg, verb, *next, change, as_said))
 			return change;
 	}
 	return change;

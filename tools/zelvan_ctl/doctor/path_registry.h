@@ -3,6 +3,7 @@
 // script hands a folder over as an argument and vrpathreg gets it as UTF-16.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,10 +26,12 @@ RegistryPaths ReadRegistryPaths(const std::string &key, const std::optional<std:
 // without a runtime, says the command to run. `said`: what it did or why
 // nothing was needed; `error`: why it stopped (vrpathreg failed, the
 // registry is not JSON, a spelling stayed registered).
+// `as_said` gets each line of `said` at once, as vrpathreg runs.
 struct RegistryChange {
 	std::vector<std::string> said;
 	std::string error;
 };
-RegistryChange RegisterFolder(const std::string &folder, bool add);
+RegistryChange RegisterFolder(const std::string &folder, bool add,
+                              const std::function<void(const std::string &line)> &as_said = {});
 
 } // namespace zelvan::ctl

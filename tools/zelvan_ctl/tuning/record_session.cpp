@@ -57,6 +57,8 @@ MaybeFailure Session::Collect(const std::string &label)
 	MaybeFailure failure = recorder_.Collect(file_, label);
 	if (std::string warning = recorder_.TakeWarning(); !warning.empty())
 		Tell({.kind = RecordEvent::Kind::Warning, .text = std::move(warning)});
+	if (failure)
+		Tell({.kind = RecordEvent::Kind::Failed, .failure = &*failure});
 	return failure;
 }
 
@@ -160,22 +162,26 @@ MaybeFailure CreateRecordingFile(const std::string &name, const std::filesystem:
 RecordOutcome RecordToFile(const RecordPlan &plan, const SendToDriver &send, const RecordEvents &events)
 {
 	RecordOutcome outcome;
+	const auto fail = [&](Failure failure) {
+		outcome.failure = std::move(failure);
+		if (events)
+			events({.kind = RecordEvent::Kind::Failed, .failure = &*outcome.failure});
+		return outcome;
+	};
 	SampleRecorder recorder(send);
 	RecordingHeader header;
-	if ((outcome.failure = recorder.Begin(header)))
-		return outcome;
+	if (MaybeFailure failure = recorder.Begin(header))
+		return fail(std::move(*failure));
 
 	const std::string shown = EscapeControlBytes(plan.file);
 	const std::filesystem::path path = Utf8Path(plan.file);
 	std::ofstream file;
-	if ((outcome.failure = CreateRecordingFile(plan.file, path, file)))
-		return outcome;
+	if (MaybeFailure failure = CreateRecordingFile(plan.file, path, file))
+		return fail(std::move(*failure));
 	const std::string header_text = FormatRecordingHeader(header);
 	file << header_text << std::flush;
-	if (!file) {
-		outcome.failure = Because(shown + " cannot be written: the header did not fit (is the disk full?)");
-		return outcome;
-	}
+	if (!file)
+		return fail(Because(shown + " cannot be written: the header did not fit (is the disk full?)"));
 
 	Session session(recorder, file, events);
 	outcome.failure = plan.guided ? session.Guided(plan) : session.Worn(plan.Seconds());
@@ -192,7 +198,7 @@ RecordOutcome RecordToFile(const RecordPlan &plan, const SendToDriver &send, con
 		return outcome;
 	}
 	if (recorder.Readings() == 0)
-		outcome.failure = Because("no readings came from the sensor; " + shown + " holds only the header");
+		return fail(Because("no readings came from the sensor; " + shown + " holds only the header"));
 	return outcome;
 }
 

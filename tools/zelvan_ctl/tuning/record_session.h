@@ -39,6 +39,7 @@ struct RecordEvent {
 		Now,       // the phase's labelled readings begin: `on`, `seconds`
 		PhaseEnd,  // the phase took `readings`
 		Warning,   // `text`, said once
+		Failed,    // `failure`: the recording stops; told before anything after it
 	};
 	Kind kind = Kind::Worn;
 	double seconds = 0;
@@ -48,11 +49,12 @@ struct RecordEvent {
 	bool on = false;
 	size_t readings = 0;
 	std::string text = {};
+	const Failure *failure = nullptr; // Failed: valid during the call
 };
 using RecordEvents = std::function<void(const RecordEvent &event)>;
 
 struct RecordOutcome {
-	MaybeFailure failure;
+	MaybeFailure failure; // told as a Failed event too, when it happened
 	// The failure came after readings began: the file keeps those before.
 	bool stopped_partway = false;
 	size_t readings = 0;

@@ -23,7 +23,8 @@ int64_t Field(const nlohmann::json &status, const char *key, int64_t fallback)
 }
 
 // One set command; nothing when the driver took it.
-MaybeFailure Set(const std::string &key, int32_t value, const SendToDriver &send, ApplyOutcome &outcome)
+MaybeFailure Set(const std::string &key, int32_t value, const SendToDriver &send, ApplyOutcome &outcome,
+                 const std::function<void(const std::string &)> &as_confirmed)
 {
 	const std::string command = "set " + key + " " + std::to_string(value);
 	const Exchange exchange = send(command);
@@ -32,6 +33,8 @@ MaybeFailure Set(const std::string &key, int32_t value, const SendToDriver &send
 	const std::string reply = EscapeControlBytes(exchange.reply);
 	if (exchange.reply == "OK " + key + "=" + std::to_string(value)) {
 		outcome.confirmed.push_back(reply);
+		if (as_confirmed)
+			as_confirmed(reply);
 		return std::nullopt;
 	}
 	if (exchange.reply.rfind("ERR unknown command", 0) == 0)
@@ -43,7 +46,8 @@ MaybeFailure Set(const std::string &key, int32_t value, const SendToDriver &send
 
 } // namespace
 
-ApplyOutcome ApplySettings(const RecordingHeader &h, const TuneSettings &settings, const SendToDriver &send)
+ApplyOutcome ApplySettings(const RecordingHeader &h, const TuneSettings &settings, const SendToDriver &send,
+                           const std::function<void(const std::string &reply)> &as_confirmed)
 {
 	ApplyOutcome outcome;
 	const Exchange exchange = send("status");
@@ -79,7 +83,7 @@ ApplyOutcome ApplySettings(const RecordingHeader &h, const TuneSettings &setting
 		const int64_t now = Field(status, key, std::strcmp(key, "threshold_offset") == 0 ? 0 : INT64_MIN);
 		if (now == value)
 			continue;
-		if ((outcome.failure = Set(key, value, send, outcome)))
+		if ((outcome.failure = Set(key, value, send, outcome, as_confirmed)))
 			return outcome;
 		outcome.applied += " " + std::string(key) + "=" + std::to_string(value);
 	}

@@ -2,6 +2,7 @@
 // recording was taken with, and only the values the driver does not have.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct ApplyOutcome {
 	bool already = false; // the driver ran with these settings before
 };
 
-ApplyOutcome ApplySettings(const RecordingHeader &recorded, const TuneSettings &settings, const SendToDriver &send);
+// `as_confirmed` gets each confirmation at once: a run cut short still
+// showed what the driver runs with.
+ApplyOutcome ApplySettings(const RecordingHeader &recorded, const TuneSettings &settings, const SendToDriver &send,
+                           const std::function<void(const std::string &reply)> &as_confirmed = {});
 
 } // namespace zelvan::ctl
