@@ -171,14 +171,22 @@ call set "head=%%path_:~0,%n%%%"
 if /i "%head%"=="%folder%" exit /b 0
 exit /b 1
 
-rem Sets n to the length of the variable %1.
+rem Sets n to the length of the variable %1: 4096, 2048, ... 1 letters are
+rem cut off its end while more are left. A loop over its letters took a
+rem goto, which reads this script again, per letter: a second under Wine.
+rem No offset points past the end, where Wine's cmd reads garbage.
 :length
 set "n=0"
-:length_next
-call set "c=%%%1:~%n%,1%%"
-if "%c%"=="" exit /b 0
+call set "left=%%%1%%"
+if not defined left exit /b 0
+for %%P in (4096 2048 1024 512 256 128 64 32 16 8 4 2 1) do (
+  set "cut="
+  call set "cut=%%left:~0,-%%P%%"
+  if defined cut call set "left=%%cut%%"
+  if defined cut set /a n+=%%P
+)
 set /a n+=1
-goto length_next
+exit /b 0
 
 rem The marker lists what an install copied (first line: the folder it was
 rem copied to), so that only those files are ever deleted.

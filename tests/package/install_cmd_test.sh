@@ -2,8 +2,8 @@
 # install.cmd under Wine against a fake SteamVR in a scratch home: a
 # vrpathreg.exe stand-in that records its calls and the real Windows
 # registries pointed at it. Each row is a step run on the state the previous
-# steps left; each runs in a Wine prefix of its own, with %LOCALAPPDATA% and
-# %TEMP% in the scratch home.
+# steps left, all in one Wine prefix of their own (a new one per step cost
+# more than most steps), with %LOCALAPPDATA% and %TEMP% in the scratch home.
 # PROFILE names the home folder and LIBRARY the Steam folder; folders named
 # in another script than ASCII run the steps marked "*". ESCAPED=escaped
 # writes their names into the registry as \uXXXX.
@@ -18,7 +18,8 @@ escaped=${6:-raw}
 # Wine turns the names it is given into UTF-16 through the locale.
 export LC_ALL=${LC_ALL:-C.UTF-8}
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+export ZELVAN_WINE_PREFIX=$scratch/prefix
+trap '"$source_tree/scripts/wine-run.sh" --kill >/dev/null 2>&1 || true; rm -rf "$scratch"' EXIT
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 # A Windows path as a JSON string's inside.
 json_path() {

@@ -361,7 +361,8 @@ registry_steps=(
 # The same columns; @T is the folder the setup installs into. Each named
 # pair of steps after its ASCII twin: the setup finds SteamVR through the
 # library's name and clears the block in its config folder; the uninstaller
-# finds the folder's registration through the profile's name.
+# finds the folder's registration through the profile's name. ASCII reads
+# the same in every code page: its twin runs under the Western one only.
 named_steps=(
   "install, ASCII|as_user Jose 'Jeux video'; registry_as fresh utf8; blocked|setup|/S|0|adddriver @T|1|files|yes"
   "uninstall, ASCII|as_user Jose 'Jeux video'; registry_as rewrite utf8|uninstall|/S|0|removedriver @T|0|none|no"
@@ -381,12 +382,12 @@ named_steps=(
 # program still starting shows the loader's name, and counts.
 settle() {
   local busy
-  for _ in $(seq 300); do
+  for _ in $(seq 1200); do
     busy=$(grep -lzxF "WINEPREFIX=$ZELVAN_WINE_PREFIX" /proc/[0-9]*/environ 2>/dev/null |
       while read -r f; do tr '\0' ' ' <"${f%environ}cmdline" && echo; done 2>/dev/null |
       grep -v -e '^$' -e '^C:\\windows\\' -e '^[^ ]*/wineserver[0-9]* ' || true)
     [ -n "$busy" ] || return 0
-    sleep 0.2
+    sleep 0.05
   done
   fail "still running after 60 s: $busy"
 }
@@ -394,9 +395,12 @@ settle() {
 # A failed step is reported and the next one runs: most stand apart from
 # the step before (each user's pair, each misleading registry).
 failed=0
+ran=0
 case $rows in registry) steps=("${registry_steps[@]}") ;; names) steps=("${named_steps[@]}") ;; esac
 for row in "${steps[@]}"; do
   IFS='|' read -r name setup program args status calls registered folder entry <<<"$row"
+  [ "${acp:-}" != 932 ] || [[ $name != *", ASCII" ]] || continue
+  ran=$((ran + 1))
   rm -f "$scratch/vrpathreg.log"
   expect_unblocked=
   protected=
@@ -414,5 +418,5 @@ for row in "${steps[@]}"; do
   if [ "$setup" = vrserver ]; then "$wine_run" --kill >/dev/null 2>&1 || true; else settle; fi
   (check) || failed=$((failed + 1))
 done
-[ "$failed" = 0 ] || { echo "setup program: $failed of ${#steps[@]} $rows steps FAILED" >&2; exit 1; }
-echo "setup program: ${#steps[@]} $rows steps OK"
+[ "$failed" = 0 ] || { echo "setup program: $failed of $ran $rows steps FAILED" >&2; exit 1; }
+echo "setup program: $ran $rows steps OK"

@@ -41,17 +41,34 @@ mkdir "$work/app"
 cp "$host_sim" "$shim" "$work/app/"
 
 failures=0
-# run NAME SECONDS SENSOR LINE... : the lines must be logged in this order
-# (each a prefix of a whole line).
+# missing LINE...: the first line that the simulator's output so far lacks,
+# in this order (each a prefix of a whole line); nothing when it has all.
+missing() {
+	local line at=0 found
+	sed -E 's/^\[frame +[0-9]+\] //' "$work/out.txt" | tr -d '\r' >"$work/log.txt"
+	for line in "$@"; do
+		found=$(awk -v from="$at" -v want="$line" 'NR > from && index($0, want) == 1 { print NR; exit }' "$work/log.txt")
+		[ -n "$found" ] || { printf '%s\n' "$line"; return; }
+		at=$found
+	done
+}
+# run NAME SECONDS SENSOR LINE... : the lines must be logged in this order.
+# The run ends once they are; SECONDS only bounds it.
 run() {
 	local name=$1 seconds=$2 sensor=$3
 	shift 3
 	printf '%b' "$sensor" >"$ZELVAN_HIDRAW_SENSOR.new" && mv "$ZELVAN_HIDRAW_SENSOR.new" "$ZELVAN_HIDRAW_SENSOR"
 	sleep 0.2
-	"$wine" "$work/app/$(basename "$host_sim")" --seconds "$seconds" --rate 90 \
+	rm -f "$work/stop"
+	"$wine" "$work/app/$(basename "$host_sim")" --seconds "$seconds" --rate 90 --stop-file "Z:$work/stop" \
 		--setting driver_ZelvanProximity.report_rate_ms=50 --setting driver_ZelvanProximity.moving_avg_length=2 \
-		"Z:$folder/bin/win64/driver_ZelvanProximity.dll" >"$work/out.txt" 2>&1
-	local status=$? line at=0 found
+		"Z:$folder/bin/win64/driver_ZelvanProximity.dll" >"$work/out.txt" 2>&1 &
+	local sim=$! status=0 line
+	while kill -0 "$sim" 2>/dev/null; do
+		[ -n "$(missing "$@")" ] || { : >"$work/stop"; break; }
+		sleep 0.2
+	done
+	wait "$sim" || status=$?
 	# A new configuration is a new device: winebus finds it when it starts.
 	"$wineserver" -k >/dev/null 2>&1
 	"$wineserver" -w
@@ -59,17 +76,13 @@ run() {
 		echo "hidraw_wine: $name: the simulator exited with $status" >&2
 		failures=$((failures + 1))
 	fi
-	sed -E 's/^\[frame +[0-9]+\] //' "$work/out.txt" | tr -d '\r' >"$work/log.txt"
-	for line in "$@"; do
-		found=$(awk -v from="$at" -v want="$line" 'NR > from && index($0, want) == 1 { print NR; exit }' "$work/log.txt")
-		if [ -z "$found" ]; then
-			echo "hidraw_wine: $name: missing, in order: $line" >&2
-			failures=$((failures + 1))
-			grep -v -E 'raw_prox=|Prox: avg=' "$work/log.txt" | sed 's/^/    /' >&2
-			return
-		fi
-		at=$found
-	done
+	line=$(missing "$@")
+	if [ -n "$line" ]; then
+		echo "hidraw_wine: $name: missing, in order: $line" >&2
+		failures=$((failures + 1))
+		grep -v -E 'raw_prox=|Prox: avg=' "$work/log.txt" | sed 's/^/    /' >&2
+		return
+	fi
 	echo "hidraw_wine: $name: ok"
 }
 
