@@ -81,11 +81,13 @@ set "line=removed the previous install in %target%" & call :say
 :install_copy
 if not exist "%target%\" mkdir "%target%" 2>nul
 if not exist "%target%\" (set "msg=could not create %target%" & goto fail)
+rem The marker goes first, so that a copy that stops part-way leaves one; the
+rem copy writes over it only with a marker that the source holds.
 call :write_marker
 if errorlevel 1 goto fail
 xcopy "%source%" "%target%\" /e /i /q /y /h >nul
 if errorlevel 1 (set "msg=could not copy %source% to %target%" & goto fail)
-call :write_marker
+if exist "%source%\%marker%" call :write_marker
 if errorlevel 1 goto fail
 set "line=copied %source% to %target%" & call :say
 goto install_register
