@@ -135,13 +135,14 @@ vrserver() {
 # as_user USER LIBRARY: the steps run as the Windows user USER, with SteamVR
 # and its config folder in the Steam library D:\LIBRARY\Steam. Windows
 # takes %LOCALAPPDATA% from the user's shell folders, and Wine would set
-# TEMP from Linux: step.cmd sets both from inside Wine.
+# TEMP from Linux: step.cmd sets both from inside Wine, the shell folders
+# when the step's user is not the one before (STEP_NEW_USER=1).
 mkdir -p "$ZELVAN_WINE_PREFIX/drive_d"
 ln -sfn ../drive_d "$ZELVAN_WINE_PREFIX/dosdevices/d:"
 shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer'
 printf '%s\r\n' \
-  "@reg add \"$shell_folders\\User Shell Folders\" /v \"Local AppData\" /t REG_EXPAND_SZ /d \"%STEP_LOCALAPPDATA%\" /f >nul" \
-  "@reg add \"$shell_folders\\Shell Folders\" /v \"Local AppData\" /t REG_SZ /d \"%STEP_LOCALAPPDATA%\" /f >nul" \
+  "@if \"%STEP_NEW_USER%\"==\"1\" reg add \"$shell_folders\\User Shell Folders\" /v \"Local AppData\" /t REG_EXPAND_SZ /d \"%STEP_LOCALAPPDATA%\" /f >nul" \
+  "@if \"%STEP_NEW_USER%\"==\"1\" reg add \"$shell_folders\\Shell Folders\" /v \"Local AppData\" /t REG_SZ /d \"%STEP_LOCALAPPDATA%\" /f >nul" \
   '@set "LOCALAPPDATA=%STEP_LOCALAPPDATA%"' '@set "TEMP=%STEP_TEMP%"' '@set "TMP=%STEP_TEMP%"' \
   '@"%STEP_PROGRAM%" %*' '@exit /b %errorlevel%' >"$scratch/step.cmd"
 as_user() {
@@ -410,7 +411,10 @@ for row in "${steps[@]}"; do
   if [ "$program" = setup ]; then exe=$(winpath "$scratch/setup.exe"); else exe="$T\\uninstall.exe"; fi
   got_status=0
   if [ -n "${STEP_LOCALAPPDATA:-}" ]; then
-    STEP_PROGRAM=$exe "$wine_run" cmd /c "$(winpath "$scratch/step.cmd")" $args
+    new_user=
+    [ "$STEP_LOCALAPPDATA" = "${shell_user:-}" ] || new_user=1
+    shell_user=$STEP_LOCALAPPDATA
+    STEP_NEW_USER=$new_user STEP_PROGRAM=$exe "$wine_run" cmd /c "$(winpath "$scratch/step.cmd")" $args
   else
     "$wine_run" "$exe" $args
   fi >"$scratch/out" 2>&1 || got_status=$?
