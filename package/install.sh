@@ -278,12 +278,20 @@ refuse_links_in_target() {
 
 # Succeeds when group members other than us could write to a folder of
 # group $1 that is group-writable: not when it is our own private group (as
-# systems with umask 002 make folders), with nobody else in it.
+# systems with umask 002 make folders), with nobody else in it. A member
+# whose primary group it is appears only in the account list, not in the
+# group's own member list.
 group_has_others() {
-  local members
-  [ "$1" = "$(id -g)" ] && [ "$(id -gn)" = "$(id -un)" ] || return 0
+  local members me accounts user pgid
+  me=$(id -un)
+  [ "$1" = "$(id -g)" ] && [ "$(id -gn)" = "$me" ] || return 0
   members=$(getent group "$1" | cut -d: -f4)
-  [ -n "$members" ] && [ "$members" != "$(id -un)" ]
+  [ -z "$members" ] || [ "$members" = "$me" ] || return 0
+  accounts=$(getent passwd) || return 0
+  while IFS=: read -r user _ _ pgid _; do
+    [ "$pgid" != "$1" ] || [ "$user" = "$me" ] || return 0
+  done <<<"$accounts"
+  return 1
 }
 
 # Sets "why" to why another user could change what SteamVR loads from the
