@@ -116,8 +116,10 @@ TEST(Doctor, MendChangesOnlyTheDriversEntries)
 		std::string after; // "": unchanged, without a backup
 		int exit_code;
 		const char *said;
+		std::string saved = {}; // what another writer saves while it is mended; then the file holds it
 	};
 	const std::string unblocked = "cleared SteamVR's safe-mode block on the driver: removed";
+	const std::string changed = "it changed while it was being mended; run the command again";
 	const std::vector<Row> rows = {
 		{"comments, a BOM, order, duplicates and numbers as written", by_hand, {"unblock"},
 		 "\xEF\xBB\xBF// written by hand\n{\n   /* order */ \"zeta\" : 1e-7,\n"
@@ -139,6 +141,19 @@ TEST(Doctor, MendChangesOnlyTheDriversEntries)
 		 "{\n   \"driver_ZelvanProximity\" : { \"blocked_by_safe_mode\" : true },\n   \"driver_ZelvanProximity\" : {\n"
 		 "      \"blocked_by_safe_mode\" : true,\n      \"blocked_by_safe_mode\" : false,\n      \"x\" : 1\n   }\n}\n",
 		 {"unblock"}, "", 0, ""},
+		{"a comment after the comma of the last entry that stays",
+		 "{\n   \"driver_ZelvanProximity\" : {\n      \"report_rate_ms\" : 100, // 50 drains the battery\n"
+		 "      \"blocked_by_safe_mode\" : true\n   }\n}\n",
+		 {"unblock"}, "{\n   \"driver_ZelvanProximity\" : {\n      \"report_rate_ms\" : 100 // 50 drains the battery\n   }\n}\n",
+		 0, unblocked.c_str()},
+		{"CRLF line ends",
+		 "{\r\n   \"driver_ZelvanProximity\" : {\r\n      \"blocked_by_safe_mode\" : true,\r\n      \"x\" : 1,\r\n"
+		 "      \"blocked_by_safe_mode\" : true\r\n   }\r\n}\r\n",
+		 {"unblock"}, "{\r\n   \"driver_ZelvanProximity\" : {\r\n      \"x\" : 1\r\n   }\r\n}\r\n", 0, unblocked.c_str()},
+		{"SteamVR saves it while unblock mends it", "{\n" + block + "   \"y\" : 1\n}\n", {"unblock"}, "", 1,
+		 changed.c_str(), "{\n" + block + "   \"y\" : 2\n}\n"},
+		{"SteamVR saves it while --fix mends it", "{\n" + block + "   \"y\" : 1\n}\n", {"doctor", "--fix"}, "", 1,
+		 changed.c_str(), "{ \"y\" : 3 }\n"},
 		{"duplicates of the block go together",
 		 "{\n   \"driver_ZelvanProximity\" : {\n      \"blocked_by_safe_mode\" : true,\n      \"x\" : 1,\n"
 		 "      \"blocked_by_safe_mode\" : true\n   }\n}\n",
@@ -167,7 +182,10 @@ TEST(Doctor, MendChangesOnlyTheDriversEntries)
 		Layout layout;
 		WriteFile(SettingsPath(layout), row.before);
 		const auto start = std::chrono::steady_clock::now();
-		RunResult run = Ctl(layout, row.words);
+		std::map<std::string, std::string> env;
+		if (!row.saved.empty())
+			env["ZELVAN_TEST_SAVE_DURING_MEND"] = row.saved;
+		RunResult run = Ctl(layout, row.words, env);
 		const auto took = std::chrono::steady_clock::now() - start;
 		EXPECT_LT(took, std::chrono::seconds(20)) << row.name; // a hang guard, not a measure
 		std::erase(run.output, '\r'); // Windows' text mode
@@ -176,11 +194,13 @@ TEST(Doctor, MendChangesOnlyTheDriversEntries)
 		EXPECT_EQ(run.output.find("move it away"), std::string::npos) << row.name << ": " << run.output;
 		const std::string after = ReadAll(SettingsPath(layout));
 		const fs::path backup = SettingsPath(layout).string() + ".zelvan-backup";
-		EXPECT_EQ(after, row.after.empty() ? row.before : row.after) << row.name;
+		EXPECT_EQ(after, !row.saved.empty() ? row.saved : row.after.empty() ? row.before : row.after) << row.name;
 		EXPECT_EQ(fs::exists(backup), !row.after.empty()) << row.name;
 		if (!row.after.empty()) {
 			EXPECT_EQ(ReadAll(backup), row.before) << row.name;
 		}
+		for (const auto &entry : fs::directory_iterator(SettingsPath(layout).parent_path()))
+			EXPECT_EQ(entry.path().string().find(".zelvan-tmp"), std::string::npos) << row.name << ": " << entry.path();
 	}
 }
 
@@ -221,17 +241,19 @@ TEST(Doctor, MendKeepsModeOwnerAndAccessList)
 		bool acl;
 		uid_t owner; // 0: this user
 		int exit_code;
+		gid_t group = 0; // 0: the one it is made with
 	};
 	const Row rows[] = {
 		{"0600 under umask 077", 0600, false, 0, 0},
 		{"0664, group-writable", 0664, false, 0, 0},
 		{"0640 with an access list", 0640, true, 0, 0},
 		{"another user's file", 0644, false, 12345, 1},
+		{"0660 of another group", 0660, false, 0, 0, 4321},
 	};
 	const mode_t old_umask = umask(077);
 	for (const Row &row : rows) {
-		if (row.owner != 0 && geteuid() != 0)
-			continue; // only root can hand a file to another user
+		if ((row.owner != 0 || row.group != 0) && geteuid() != 0)
+			continue; // only root can hand a file to another user or any group
 		Layout layout;
 		const fs::path path = SettingsPath(layout), backup = path.string() + ".zelvan-backup";
 		const std::string before = SettingsWith(kBlocked);
@@ -244,6 +266,9 @@ TEST(Doctor, MendKeepsModeOwnerAndAccessList)
 		}
 		if (row.owner != 0) {
 			ASSERT_EQ(chown(path.c_str(), row.owner, row.owner), 0);
+		}
+		if (row.group != 0) {
+			ASSERT_EQ(chown(path.c_str(), static_cast<uid_t>(-1), row.group), 0);
 		}
 		struct stat old_info;
 		ASSERT_EQ(stat(path.c_str(), &old_info), 0);

@@ -4,7 +4,9 @@
 #include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "core/text_escape.h"
@@ -142,7 +144,7 @@ void MendSettings(const SettingsFile &settings, bool enable_too, Printer &print)
 	}
 	std::string error;
 	if (!ReplaceKeepingBackup(real, settings.bytes, after, backup, error)) {
-		print.Failed("not touching " + Esc(settings.path) + ": " + Esc(error) + " (the file is unchanged)");
+		print.Failed("not touching " + Esc(settings.path) + ": " + Esc(error) + " (nothing was written to it)");
 		return;
 	}
 	print.Done(what + " (the old file is kept as " + Esc(backup) + ")");
@@ -234,6 +236,12 @@ void MendRegistrations(const RuntimeView &runtime, Printer &print)
 }
 
 } // namespace
+
+void SaveDuringMendForTest(const std::string &path)
+{
+	if (const char *bytes = std::getenv("ZELVAN_TEST_SAVE_DURING_MEND"))
+		std::ofstream(Utf8Path(path), std::ios::binary | std::ios::trunc) << bytes;
+}
 
 MendReport Mend(const RuntimeView &runtime, bool dry_run, const MendSink &as_made)
 {

@@ -200,6 +200,17 @@ bool Holds(int fd, const std::string &bytes)
 	return n == 0 && now == bytes;
 }
 
+const char *const kChangedMeanwhile = "it changed while it was being mended; run the command again";
+
+// The same file as `info` still, holding `bytes`: not replaced by a rename
+// nor written in place since it was read.
+bool StillAsRead(int model, const struct stat &info, const std::string &path, const std::string &bytes)
+{
+	struct stat now;
+	return stat(path.c_str(), &now) == 0 && now.st_ino == info.st_ino && now.st_dev == info.st_dev &&
+	       Holds(model, bytes);
+}
+
 bool ReplaceLocked(int model, const struct stat &info, const std::string &path, const std::string &old_bytes,
                    const std::string &bytes, const std::string &backup, std::string &error)
 {
@@ -212,26 +223,38 @@ bool ReplaceLocked(int model, const struct stat &info, const std::string &path, 
 	}
 	// Two mends at once take turns; what the other one (or SteamVR, starting)
 	// wrote since this one read the file is not written over.
-	struct stat now;
-	if (flock(model, LOCK_EX) != 0 || stat(path.c_str(), &now) != 0 || now.st_ino != info.st_ino ||
-	    now.st_dev != info.st_dev || !Holds(model, old_bytes)) {
-		error = "it changed while it was being mended; run the command again";
+	if (flock(model, LOCK_EX) != 0 || !StillAsRead(model, info, path, old_bytes)) {
+		error = kChangedMeanwhile;
 		return false;
 	}
 	const std::string mine = "." + std::to_string(getpid()) + ".zelvan-tmp";
 	const std::string backup_temp = backup + mine, temp = path + mine;
 	bool ok = WriteLike(model, info, backup_temp, old_bytes, error);
 	// A link, unlike a rename, never replaces a backup that is there.
-	if (ok && link(backup_temp.c_str(), backup.c_str()) != 0) {
+	const bool backed_up = ok && link(backup_temp.c_str(), backup.c_str()) == 0;
+	if (ok && !backed_up) {
 		error = backup + ": " + std::strerror(errno);
 		ok = false;
 	}
 	unlink(backup_temp.c_str());
 	ok = ok && WriteLike(model, info, temp, bytes, error);
+	// SteamVR takes no lock: a save of its during the writes above would be
+	// lost by the rename. Checked again as late as can be.
+	if (ok) {
+		SaveDuringMendForTest(path);
+		if (!StillAsRead(model, info, path, old_bytes)) {
+			error = kChangedMeanwhile;
+			ok = false;
+		}
+	}
 	if (ok && rename(temp.c_str(), path.c_str()) != 0) {
 		error = path + ": " + std::strerror(errno);
-		unlink(temp.c_str());
 		ok = false;
+	}
+	if (!ok) {
+		unlink(temp.c_str());
+		if (backed_up)
+			unlink(backup.c_str()); // of a mend that was not made
 	}
 	return ok;
 }

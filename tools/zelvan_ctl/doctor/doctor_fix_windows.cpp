@@ -200,21 +200,38 @@ bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes,
 	}
 	// What another mend (or SteamVR, starting) wrote since the file was read
 	// is not written over.
-	std::string now, why;
-	if (!ReadJsonBytes(path, now, why) || now != old_bytes) {
-		error = "it changed while it was being mended; run the command again";
+	const auto still_as_read = [&] {
+		std::string now, why;
+		return ReadJsonBytes(path, now, why) && now == old_bytes;
+	};
+	const char *const changed = "it changed while it was being mended; run the command again";
+	if (!still_as_read()) {
+		error = changed;
 		return false;
 	}
-	if (!WriteNew(wide_backup, backup, CREATE_NEW, sd, old_bytes, error) ||
-	    !WriteNew(wide_temp, temp, CREATE_ALWAYS, sd, bytes, error))
+	if (!WriteNew(wide_backup, backup, CREATE_NEW, sd, old_bytes, error))
 		return false;
+	bool ok = WriteNew(wide_temp, temp, CREATE_ALWAYS, sd, bytes, error);
+	// SteamVR takes no lock: a save of its during the writes above would be
+	// lost by the replace. Checked again as late as can be.
+	if (ok) {
+		SaveDuringMendForTest(path);
+		if (!still_as_read()) {
+			error = changed;
+			ok = false;
+		}
+	}
 	// ReplaceFileW, unlike a move, also keeps the file's attributes.
-	if (!ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+	if (ok && !ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+	                        nullptr)) {
 		error = path + ": error " + std::to_string(GetLastError());
-		DeleteFileW(wide_temp.c_str());
-		return false;
+		ok = false;
 	}
-	return true;
+	if (!ok) {
+		DeleteFileW(wide_temp.c_str());
+		DeleteFileW(wide_backup.c_str()); // of a mend that was not made
+	}
+	return ok;
 }
 
 } // namespace zelvan::ctl

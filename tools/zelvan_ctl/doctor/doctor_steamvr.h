@@ -155,9 +155,15 @@ std::string SetupProgramFolder();
 // it, flushed to disk. Both take the file's group, mode and extended
 // attributes with its access list (Linux) or its access list (Windows). A
 // file of another user, one whose attributes cannot be carried over, or one
-// that no longer holds `old_bytes` is left alone.
+// that no longer holds `old_bytes` (checked again just before the replace)
+// is left alone, and so is no backup of it.
 bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes, const std::string &bytes,
                           const std::string &backup, std::string &error);
+
+// Where another writer (SteamVR saving) may come between a mend's check and
+// its replace; a test writes the file there (ZELVAN_TEST_SAVE_DURING_MEND
+// holds the bytes), nothing else does.
+void SaveDuringMendForTest(const std::string &path);
 
 // The platform's words: install script, vrpathreg's name, where it is in a
 // runtime folder and in a default Steam installation.

@@ -125,9 +125,23 @@ std::string WithoutMembers(const std::string &text, size_t open, size_t end, con
 		const size_t from = LineStartOrKey(text, members[m].key_begin);
 		cut.emplace_back(from, RestOfLine(text, members[m].comma + 1, from != members[m].key_begin));
 	}
-	// Those after the last kept one go with the comma before them.
+	// Those after the last kept one take its comma, and nothing else of its
+	// line: a comment after that comma is the kept member's.
 	if (kept + 1 < members.size())
-		cut.emplace_back(members[kept].comma, RestOfLine(text, members.back().value_end, false));
+		cut.emplace_back(members[kept].comma, members[kept].comma + 1);
+	for (size_t m = kept + 1; m < members.size(); ++m) {
+		const size_t from = LineStartOrKey(text, members[m].key_begin);
+		const size_t after = members[m].comma != std::string::npos ? members[m].comma + 1 : members[m].value_end;
+		if (from != members[m].key_begin) {
+			cut.emplace_back(from, RestOfLine(text, after, true));
+			continue;
+		}
+		// On a line with others: the blanks before it go too.
+		size_t begin = from;
+		while (begin > cut.back().second && (text[begin - 1] == ' ' || text[begin - 1] == '\t'))
+			--begin;
+		cut.emplace_back(begin, after);
+	}
 	std::string out;
 	size_t at = 0;
 	for (const auto &[from, to] : cut) {
