@@ -115,6 +115,12 @@ copy /y "%self%" "%copy%" >nul
 if errorlevel 1 (set "msg=could not copy this script to %TEMP%" & goto fail)
 "%copy%" --prefix "%prefix%" --uninstall
 :uninstall_registration
+rem A folder that is there but not an install of ours (the setup program's,
+rem in the same default folder) stays registered too.
+if not exist "%target%\" goto uninstall_unregister
+call :check_marker
+if errorlevel 1 goto fail
+:uninstall_unregister
 if not exist "%ctl%" (set "msg=no zelvan-ctl.exe in %source%\bin\win64 or %target%\bin\win64 to unregister %target% with; run vrpathreg.exe removedriver on it" & goto fail)
 "%ctl%" unregister "%target%"
 if errorlevel 1 (set "msg=unregistering %target% from SteamVR failed" & goto fail)

@@ -158,6 +158,7 @@ steps=(
   "*vrpathreg fails (a registry with two runtimes)|registry_from openvrpaths_windows_openvr_issue548.vrpath|ZELVAN_VRPATHREG_FAIL=1|src||1|adddriver $T|same|failed"
   "*uninstall keeps a file the user added|user_file \"\$target\"||src|--uninstall|0||user|left $T"
   "a folder install.cmd did not make|||src||1||user|not installed by install.cmd"
+  "uninstall leaves a folder install.cmd did not make registered|registry_with \"\$runtime\" \"\$target\"||src|--uninstall|1||user|not installed by install.cmd"
   "drive root prefix|||src|--prefix Z:\\|1||user|refusing"
   "install for the hostile marker|rm -rf \"\$target\"; registry_from openvrpaths_windows.vrpath||src||0|adddriver $T|same|ran "
   "uninstall skips .. and absolute entries|hostile_marker||src|--uninstall|0|removedriver $T|none|climbs out with .."
