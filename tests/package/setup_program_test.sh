@@ -345,6 +345,7 @@ steps=(
   "an older copy's uninstaller leaves the entry of the copy it names|entry_names_other|uninstall|/S|0|removedriver $T|0|user|other"
   "a full disk stops the setup part-way, leaving its uninstaller and entry|no_entry; small_disk|setup|/S|5||0|-|other"
   "with room, a second run finishes that install|more_room|setup|/S|0|adddriver E:\\zv|0|-|other"
+  "without /D= the setup upgrades that install where it is||setup|/S|0||0|-|other"
 )
 
 # The same columns. Where the stand-in, as vrpathreg would, cannot parse
