@@ -2,12 +2,14 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "tests/support/child_process.h"
 #include "tests/tools/zelvan_ctl/doctor_fixture.h"
+#include "tools/zelvan_ctl/doctor/doctor.h"
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
@@ -86,6 +88,25 @@ TEST(Doctor, TextFormHasOneLinePerCheckAndExitsOneOnFailure)
 		EXPECT_NE(output.find(std::string("\n") + line), std::string::npos) << line << output;
 	EXPECT_NE(output.find(summary), std::string::npos) << output;
 	EXPECT_NE(output.find(" -- Start SteamVR"), std::string::npos) << "the log's remedy after its finding: " << output;
+}
+
+// The summary says what is left when nothing failed.
+TEST(Doctor, SummaryLineSaysWhatIsLeft)
+{
+	const struct {
+		std::vector<ctl::Verdict> verdicts;
+		const char *summary;
+	} rows[] = {
+		{{ctl::Verdict::Ok, ctl::Verdict::Warn, ctl::Verdict::Warn}, "\n1 ok, 2 warn, 0 FAIL: nothing failed\n"},
+		{{ctl::Verdict::Ok}, "\n1 ok, 0 warn, 0 FAIL: all good\n"},
+	};
+	for (const auto &row : rows) {
+		std::vector<ctl::Finding> findings;
+		for (const ctl::Verdict verdict : row.verdicts)
+			findings.push_back({"check", verdict, "found", verdict == ctl::Verdict::Ok ? "" : "remedy"});
+		const std::string text = ctl::FindingsText(findings);
+		EXPECT_TRUE(text.ends_with(row.summary)) << text;
+	}
 }
 
 } // namespace

@@ -82,6 +82,8 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 	const std::vector<RegCase> cases = {
 		{"a folder that is gone, nothing shows whose", {"~gone", "a"}, {"gone", "a"}, "it is not ours to remove"},
 		{"our folder that is gone", {"~zelvanproximity", "a"}, {"a"}, "(it does not exist)"},
+		{"a gone folder whose name only begins as ours", {"~zelvanproximity-old", "a"}, {"zelvanproximity-old", "a"},
+		 "it is not ours to remove"},
 		{"the setup program's folder, gone", {"$~Pilotes VR"}, {}, "(it does not exist)"},
 		{"a folder that cannot be checked", {"~ZelvanProximity", "-a"}, {"a"}},
 		{"a disk that is not mounted", {"~media/usb/zelvanproximity", "~media/usb/VR/driver_othervendor"},
@@ -180,19 +182,37 @@ TEST(Doctor, FixUnregistersThroughVrpathreg)
 		EXPECT_EQ(ran, c.registered.size() - c.kept.size()) << c.name << ": " << run.output;
 		EXPECT_NE(run.output.find(c.said), std::string::npos) << c.name << ": " << run.output;
 		EXPECT_EQ(run.output.find("nothing to mend"), std::string::npos) << c.name << ": " << run.output;
+		// The running check fails too (no driver runs): the failed mend is said last all the same.
+		const bool mend_failed = run.output.find("fix FAILED: ran ") != std::string::npos;
+		EXPECT_EQ(mend_failed, !c.vrpathreg_writes) << c.name << ": " << run.output;
+		EXPECT_EQ(run.output.find("fix FAILED: a mend above failed") != std::string::npos, mend_failed)
+			<< c.name << ": " << run.output;
+		EXPECT_EQ(run.exit_code, 1) << c.name << ": " << run.output;
 	}
 }
 
 // A name with a line break or a NUL would read as two folders or a shorter
-// one: the scripts get nothing at all.
-TEST(Doctor, PathsPrintsNothingForANameWithALineBreakOrNul)
+// one, wherever it is in the list, and an empty registry argument names no
+// file: the scripts get nothing at all.
+TEST(Doctor, PathsPrintsNothingOfAListItCannotTrust)
 {
-	for (const std::string &bad : {std::string("C:\\a\nb"), std::string("C:\\a\0b", 6)}) {
+	const std::string line_break("C:\\a\nb"), nul("C:\\a\0b", 6);
+	const struct {
+		std::vector<std::string> registered;
+		std::vector<std::string> words;
+	} rows[] = {
+		{{line_break, "C:\\ok"}, {"paths", "external_drivers"}},
+		{{nul, "C:\\ok"}, {"paths", "external_drivers"}},
+		{{"C:\\ok", line_break}, {"paths", "external_drivers"}},
+		{{"C:\\ok", nul}, {"paths", "external_drivers"}},
+		{{"C:\\ok"}, {"paths", "external_drivers", ""}},
+	};
+	for (const auto &row : rows) {
 		Layout layout;
-		layout.Patch({{"external_drivers", {bad, "C:\\ok"}}});
-		const RunResult run = Ctl(layout, {"paths", "external_drivers"});
-		EXPECT_EQ(run.exit_code, 1) << run.output;
-		EXPECT_EQ(run.output.find("C:\\ok"), std::string::npos) << run.output;
+		layout.Patch({{"external_drivers", row.registered}});
+		const RunResult run = Ctl(layout, row.words);
+		EXPECT_EQ(run.exit_code, 1) << row.words.size() << " words: " << run.output;
+		EXPECT_EQ(run.output.find("C:\\ok"), std::string::npos) << row.words.size() << " words: " << run.output;
 	}
 }
 
@@ -247,7 +267,8 @@ TEST(Doctor, UnregisterRemovesTheFolderAsRegistered)
 {
 	// F: the folder, F/: with a trailing separator, S: another spelling of it
 	// (Windows: in capitals; elsewhere: a link), R: its name relative to the
-	// working folder.
+	// working folder, N: the folder and more after a NUL (which the system
+	// would read as the folder).
 	struct Row {
 		const char *name;
 		const char *command;
@@ -262,6 +283,7 @@ TEST(Doctor, UnregisterRemovesTheFolderAsRegistered)
 		{"another spelling", "unregister", {"S"}, true, 0, {"S"}},
 		{"vrpathreg leaves it", "unregister", {"F/"}, false, 1, {"F/"}},
 		{"relative name", "register", {"R"}, true, 0, {"F"}},
+		{"a name with a NUL", "register", {"N"}, true, 0, {"F"}},
 	};
 	for (const Row &row : rows) {
 		Layout layout;
@@ -282,6 +304,8 @@ TEST(Doctor, UnregisterRemovesTheFolderAsRegistered)
 		fs::current_path(layout.dir.path());
 		const std::map<char, fs::path> names = {{'F', folder}, {'S', other}, {'R', "zelvanproximity"}};
 		auto spelled = [&](const std::string &entry) {
+			if (entry[0] == 'N')
+				return Utf8String(folder) + std::string("\0x", 2);
 			return Utf8String(names.at(entry[0])) + (entry.size() > 1 ? kSeparator : "");
 		};
 		nlohmann::json entries = nlohmann::json::array();

@@ -54,6 +54,11 @@ int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, boo
 		std::fputs(FindingsText(findings).c_str(), stdout);
 	const bool failed =
 		std::any_of(findings.begin(), findings.end(), [](const Finding &f) { return f.verdict == Verdict::Fail; });
+	// Last, so that neither the checks' summary nor a FAIL of theirs that
+	// has nothing to do with it (the driver not running) hides it.
+	if (mend_failed)
+		std::fputs("fix FAILED: a mend above failed (its \"fix FAILED\" line says why); the checks show what is left\n",
+		           json ? stderr : stdout);
 	return failed || mend_failed ? kExitError : kExitOk;
 }
 
