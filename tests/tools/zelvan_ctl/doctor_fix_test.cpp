@@ -137,6 +137,8 @@ TEST(Doctor, MendChangesOnlyTheDriversEntries)
 		 unblocked.c_str()},
 		{"on one line", "{\"driver_ZelvanProximity\":{\"blocked_by_safe_mode\":true,\"enable\":false},\"x\":1}",
 		 {"doctor", "--fix"}, "{\"driver_ZelvanProximity\":{\"enable\":true},\"x\":1}", 1, "fix: removed"},
+		{"on one line, the block last", "{\"driver_ZelvanProximity\":{\"enable\":true, \"blocked_by_safe_mode\":true},\"x\":1}",
+		 {"unblock"}, "{\"driver_ZelvanProximity\":{\"enable\":true},\"x\":1}", 0, unblocked.c_str()},
 		{"the last section and setting of a name count",
 		 "{\n   \"driver_ZelvanProximity\" : { \"blocked_by_safe_mode\" : true },\n   \"driver_ZelvanProximity\" : {\n"
 		 "      \"blocked_by_safe_mode\" : true,\n      \"blocked_by_safe_mode\" : false,\n      \"x\" : 1\n   }\n}\n",
