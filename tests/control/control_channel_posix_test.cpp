@@ -13,6 +13,10 @@
 
 #include "control/abstract_socket_posix.h"
 #include "control/control_channel.h"
+#include "control/control_server.h"
+#include "core/driver_log.h"
+#include "driver/device_provider.h"
+#include "tests/support/fake_runtime.h"
 
 namespace zelvan {
 namespace {
@@ -74,6 +78,36 @@ TEST(ControlChannelPosix, AnotherUsersConnectionsDoNotTakeTheOwnersFrame)
 				close(fd);
 		DestroyControlChannel(pipe, connected, client);
 	}
+}
+
+// While another process holds the name, each retry fails the same way: the
+// failure is logged once, and creation once the name is free.
+TEST(ControlChannelPosix, ANameHeldElsewhereIsLoggedOnceAcrossRetries)
+{
+	const std::string name = ControlChannelName().substr(1);
+	const int holder = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+	AbstractAddress address;
+	ASSERT_TRUE(MakeAbstractAddress(name, address));
+	ASSERT_EQ(bind(holder, address.get(), address.length), 0) << std::strerror(errno);
+	ASSERT_EQ(listen(holder, 1), 0);
+	test::FakeDriverLog log;
+	AttachDriverLog(&log);
+	DeviceProvider provider;
+	ControlServer server;
+	server.CreateControlPipe();
+	for (int retry = 0; retry < 3; ++retry) {
+		ASSERT_NE(server.pipe_retry_at_ms, 0) << "a taken name is tried again";
+		server.pipe_retry_at_ms = 1; // due now
+		server.PollControlPipe(provider.Targets());
+	}
+	close(holder);
+	server.pipe_retry_at_ms = 1;
+	server.PollControlPipe(provider.Targets());
+	EXPECT_NE(server.pipe, kInvalidPipe);
+	server.DestroyControlPipe();
+	DetachDriverLog();
+	EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Pipe: Failed to create named pipe (error 98)\n",
+	                                                 "Pipe: Created @" + name + "\n", "Pipe: Destroyed\n"}));
 }
 
 } // namespace
