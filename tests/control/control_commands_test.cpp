@@ -264,7 +264,7 @@ TEST_F(ControlCommands, LoadCommandTakesTheWholeRestAsThePath)
 		std::string path, logged;
 	} cases[] = {
 		{"/nonexistent/config.json\n", "/nonexistent/config.json\\x0A"},
-		{"/nonexistent/\x9B" "2J", "/nonexistent/\\x9B2J"},
+		{"/nonexistent/\x7F\x9B" "2J", "/nonexistent/\\x7F\\x9B2J"},
 		{"/nonexistent/\xC2\x9B" "2J\xC2\x80", "/nonexistent/\\xC2\\x9B2J\\xC2\\x80"},
 		{"/nonexistent/\xC2\xA0\xE2\x9B\x84\xC3\xA9", "/nonexistent/\xC2\xA0\xE2\x9B\x84\xC3\xA9"},
 	};
