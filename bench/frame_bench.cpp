@@ -4,8 +4,10 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -120,6 +122,64 @@ void BM_RunFrame_Serve(benchmark::State &state, const char *command, const char 
 	ReportAllocations(state, in_frames, state.iterations());
 }
 
+// A connection of another user, which the driver refuses: made under that
+// uid, so that the channel sees it as its peer. -1 when that cannot be done.
+int ConnectAsOtherUser(const std::string &name)
+{
+	constexpr uid_t kOtherUid = 65534;
+	const uid_t own = geteuid();
+	if (own != 0 || seteuid(kOtherUid) != 0)
+		return -1;
+	int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+	AbstractAddress address;
+	if (fd >= 0 && (!MakeAbstractAddress(name.substr(1), address) || connect(fd, address.get(), address.length) != 0)) {
+		close(fd);
+		fd = -1;
+	}
+	if (seteuid(own) != 0)
+		std::abort();
+	return fd;
+}
+
+// The frame that finds `range(0)` refused connections queued (another user
+// connecting in a loop) and closes as many as a frame does.
+void BM_RunFrame_RefusedFlood(benchmark::State &state)
+{
+	Rig rig;
+	if (!rig.ready()) {
+		state.SkipWithError(rig.error().c_str());
+		return;
+	}
+	const std::string path = ChannelPath();
+	const auto queued = static_cast<size_t>(state.range(0));
+	AllocTally in_frames;
+	std::vector<int> fds;
+	fds.reserve(queued);
+	for (auto _ : state) {
+		for (size_t i = 0; i < queued; ++i)
+			fds.push_back(ConnectAsOtherUser(path));
+		if (fds.empty() || fds.back() < 0) {
+			state.SkipWithError("cannot connect as another user (needs root)");
+			break;
+		}
+		const AllocTally before = ThreadAllocations();
+		const auto start = Clock::now();
+		rig.provider.RunFrame();
+		const auto end = Clock::now();
+		const AllocTally used = ThreadAllocations() - before;
+		in_frames.calls += used.calls;
+		in_frames.bytes += used.bytes;
+		state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+		for (const int fd : fds)
+			close(fd);
+		fds.clear();
+		// What a frame left queued is refused before the next iteration.
+		for (int frame = 0; frame < 4; ++frame)
+			rig.provider.RunFrame();
+	}
+	ReportAllocations(state, in_frames, state.iterations());
+}
+
 // Frames at 90 Hz from a level change of the sensor until the runtime's
 // input component has the new value, on, then off again.
 void BM_PresenceLatency(benchmark::State &state)
@@ -229,6 +289,13 @@ void RegisterFrameBenchmarks()
 		->UseManualTime();
 	// The recent readings from the oldest kept: the fullest reply.
 	benchmark::RegisterBenchmark("BM_RunFrame_ServeSamples", BM_RunFrame_Serve, "samples 0", "OK next=")->UseManualTime();
+	// Refused connections queued at the frame: one, a frame's worth, and more.
+	benchmark::RegisterBenchmark("BM_RunFrame_RefusedFlood", BM_RunFrame_RefusedFlood)
+		->ArgName("queued")
+		->Arg(1)
+		->Arg(8)
+		->Arg(16)
+		->UseManualTime();
 	// {report_rate_ms, moving_avg_length}: the defaults, and the fastest settings.
 	benchmark::RegisterBenchmark("BM_PresenceLatency", BM_PresenceLatency)
 		->ArgNames({"rate_ms", "window"})

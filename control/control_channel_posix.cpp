@@ -22,6 +22,15 @@
 namespace zelvan {
 namespace {
 
+// Room for a few clients connecting at once: zelvan-ctl's record polls while
+// a script asks for the status.
+constexpr int kListenBacklog = 16;
+
+// Another user's connections are closed without taking the frame's one
+// served message, as many as this a frame: a loop of them can no longer
+// crowd the owner's client out, and a flood still costs a bounded frame.
+constexpr unsigned kRefusedPerFrame = 8;
+
 void CloseClient(bool &connected, PipeClient &client)
 {
 	if (client.handle != kInvalidPipe)
@@ -56,10 +65,11 @@ bool AcceptFromOwner(int fd)
 		return true;
 	const auto uid = static_cast<unsigned>(peer.uid);
 	static RefusalLog refusals;
-	const unsigned count = refusals.Refused(uid, NowMs());
-	unsigned left_out = 0, lines = 0;
-	if (refusals.TakeSummary(left_out, lines))
-		DriverLog("Pipe: Refused clients %u more times in the last minute (%u lines left out)\n", left_out, lines);
+	const int64_t now = NowMs();
+	const unsigned count = refusals.Refused(uid, now);
+	unsigned left_out = 0, lines = 0, seconds = 0;
+	if (refusals.TakeSummary(now, left_out, lines, seconds))
+		DriverLog("Pipe: Refused clients %u more times in the last %u s (%u lines left out)\n", left_out, seconds, lines);
 	if (count == 1)
 		DriverLog("Pipe: Refused client of uid %u\n", uid);
 	else if (count > 1)
@@ -90,7 +100,7 @@ PipeHandle CreateControlChannel(unsigned long &error)
 		const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
 		if (fd < 0) {
 			error = static_cast<unsigned long>(errno);
-		} else if (bind(fd, address.get(), address.length) != 0 || listen(fd, 4) != 0) {
+		} else if (bind(fd, address.get(), address.length) != 0 || listen(fd, kListenBacklog) != 0) {
 			error = static_cast<unsigned long>(errno);
 			close(fd);
 		} else {
@@ -105,13 +115,15 @@ ControlPoll PollControlChannel(PipeHandle pipe, bool &connected, PipeClient &cli
 {
 	if (pipe == kInvalidPipe)
 		return {};
-	if (!connected) {
+	for (unsigned refused = 0; !connected;) {
 		const int fd = accept4(static_cast<int>(pipe), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
 		if (fd < 0)
 			return {};
 		if (!AcceptFromOwner(fd)) {
 			close(fd);
-			return {};
+			if (++refused == kRefusedPerFrame)
+				return {};
+			continue;
 		}
 		client.handle = fd;
 		client.idle_deadline_ms = NowMs() + kIdleClientMs;

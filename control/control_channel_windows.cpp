@@ -16,6 +16,8 @@ constexpr char kPipePrefix[] = "\\\\.\\pipe\\";
 constexpr char kPipeName[] = "zelvan_proximity_ctl";
 // A client that never reads its reply keeps the instance at most this long.
 constexpr int64_t kReleaseDeadlineMs = 1000;
+// Clients gone without a command that one frame releases.
+constexpr unsigned kGoneClientsPerFrame = 8;
 
 HANDLE AsHandle(PipeHandle pipe)
 {
@@ -81,37 +83,49 @@ ControlPoll PollControlChannel(PipeHandle handle, bool &connected, PipeClient &c
 			Release(pipe, connected, client);
 		return {};
 	}
-	if (!connected) {
-		ConnectNamedPipe(pipe, nullptr);
-		const DWORD error = GetLastError();
-		// 232: the client attached and already closed; its message may still be there.
-		if (error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA)
-			return {};
-		connected = true;
-		client.idle_deadline_ms = NowMs() + kIdleClientMs;
-	}
-
-	DWORD count = 0;
-	const BOOL ok = ReadFile(pipe, buffer, static_cast<DWORD>(kMaxCommandBytes), &count, nullptr);
-	const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-	if (client.discarding || error == ERROR_MORE_DATA) {
-		// Read the over-long message away, then refuse it whole.
-		client.discarding = true;
-		if (error == ERROR_MORE_DATA)
-			return {};
-		if (ok) {
-			client.discarding = false;
-			return {ControlPoll::TooLong, 0};
+	// A client gone without a command is released and the instance listens
+	// again in the same frame, as many as this a frame: a loop of clients
+	// that connect and close cannot take a frame each from the one with a
+	// command.
+	for (unsigned gone = 0;;) {
+		if (!connected) {
+			ConnectNamedPipe(pipe, nullptr);
+			const DWORD error = GetLastError();
+			// 232: the client attached and already closed; its message may still be there.
+			if (error != ERROR_PIPE_CONNECTED && error != ERROR_NO_DATA)
+				return {};
+			connected = true;
+			client.idle_deadline_ms = NowMs() + kIdleClientMs;
 		}
+
+		DWORD count = 0;
+		const BOOL ok = ReadFile(pipe, buffer, static_cast<DWORD>(kMaxCommandBytes), &count, nullptr);
+		const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+		if (client.discarding || error == ERROR_MORE_DATA) {
+			// Read the over-long message away, then refuse it whole.
+			client.discarding = true;
+			if (error == ERROR_MORE_DATA)
+				return {};
+			if (ok) {
+				client.discarding = false;
+				return {ControlPoll::TooLong, 0};
+			}
+		}
+		if (ok && count != 0) {
+			buffer[count] = '\0';
+			return {ControlPoll::Command, count};
+		}
+		if (!ok && error == ERROR_BROKEN_PIPE) {
+			Release(pipe, connected, client);
+			if (++gone == kGoneClientsPerFrame)
+				return {};
+			continue;
+		}
+		// A client that sends no command would hold the only instance forever.
+		if (!client.discarding && NowMs() >= client.idle_deadline_ms)
+			Release(pipe, connected, client);
+		return {};
 	}
-	if (ok && count != 0) {
-		buffer[count] = '\0';
-		return {ControlPoll::Command, count};
-	}
-	// A client that sends no command would hold the only instance forever.
-	if ((!ok && error == ERROR_BROKEN_PIPE) || (!client.discarding && NowMs() >= client.idle_deadline_ms))
-		Release(pipe, connected, client);
-	return {};
 }
 
 void ReplyAndRelease(PipeHandle handle, bool &connected, PipeClient &client, const char *reply)

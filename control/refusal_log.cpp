@@ -2,6 +2,9 @@
 // and a few lines a minute over all uids.
 #include "control/refusal_log.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace zelvan {
 
 unsigned RefusalLog::Refused(unsigned uid, int64_t now_ms)
@@ -10,6 +13,7 @@ unsigned RefusalLog::Refused(unsigned uid, int64_t now_ms)
 		if (left_out_ > 0) {
 			summary_refusals_ = left_out_;
 			summary_lines_ = left_out_lines_;
+			summary_since_ms_ = first_left_out_ms_;
 		}
 		interval_started_ = true;
 		interval_start_ms_ = now_ms;
@@ -38,17 +42,21 @@ unsigned RefusalLog::Refused(unsigned uid, int64_t now_ms)
 		++lines_;
 		return count;
 	}
+	if (left_out_lines_ == 0)
+		first_left_out_ms_ = now_ms;
 	left_out_ += count;
 	++left_out_lines_;
 	return 0;
 }
 
-bool RefusalLog::TakeSummary(unsigned &refusals, unsigned &lines)
+bool RefusalLog::TakeSummary(int64_t now_ms, unsigned &refusals, unsigned &lines, unsigned &seconds)
 {
 	if (summary_refusals_ == 0)
 		return false;
 	refusals = summary_refusals_;
 	lines = summary_lines_;
+	const int64_t span_ms = now_ms > summary_since_ms_ ? now_ms - summary_since_ms_ : 0;
+	seconds = static_cast<unsigned>(std::min<int64_t>((span_ms + 999) / 1000, UINT32_MAX));
 	summary_refusals_ = summary_lines_ = 0;
 	return true;
 }

@@ -24,8 +24,11 @@ public:
 	unsigned Refused(unsigned uid, int64_t now_ms);
 
 	// After Refused: true, once, when the refusals left out of the last
-	// interval's lines are to be logged in one line.
-	bool TakeSummary(unsigned &refusals, unsigned &lines);
+	// interval's lines are to be logged in one line. `seconds` is the span
+	// they fell in, from the first of them to `now_ms` (rounded up): the
+	// summary comes with the next interval's first refusal, which may be
+	// long after the interval ended.
+	bool TakeSummary(int64_t now_ms, unsigned &refusals, unsigned &lines, unsigned &seconds);
 
 private:
 	struct Entry {
@@ -43,8 +46,10 @@ private:
 	unsigned lines_ = 0;            // logged in this interval
 	unsigned left_out_ = 0;         // refusals whose line was left out
 	unsigned left_out_lines_ = 0;   // lines left out
+	int64_t first_left_out_ms_ = 0; // when the first of them was refused
 	unsigned summary_refusals_ = 0; // of the last interval, still to log
 	unsigned summary_lines_ = 0;
+	int64_t summary_since_ms_ = 0;
 };
 
 } // namespace zelvan

@@ -10,9 +10,10 @@ namespace zelvan {
 // The serial for a log line, with control and non-ASCII bytes as \xNN.
 std::string EscapeForLog(const std::string &text);
 
-// A user's text for a log line or a terminal: control bytes (C0, DEL and the
-// UTF-8 forms of C1) become \xNN, so that a line end cannot start a log line
-// of its own and a reply cannot drive the terminal.
+// A user's text for a log line or a terminal: control bytes (C0, DEL, C1 as
+// UTF-8 and bytes 0x80..0x9F outside UTF-8) become \xNN, so that a line end
+// cannot start a log line of its own and a reply cannot drive the terminal.
+// Other text, UTF-8 or not, stays as written.
 std::string EscapeControlBytes(const std::string &text);
 
 // CODE, a Unicode scalar value, appended to OUT as UTF-8: for \u escapes.

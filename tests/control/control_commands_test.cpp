@@ -258,11 +258,21 @@ TEST_F(ControlCommands, SamplesWithoutAReaderIsRefused)
 
 TEST_F(ControlCommands, LoadCommandTakesTheWholeRestAsThePath)
 {
-	EXPECT_EQ(Run("load_lh_config /nonexistent/config.json\n"),
-	          "ERR failed to read config: file not found or parse error");
-	// The line end is part of the path; in the log it cannot start a line.
-	EXPECT_EQ(runtime.log.Lines().front(),
-	          "IPD: Loading lighthouse config from explicit path: /nonexistent/config.json\\x0A\n");
+	// The path as given and as logged: a line end is part of the path but
+	// cannot start a log line, and no C1 control reaches a terminal.
+	const struct {
+		std::string path, logged;
+	} cases[] = {
+		{"/nonexistent/config.json\n", "/nonexistent/config.json\\x0A"},
+		{"/nonexistent/\x7F\x9B" "2J", "/nonexistent/\\x7F\\x9B2J"},
+		{"/nonexistent/\xC2\x9B" "2J\xC2\x80", "/nonexistent/\\xC2\\x9B2J\\xC2\\x80"},
+		{"/nonexistent/\xC2\xA0\xE2\x9B\x84\xC3\xA9", "/nonexistent/\xC2\xA0\xE2\x9B\x84\xC3\xA9"},
+	};
+	for (const auto &c : cases) {
+		runtime.log.Clear();
+		EXPECT_EQ(Run("load_lh_config " + c.path), "ERR failed to read config: file not found or parse error");
+		EXPECT_EQ(runtime.log.Lines().front(), "IPD: Loading lighthouse config from explicit path: " + c.logged + "\n");
+	}
 	EXPECT_EQ(Run("load_lh_config /dev/zero"), "ERR failed to read config: file not found or parse error");
 }
 

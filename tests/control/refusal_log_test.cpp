@@ -28,27 +28,42 @@ TEST(RefusalLog, FirstRefusalAtOnceThenOneLineAMinutePerUid)
 }
 
 // A client that connects every 10 ms under uids in rotation, for 4 s: a few
-// lines in the minute, then one summary of the rest when the next begins.
+// lines in the minute, then one summary of the rest with the next interval's
+// first refusal, which names the span since the first refusal it counts.
 TEST(RefusalLog, RotatingUidsShareAFewLinesAMinute)
 {
 	const struct {
 		unsigned uids;
-		unsigned lines;    // in the first minute
-		unsigned summary;  // refusals the next minute's summary counts; 0: none
-	} rows[] = {{1, 1, 0}, {8, 8, 0}, {10, 8, 393}, {1000, 8, 393}};
+		unsigned lines;         // in the first minute
+		unsigned summary;       // refusals the next minute's summary counts; 0: none
+		unsigned summary_lines; // the lines it stands for
+		int64_t next_ms;        // the next interval's first refusal
+		unsigned seconds;       // the span it names
+	} rows[] = {
+		{1, 1, 0, 0, 60000, 0},
+		{8, 8, 0, 0, 60000, 0},
+		{10, 8, 393, 393, 60000, 60},
+		{1000, 8, 393, 393, 60000, 60},
+		// The first refusal left out came at 80 ms.
+		{10, 8, 393, 393, 77081, 78},
+		{10, 8, 393, 393, 137080, 137},
+	};
 	for (const auto &row : rows) {
+		SCOPED_TRACE(::testing::Message() << row.uids << " uids, next at " << row.next_ms << " ms");
 		RefusalLog log;
-		unsigned lines = 0, left_out = 0, left_out_lines = 0;
+		unsigned lines = 0, left_out = 0, left_out_lines = 0, seconds = 0;
 		for (int64_t ms = 0; ms <= 4000; ms += 10) {
 			if (log.Refused(7000 + static_cast<unsigned>(ms / 10) % row.uids, ms) > 0)
 				++lines;
-			EXPECT_FALSE(log.TakeSummary(left_out, left_out_lines)) << row.uids << " uids at " << ms << " ms";
+			EXPECT_FALSE(log.TakeSummary(ms, left_out, left_out_lines, seconds)) << ms << " ms";
 		}
-		EXPECT_EQ(lines, row.lines) << row.uids << " uids";
-		EXPECT_EQ(log.Refused(9999, 60000), 1u) << row.uids << " uids";
-		EXPECT_EQ(log.TakeSummary(left_out, left_out_lines), row.summary > 0) << row.uids << " uids";
-		EXPECT_EQ(left_out, row.summary) << row.uids << " uids";
-		EXPECT_FALSE(log.TakeSummary(left_out, left_out_lines)) << row.uids << " uids";
+		EXPECT_EQ(lines, row.lines);
+		EXPECT_EQ(log.Refused(9999, row.next_ms), 1u);
+		EXPECT_EQ(log.TakeSummary(row.next_ms, left_out, left_out_lines, seconds), row.summary > 0);
+		EXPECT_EQ(left_out, row.summary);
+		EXPECT_EQ(left_out_lines, row.summary_lines);
+		EXPECT_EQ(seconds, row.seconds);
+		EXPECT_FALSE(log.TakeSummary(row.next_ms, left_out, left_out_lines, seconds));
 	}
 }
 

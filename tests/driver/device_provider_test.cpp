@@ -122,5 +122,27 @@ TEST(DeviceProviderLifecycle, FramesRunBetweenInitAndCleanupAndTheLogEndsWithCle
 	EXPECT_EQ(runtime.log.Lines().size(), before) << "nothing reaches the log after Cleanup";
 }
 
+// A stored "on" or "off" takes hold in the frame that sets up the HMD's
+// presence output, each as its control command would.
+TEST(DeviceProviderLifecycle, AStoredPresenceModeIsAppliedAtTheFirstFrame)
+{
+	const struct {
+		const char *stored;
+		bool manual, presence;
+	} cases[] = {{"on", true, true}, {"off", true, false}, {"auto", false, false}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.stored);
+		test::FakeRuntime runtime;
+		runtime.settings.strings["driver_ZelvanProximity/presence_mode"] = c.stored;
+		DeviceProvider provider;
+		ASSERT_EQ(provider.Init(&runtime), vr::VRInitError_None);
+		provider.RunFrame();
+		EXPECT_EQ(provider.presence.manual_override, c.manual);
+		EXPECT_EQ(provider.presence.last_presence, c.presence);
+		EXPECT_FALSE(provider.presence.presence_mode_pending);
+		provider.Cleanup();
+	}
+}
+
 } // namespace
 } // namespace zelvan

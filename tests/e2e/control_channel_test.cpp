@@ -338,6 +338,8 @@ TEST(ZelvanCtl, ShowsControlBytesEscapedAndTalksOnlyToItsOwnUser)
 	};
 	const Case cases[] = {
 		{"control bytes", geteuid(), "OK \x1b[2J\x07" "bell\xc2\x9b", 0, "OK \\x1B[2J\\x07bell\\xC2\\x9B\n"},
+		// 0x9B alone is CSI to a terminal that reads Latin-1; a no-break space is text.
+		{"8-bit CSI", geteuid(), "OK \x9b" "2J\xc2\xa0", 0, "OK \\x9B2J\xc2\xa0\n"},
 		{"another user's server", 65534, "OK ipd=64.0mm", 2, "held by uid 65534"},
 	};
 	for (const Case &c : cases) {

@@ -73,6 +73,7 @@ TEST(ParseEyeToHeadText, NeedsTheAnchorAndTwoMatricesAfterIt)
 		{"scaled first", "tracking_to_eye_transform eye_to_head [[2,0,0],[0,2,0],[0,0,2]] eye_to_head [[1,0,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[0] matrix\n"},
 		{"all zero first", "tracking_to_eye_transform eye_to_head [[0,0,0],[0,0,0],[0,0,0]] eye_to_head [[1,0,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[0] matrix\n"},
 		{"sheared second", "tracking_to_eye_transform eye_to_head [[1,0,0],[0,1,0],[0,0,1]] eye_to_head [[1,0.1,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[1] matrix\n"},
+		{"stretched first, determinant 1", "tracking_to_eye_transform eye_to_head [[2,0,0],[0,0.5,0],[0,0,1]] eye_to_head [[1,0,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[0] matrix\n"},
 		{"mirrored second", "tracking_to_eye_transform eye_to_head [[1,0,0],[0,1,0],[0,0,1]] eye_to_head [[-1,0,0],[0,1,0],[0,0,1]]", "IPD: Failed to parse eye_to_head[1] matrix\n"},
 		{"rounded to four places", "tracking_to_eye_transform eye_to_head [[0.9962,0,0.0872],[0,1,0],[-0.0872,0,0.9962]] eye_to_head [[1,0,0],[0,1,0],[0,0,1]]", nullptr},
 	};

@@ -1,6 +1,7 @@
 // The in-process fake runtime's behaviour.
 #include "tests/support/fake_runtime.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace zelvan::test {
@@ -74,11 +75,18 @@ float FakeSettings::GetFloat(const char *s, const char *k, vr::EVRSettingsError 
 	return static_cast<float>(it->second);
 }
 
-void FakeSettings::GetString(const char *, const char *, char *out, uint32_t len, vr::EVRSettingsError *e)
+void FakeSettings::GetString(const char *s, const char *k, char *out, uint32_t len, vr::EVRSettingsError *e)
 {
 	if (len > 0)
 		out[0] = '\0';
-	SetError(e, vr::VRSettingsError_UnsetSettingHasNoDefault);
+	auto it = strings.find(Key(s, k));
+	if (it == strings.end()) {
+		SetError(e, vr::VRSettingsError_UnsetSettingHasNoDefault);
+		return;
+	}
+	if (len > 0)
+		std::snprintf(out, len, "%s", it->second.c_str());
+	SetError(e, vr::VRSettingsError_None);
 }
 
 void FakeSettings::RemoveSection(const char *, vr::EVRSettingsError *e)

@@ -15,6 +15,7 @@ namespace {
 std::string JsonPath(const std::string &path, bool escaped)
 {
 	std::string out;
+	unsigned units = 0;
 	for (size_t i = 0; i < path.size(); ++i) {
 		const auto c = static_cast<unsigned char>(path[i]);
 		if (c == '\\') {
@@ -29,15 +30,19 @@ std::string JsonPath(const std::string &path, bool escaped)
 		uint32_t code = c & (0x3F >> extra);
 		for (int k = 0; k < extra && i + 1 < path.size(); ++k)
 			code = (code << 6) | (static_cast<unsigned char>(path[++i]) & 0x3F);
-		char unit[16];
+		// Writers differ in the case of their hex digits (jsoncpp upper,
+		// nlohmann and Python lower): every other escape is in lower case.
+		const auto append_unit = [&](uint32_t unit_code) {
+			char unit[16];
+			std::snprintf(unit, sizeof(unit), units++ % 2 == 0 ? "\\u%04X" : "\\u%04x", unit_code);
+			out += unit;
+		};
 		if (code >= 0x10000) {
 			code -= 0x10000;
-			std::snprintf(unit, sizeof(unit), "\\u%04X", 0xD800 + (code >> 10));
-			out += unit;
+			append_unit(0xD800 + (code >> 10));
 			code = 0xDC00 + (code & 0x3FF);
 		}
-		std::snprintf(unit, sizeof(unit), "\\u%04X", code);
-		out += unit;
+		append_unit(code);
 	}
 	return out;
 }
