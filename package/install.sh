@@ -280,13 +280,18 @@ refuse_links_in_target() {
 # group $1 that is group-writable: not when it is our own private group (as
 # systems with umask 002 make folders), with nobody else in it. A member
 # whose primary group it is appears only in the account list, not in the
-# group's own member list.
+# group's own member list; one of another group of the same number (the
+# kernel goes by the number) only in that group's list.
 group_has_others() {
-  local members me accounts user pgid
+  local members me accounts user pgid groups gid
   me=$(id -un)
   [ "$1" = "$(id -g)" ] && [ "$(id -gn)" = "$me" ] || return 0
   members=$(getent group "$1" | cut -d: -f4)
   [ -z "$members" ] || [ "$members" = "$me" ] || return 0
+  groups=$(getent group) || return 0
+  while IFS=: read -r _ _ gid members; do
+    [ "$gid" != "$1" ] || [ -z "$members" ] || [ "$members" = "$me" ] || return 0
+  done <<<"$groups"
   accounts=$(getent passwd) || return 0
   while IFS=: read -r user _ _ pgid _; do
     [ "$pgid" != "$1" ] || [ "$user" = "$me" ] || return 0

@@ -23,8 +23,9 @@ printf '#!/bin/sh\nexec "$@"\n' >"$scratch/stand-ins/sudo"
 printf '#!/bin/sh\necho "$*" >>"%s/udevadm.log"\n' "$scratch" >"$scratch/stand-ins/udevadm"
 # id -u as another user when FAKE_UID is set.
 printf '#!/bin/sh\n[ -n "$FAKE_UID" ] && [ "$1" = -u ] && { echo "$FAKE_UID"; exit 0; }\nexec /usr/bin/id "$@"\n' >"$scratch/stand-ins/id"
-# getent passwd lists one account more when FAKE_ACCOUNT is set.
-printf '#!/bin/sh\n/usr/bin/getent "$@" || exit\n[ -n "$FAKE_ACCOUNT" ] && [ "$*" = passwd ] && echo "$FAKE_ACCOUNT"\nexit 0\n' >"$scratch/stand-ins/getent"
+# getent passwd lists one account more when FAKE_ACCOUNT is set, getent
+# group one group more when FAKE_GROUP is.
+printf '#!/bin/sh\n/usr/bin/getent "$@" || exit\n[ -n "$FAKE_ACCOUNT" ] && [ "$*" = passwd ] && echo "$FAKE_ACCOUNT"\n[ -n "$FAKE_GROUP" ] && [ "$*" = group ] && echo "$FAKE_GROUP"\nexit 0\n' >"$scratch/stand-ins/getent"
 chmod +x "$scratch/stand-ins/"*
 export PATH=$scratch/stand-ins:$PATH
 
@@ -179,6 +180,7 @@ steps=(
   "a target whose access control list lets another user write|chown 0 \"\$X/bin/linux64/driver_ZelvanProximity.so\"; acl_for_1001 \"\$X\"|$I --prefix \"\$scratch/shared\"|$X|1||same|no||other users can write to $X (mode 775 with an access control list)"
   "a folder writable by our own private group|folder_of \"\$scratch/mine\" 775|$I --prefix \"\$scratch/mine\"|$scratch/mine/zelvanproximity|0|adddriver $scratch/mine/zelvanproximity|same|no||ran "
   "a private group that another account has as its primary group||FAKE_ACCOUNT=mallory:x:1002:\$(id -g)::/nonexistent:/bin/sh $I --prefix \"\$scratch/mine\"|$scratch/mine/zelvanproximity|1||same|no||other users can write to $scratch/mine (mode 775, no sticky bit)"
+  "a private group whose number another group with members shares||FAKE_GROUP=team:x:\$(id -g):mallory $I --prefix \"\$scratch/mine\"|$scratch/mine/zelvanproximity|1||same|no||other users can write to $scratch/mine (mode 775, no sticky bit)"
   "the installing user's own folders (uid 1001)|folder_of \"\$scratch/u1001\" 700 1001|FAKE_UID=1001 $I --prefix \"\$scratch/u1001\"|$scratch/u1001/zelvanproximity|0|adddriver $scratch/u1001/zelvanproximity|same|no||ran "
   "uninstall still removes a folder others can now write to|chmod 777 \"\$X\"|$I --prefix \"\$scratch/shared\" --uninstall|$X|0|removedriver $X|none|no||deleted $X"
   "uid 1000 installs into the sticky shared folder|no_steamvr|as_1000 --prefix \"\$scratch/shared\"|$X|0||same|no||copied "

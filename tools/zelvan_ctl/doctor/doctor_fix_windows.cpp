@@ -221,17 +221,21 @@ bool ReplaceKeepingBackup(const std::string &path, const std::string &old_bytes,
 			ok = false;
 		}
 	}
-	// ReplaceFileW, unlike a move, also keeps the file's attributes.
-	if (ok && !ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-	                        nullptr)) {
-		error = path + ": error " + std::to_string(GetLastError());
-		ok = false;
-	}
 	if (!ok) {
 		DeleteFileW(wide_temp.c_str());
 		DeleteFileW(wide_backup.c_str()); // of a mend that was not made
+		return false;
 	}
-	return ok;
+	// ReplaceFileW, unlike a move, also keeps the file's attributes. Failed,
+	// it may have moved the file away already (ERROR_UNABLE_TO_MOVE_REPLACEMENT
+	// without a backup name): the backup stays.
+	if (!ReplaceFileW(wide_path.c_str(), wide_temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+	                  nullptr)) {
+		error = path + ": error " + std::to_string(GetLastError()) + "; the old file is kept as " + backup;
+		DeleteFileW(wide_temp.c_str());
+		return false;
+	}
+	return true;
 }
 
 } // namespace zelvan::ctl
