@@ -27,6 +27,7 @@ namespace zelvan::ctl {
 namespace {
 
 const char *const kNoDriver = "<no driver>";
+const char *const kNoReplyInTime = "<timed out>";
 const std::string kStatus = "proximity=false hid=open source=algorithm prox_raw=300 cal=1180 thresh=1500 hyst=100 "
                             "trim=-20 averaged_prox=300 detected=false eff_thresh=1480 samples=9 report_rate_ms=50 "
                             "log_verbosity=0 moving_avg_length=8 ipd=63.5mm lh_config=loaded";
@@ -123,6 +124,22 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 		  {"samples 501", "ERR samples: 501 is ahead of the newest reading 12"}},
 		 {"", ""},
 		 0, 1, "0 300\n", "the driver restarted during the recording"},
+		{"a poll not answered in time is asked again",
+		 {{"status", kStatus},
+		  {"samples", "OK next=3"},
+		  {"samples 3", kNoReplyInTime},
+		  {"samples 3", kNoReplyInTime},
+		  {"samples 3", "OK next=4 4:300:100"}},
+		 {""},
+		 0, 0, "0 300\n", ""},
+		{"three polls in a row not answered in time: the cause named",
+		 {{"status", kStatus},
+		  {"samples", "OK next=3"},
+		  {"samples 3", kNoReplyInTime},
+		  {"samples 3", kNoReplyInTime},
+		  {"samples 3", kNoReplyInTime}},
+		 {""},
+		 0, 1, "", "the driver did not answer 3 polls in a row in time"},
 		{"a driver gone mid-recording",
 		 {{"status", kStatus}, {"samples", "OK next=3"}, {"samples 3", kNoDriver}},
 		 {""},
@@ -136,6 +153,11 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 		             "moving_avg_length=8 ipd=unknown lh_config=not_loaded"}},
 		 {},
 		 1, 0, "", "the sensor is not connected (hid=not_connected)"},
+		{"the sensor reconnecting: refused at once, before any samples",
+		 {{"status", kStatus.substr(0, kStatus.find(" hid=")) + " hid=reconnecting" +
+		                 kStatus.substr(kStatus.find(" source="))}},
+		 {},
+		 1, 0, "", "the sensor is not connected (hid=reconnecting)"},
 		{"a reply to samples that is not one",
 		 {{"status", kStatus}, {"samples", "OK next=abc"}},
 		 {},
@@ -168,6 +190,8 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 			const auto [expected, reply] = script.front();
 			script.pop_front();
 			EXPECT_EQ(command, expected);
+			if (reply == kNoReplyInTime)
+				return Exchange{Outcome::TimedOut, {}};
 			return reply == kNoDriver ? Exchange{Outcome::NoDriver, {}} : Exchange{Outcome::Replied, reply};
 		};
 		// What the command line makes of a failure: its status and message.

@@ -17,6 +17,7 @@ constexpr size_t kReplyLimit = 511;
 // Fetches in one Collect before the rest waits for the next one: the driver
 // keeps only seconds of readings, so a poll must not fall behind for long.
 constexpr int kFetchesPerCollect = 64;
+constexpr int kPollTries = 3;
 
 template <typename Integer>
 bool ParseWhole(std::string_view text, Integer &out)
@@ -79,10 +80,19 @@ std::optional<SamplesReply> ParseSamplesReply(const std::string &reply)
 
 SampleRecorder::SampleRecorder(SendToDriver send) : send_(std::move(send)) {}
 
-// The reply to `command`, or why there is none to read.
-MaybeFailure SampleRecorder::Ask(const std::string &command, std::string &reply)
+// The reply to `command`, or why there is none to read. A poll the driver
+// does not answer in time (another program holding its channel, say) is
+// sent again, up to kPollTries times in all: the driver keeps seconds of
+// readings, so the next try loses none.
+MaybeFailure SampleRecorder::Ask(const std::string &command, std::string &reply, bool poll)
 {
-	const Exchange exchange = send_(command);
+	Exchange exchange = send_(command);
+	for (int tries = 1; poll && exchange.outcome == Outcome::TimedOut && tries < kPollTries; ++tries)
+		exchange = send_(command);
+	if (poll && exchange.outcome == Outcome::TimedOut)
+		return Because("the driver did not answer " + std::to_string(kPollTries) +
+		               " polls in a row in time (another program may be holding its control channel, or the driver "
+		               "is stalled)");
 	if (exchange.outcome != Outcome::Replied)
 		return NoReply(exchange);
 	reply = exchange.reply;
@@ -152,7 +162,7 @@ MaybeFailure SampleRecorder::Fetch(std::ostream &file, const std::string &label,
 {
 	more = false;
 	std::string reply;
-	if (MaybeFailure failure = Ask("samples " + std::to_string(next_), reply))
+	if (MaybeFailure failure = Ask("samples " + std::to_string(next_), reply, true))
 		return failure;
 	if (reply.rfind("ERR samples:", 0) == 0 && reply.find("ahead") != std::string::npos)
 		return Because("the driver restarted during the recording (" + EscapeControlBytes(reply.substr(4)) +

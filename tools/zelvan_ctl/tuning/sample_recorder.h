@@ -55,7 +55,8 @@ public:
 	uint64_t Lost() const { return lost_; }
 
 private:
-	MaybeFailure Ask(const std::string &command, std::string &reply);
+	// `poll`: one of the recording's polls, tried again when not answered.
+	MaybeFailure Ask(const std::string &command, std::string &reply, bool poll = false);
 	MaybeFailure Fetch(std::ostream &file, const std::string &label, bool &more);
 
 	SendToDriver send_;
