@@ -274,6 +274,8 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 		{(dir / "none" / "x.rec").string(), 1, "cannot be written: "},
 #ifndef _WIN32
 		{(dir / "planted.rec").string(), 1, "is a link made by another user"},
+		// Created, not opened: a link is not followed even to a file not there yet.
+		{(dir / "dangling.rec").string(), 1, "already exists; a recording is never written over"},
 #endif
 	};
 #ifndef _WIN32
@@ -282,6 +284,7 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 	std::ofstream(victim) << "kept\n";
 	fs::create_symlink(victim, dir / "planted.rec");
 	const bool planted = geteuid() == 0 && lchown((dir / "planted.rec").c_str(), 12345, 12345) == 0;
+	fs::create_symlink(dir / "not-yet", dir / "dangling.rec");
 #endif
 	std::ofstream(dir / "earlier.rec") << "# zelvan-ctl record 1\n";
 	for (const Row &row : rows) {
@@ -365,6 +368,7 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 #ifndef _WIN32
 	std::ifstream kept(victim);
 	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n") << "the planted link's target";
+	EXPECT_FALSE(fs::exists(dir / "not-yet")) << "the dangling link's target";
 #endif
 	fs::remove_all(dir);
 }
