@@ -248,7 +248,7 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 	// How the driver behaves after its status: always one more reading, none
 	// at all, readings it no longer kept, or a restart before the first
 	// poll. Each shows in the first poll, which every recording makes.
-	enum class Driver { OneMore, Silent, Losing, Restarts };
+	enum class Driver { OneMore, Silent, Losing, Restarts, RateChanged };
 	struct Row {
 		std::string file;
 		int exit;
@@ -269,6 +269,11 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 #else
 		{spaced, 0, "Next: zelvan-ctl tune '" + (dir / "it'\\''s mine.rec").string() + "' --svg"},
 #endif
+		{(dir / "changed.rec").string(), 1,
+		 "the driver's settings changed during the recording: report_rate_ms from 50 to 500 (a zelvan-ctl set "
+		 "meanwhile?); " +
+			 (dir / "changed.rec").string() + " is not usable as one recording and was removed: record again",
+		 Driver::RateChanged},
 		{(dir / "a folder").string(), 1, "cannot be written: "},
 		{(dir / "earlier.rec").string(), 1, "already exists; a recording is never written over"},
 		{(dir / "none" / "x.rec").string(), 1, "cannot be written: "},
@@ -294,7 +299,14 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 			continue;
 #endif
 		uint32_t newest = 0;
+		bool status_asked = false;
 		const SendToDriver send = [&](const std::string &command) {
+			// A set of the report rate between the first status and the last.
+			if (command == "status" && row.driver == Driver::RateChanged && std::exchange(status_asked, true)) {
+				std::string changed = kStatus;
+				changed.replace(changed.find("report_rate_ms=50"), 17, "report_rate_ms=500");
+				return Exchange{Outcome::Replied, changed};
+			}
 			if (command == "status")
 				return Exchange{Outcome::Replied, kStatus};
 			if (row.driver == Driver::Silent)
@@ -316,6 +328,9 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 		EXPECT_NE(said.find(row.says), std::string::npos) << said;
 		if (row.driver == Driver::Losing) { // warned of once, as it happened
 			EXPECT_NE(err.find("zelvan-ctl: warning: 5 readings were lost"), std::string::npos) << err;
+		}
+		if (row.driver == Driver::RateChanged) {
+			EXPECT_FALSE(fs::exists(row.file));
 		}
 		if (row.exit != 0 && row.driver == Driver::OneMore) { // the cause follows the colon
 			EXPECT_GT(err.size(), err.find(row.says) + row.says.size() + 1) << err;

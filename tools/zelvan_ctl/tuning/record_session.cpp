@@ -237,6 +237,20 @@ RecordOutcome RecordToFile(const RecordPlan &plan, const SendToDriver &send, con
 	}
 	if (recorder.Readings() == 0)
 		return fail(Because("no readings came from the sensor; " + shown + " holds only the header"));
+	// Readings taken at a report rate or with a calibration other than its
+	// header's would mislead tune: such a file is no recording.
+	// A driver that does not answer now leaves the file as it is, unchecked.
+	if (MaybeFailure changed = recorder.Finish(header)) {
+		outcome.stopped_partway = changed->no_reply.has_value();
+		if (!outcome.stopped_partway) {
+			writer.Close();
+			std::error_code ec;
+			changed->message += std::filesystem::remove(path, ec)
+			                        ? "; " + shown + " is not usable as one recording and was removed: record again"
+			                        : "; " + shown + " is not usable as one recording: remove it and record again";
+		}
+		return fail(std::move(*changed));
+	}
 	return outcome;
 }
 
