@@ -214,7 +214,7 @@ TEST(Tune, RecommendsWhatTheTraceCallsFor)
 	};
 	std::vector<Phase> clean, noisy, spikes, unlabelled, glasses;
 	// Only a threshold under the hysteresis (never off again) sees this wearer.
-	Recording stuck = Synthetic({{"off", 100, 0}, {"on", 100, 320}, {"off", 100, 0}});
+	Recording stuck = Synthetic({{"off", 100, 0}, {"on", 100, 320}});
 	stuck.header.thresh = 300;
 	stuck.header.hyst = 250;
 	for (int i = 0; i < 4; ++i) {
