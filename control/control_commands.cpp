@@ -252,6 +252,29 @@ void Samples(const ControlTargets &t, const char *argument, Reply reply)
 		std::snprintf(reply, kReplySize, "OK next=%u%s", unsigned{next}, entries);
 }
 
+// An offset that would leave presence stuck is refused with the range that
+// works for this sensor's calibration (the default one before it is read).
+bool OffsetCanSwitch(const ControlTargets &t, int32_t offset, Reply reply)
+{
+	const UserSignature calibration = t.reader ? t.reader->GetUserSignature() : UserSignature{};
+	const ProximityAlgorithm::OffsetRange range = ProximityAlgorithm::SwitchingOffsets(calibration);
+	if (offset >= range.min && offset <= range.max)
+		return true;
+	const long long threshold = static_cast<long long>(calibration.proximity_threshold) + calibration.user_trim + offset;
+	const unsigned hyst = calibration.proximity_hysteresis;
+	if (offset < range.min)
+		std::snprintf(reply, kReplySize,
+		              "ERR threshold_offset out of range (%d to %d): the threshold %lld would be below the hysteresis "
+		              "%u, so presence would never go off",
+		              static_cast<int>(range.min), static_cast<int>(range.max), threshold, hyst);
+	else
+		std::snprintf(reply, kReplySize,
+		              "ERR threshold_offset out of range (%d to %d): the threshold %lld plus the hysteresis %u would "
+		              "be above 65535, so presence would never come on",
+		              static_cast<int>(range.min), static_cast<int>(range.max), threshold, hyst);
+	return false;
+}
+
 // "set KEY VALUE": a presence setting changed in the running driver and
 // stored for the next start. Nothing changes unless it could be stored.
 void SetSetting(const ControlTargets &t, const char *argument, Reply reply)
@@ -270,6 +293,8 @@ void SetSetting(const ControlTargets &t, const char *argument, Reply reply)
 		              static_cast<int>(setting->max));
 		return;
 	}
+	if (setting == &kThresholdOffset && !OffsetCanSwitch(t, value, reply))
+		return;
 	const int error = StoreIntSetting(*HostSettings(), *setting, value);
 	if (error != 0) {
 		std::snprintf(reply, kReplySize, "ERR %s not stored (settings error %d)", setting->key, error);

@@ -20,6 +20,13 @@ uint16_t ProximityAlgorithm::EffectiveThreshold(const UserSignature &calibration
 	return static_cast<uint16_t>(std::clamp<int64_t>(sum, 0, 65535));
 }
 
+ProximityAlgorithm::OffsetRange ProximityAlgorithm::SwitchingOffsets(const UserSignature &calibration)
+{
+	const int32_t base = int32_t{calibration.proximity_threshold} + int32_t{calibration.user_trim};
+	const int32_t h = calibration.proximity_hysteresis;
+	return {h - base, 65535 - h - base};
+}
+
 void ProximityAlgorithm::Reset(const UserSignature &calibration, int32_t window_length, int32_t threshold_offset)
 {
 	window_length_ = std::clamp(window_length, int32_t{1}, kMaxWindowLength);

@@ -42,6 +42,17 @@ public:
 	// offset, at least 0 and at most 65535.
 	static uint16_t EffectiveThreshold(const UserSignature &calibration, int32_t threshold_offset = 0);
 
+	// The threshold offsets with which presence still switches both ways for
+	// a calibration: below `min` the threshold is under the hysteresis and
+	// presence never goes off; above `max` the threshold plus the hysteresis
+	// is over the largest reading and presence never comes on. Empty (min >
+	// max) for a hysteresis over half the range.
+	struct OffsetRange {
+		int32_t min = 0;
+		int32_t max = 0;
+	};
+	static OffsetRange SwitchingOffsets(const UserSignature &calibration);
+
 private:
 	int32_t window_length_;
 	int32_t threshold_offset_;

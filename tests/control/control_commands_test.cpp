@@ -214,7 +214,18 @@ TEST_F(ControlCommands, SetChangesTheSettingLiveOnlyOnceStored)
 		{"set moving_avg_length  64 ", "OK moving_avg_length=64", "moving_avg_length", 64},
 		{"set report_rate_ms 50", "OK report_rate_ms=50", "report_rate_ms", 50},
 		{"set threshold_offset -300", "OK threshold_offset=-300", "threshold_offset", -300},
-		{"set threshold_offset +65535", "OK threshold_offset=65535", "threshold_offset", 65535},
+		// The default calibration (threshold 1500, hysteresis 100) switches
+		// both ways only for offsets from -1400 to 63935.
+		{"set threshold_offset +63935", "OK threshold_offset=63935", "threshold_offset", 63935},
+		{"set threshold_offset -1400", "OK threshold_offset=-1400", "threshold_offset", -1400},
+		{"set threshold_offset 63936",
+		 "ERR threshold_offset out of range (-1400 to 63935): the threshold 65436 plus the hysteresis 100 would be "
+		 "above 65535, so presence would never come on",
+		 nullptr, 0},
+		{"set threshold_offset -1401",
+		 "ERR threshold_offset out of range (-1400 to 63935): the threshold 99 would be below the hysteresis 100, so "
+		 "presence would never go off",
+		 nullptr, 0},
 		{"set moving_avg_length 0", "ERR moving_avg_length out of range (1 to 64)", nullptr, 0},
 		{"set moving_avg_length 65", "ERR moving_avg_length out of range (1 to 64)", nullptr, 0},
 		{"set report_rate_ms 49", "ERR report_rate_ms out of range (50 to 5000)", nullptr, 0},

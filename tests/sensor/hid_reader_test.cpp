@@ -449,19 +449,41 @@ TEST_F(HidReaderTest, TheSamplesCommandFollowsTheStreamAndSetReachesTheReader)
 	EXPECT_EQ(run("samples -1"), "ERR usage: samples [NUMBER]");
 
 	log.Clear();
-	EXPECT_EQ(run("set moving_avg_length 2"), "OK moving_avg_length=2");
+	EXPECT_EQ(run("set moving_avg_length 1"), "OK moving_avg_length=1");
 	EXPECT_EQ(run("set threshold_offset -300"), "OK threshold_offset=-300");
 	EXPECT_EQ(run("set report_rate_ms 100"), "OK report_rate_ms=100");
 	ASSERT_TRUE(WaitUntil([&] { return zelvan_sim_sensor_period_ms() == 100; })) << SensorEvents();
 	const std::string reset_tail = "offset=-300, eff_thresh=1200)\n";
+	auto resets = [&] {
+		size_t n = 0;
+		for (const std::string &line : log.Lines())
+			n += line.rfind("Proximity: Algorithm reset", 0) == 0 ? 1 : 0;
+		return n;
+	};
 	EXPECT_TRUE(WaitUntil([&] {
 		for (const std::string &line : log.Lines())
 			if (line.size() >= reset_tail.size() && line.compare(line.size() - reset_tail.size(), reset_tail.size(), reset_tail) == 0)
 				return true;
 		return false;
 	}));
+	// The ramp is worn by now. A set of the values in force changes nothing:
+	// no reset, and presence stays on.
+	ASSERT_TRUE(WaitUntil([&] { return provider.reader->GetSnapshot().person_detected; }));
+	const size_t resets_before = resets();
+	for (const char *same : {"set moving_avg_length 1", "set threshold_offset -300", "set report_rate_ms 100"}) {
+		SCOPED_TRACE(same);
+		const uint32_t samples = provider.reader->GetSnapshot().samples;
+		EXPECT_EQ(run(same).rfind("OK ", 0), 0u);
+		// Two readings later the reader thread has looked at the change.
+		ASSERT_TRUE(WaitUntil([&] { return provider.reader->GetSnapshot().samples >= samples + 2; }));
+		EXPECT_TRUE(provider.reader->GetSnapshot().person_detected);
+		EXPECT_EQ(resets(), resets_before);
+	}
 	provider.reader->Stop();
-	EXPECT_EQ(provider.reader->GetSnapshot().eff_thresh, 1200);
+	const ProximitySnapshot stopped = provider.reader->GetSnapshot();
+	EXPECT_EQ(stopped.eff_thresh, 1200);
+	// The running detector averages one reading now, not the eight it began with.
+	EXPECT_EQ(stopped.averaged_prox, provider.reader->GetRawProximity());
 	provider.reader.reset();
 }
 

@@ -27,6 +27,7 @@ namespace zelvan::ctl {
 namespace {
 
 const char *const kNoDriver = "<no driver>";
+const char *const kNoReplyInTime = "<timed out>";
 const std::string kStatus = "proximity=false hid=open source=algorithm prox_raw=300 cal=1180 thresh=1500 hyst=100 "
                             "trim=-20 averaged_prox=300 detected=false eff_thresh=1480 samples=9 report_rate_ms=50 "
                             "log_verbosity=0 moving_avg_length=8 ipd=63.5mm lh_config=loaded";
@@ -123,6 +124,22 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 		  {"samples 501", "ERR samples: 501 is ahead of the newest reading 12"}},
 		 {"", ""},
 		 0, 1, "0 300\n", "the driver restarted during the recording"},
+		{"a poll not answered in time is asked again",
+		 {{"status", kStatus},
+		  {"samples", "OK next=3"},
+		  {"samples 3", kNoReplyInTime},
+		  {"samples 3", kNoReplyInTime},
+		  {"samples 3", "OK next=4 4:300:100"}},
+		 {""},
+		 0, 0, "0 300\n", ""},
+		{"three polls in a row not answered in time: the cause named",
+		 {{"status", kStatus},
+		  {"samples", "OK next=3"},
+		  {"samples 3", kNoReplyInTime},
+		  {"samples 3", kNoReplyInTime},
+		  {"samples 3", kNoReplyInTime}},
+		 {""},
+		 0, 1, "", "the driver did not answer 3 polls in a row in time"},
 		{"a driver gone mid-recording",
 		 {{"status", kStatus}, {"samples", "OK next=3"}, {"samples 3", kNoDriver}},
 		 {""},
@@ -136,6 +153,11 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 		             "moving_avg_length=8 ipd=unknown lh_config=not_loaded"}},
 		 {},
 		 1, 0, "", "the sensor is not connected (hid=not_connected)"},
+		{"the sensor reconnecting: refused at once, before any samples",
+		 {{"status", kStatus.substr(0, kStatus.find(" hid=")) + " hid=reconnecting" +
+		                 kStatus.substr(kStatus.find(" source="))}},
+		 {},
+		 1, 0, "", "the sensor is not connected (hid=reconnecting)"},
 		{"a reply to samples that is not one",
 		 {{"status", kStatus}, {"samples", "OK next=abc"}},
 		 {},
@@ -168,6 +190,8 @@ TEST(RecordPolling, WritesEachReadingOnceAndEndsOnTheDriversFailures)
 			const auto [expected, reply] = script.front();
 			script.pop_front();
 			EXPECT_EQ(command, expected);
+			if (reply == kNoReplyInTime)
+				return Exchange{Outcome::TimedOut, {}};
 			return reply == kNoDriver ? Exchange{Outcome::NoDriver, {}} : Exchange{Outcome::Replied, reply};
 		};
 		// What the command line makes of a failure: its status and message.
@@ -224,7 +248,7 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 	// How the driver behaves after its status: always one more reading, none
 	// at all, readings it no longer kept, or a restart before the first
 	// poll. Each shows in the first poll, which every recording makes.
-	enum class Driver { OneMore, Silent, Losing, Restarts };
+	enum class Driver { OneMore, Silent, Losing, Restarts, RateChanged };
 	struct Row {
 		std::string file;
 		int exit;
@@ -245,11 +269,18 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 #else
 		{spaced, 0, "Next: zelvan-ctl tune '" + (dir / "it'\\''s mine.rec").string() + "' --svg"},
 #endif
+		{(dir / "changed.rec").string(), 1,
+		 "the driver's settings changed during the recording: report_rate_ms from 50 to 500 (a zelvan-ctl set "
+		 "meanwhile?); " +
+			 (dir / "changed.rec").string() + " is not usable as one recording and was removed: record again",
+		 Driver::RateChanged},
 		{(dir / "a folder").string(), 1, "cannot be written: "},
 		{(dir / "earlier.rec").string(), 1, "already exists; a recording is never written over"},
 		{(dir / "none" / "x.rec").string(), 1, "cannot be written: "},
 #ifndef _WIN32
 		{(dir / "planted.rec").string(), 1, "is a link made by another user"},
+		// Created, not opened: a link is not followed even to a file not there yet.
+		{(dir / "dangling.rec").string(), 1, "already exists; a recording is never written over"},
 #endif
 	};
 #ifndef _WIN32
@@ -258,6 +289,7 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 	std::ofstream(victim) << "kept\n";
 	fs::create_symlink(victim, dir / "planted.rec");
 	const bool planted = geteuid() == 0 && lchown((dir / "planted.rec").c_str(), 12345, 12345) == 0;
+	fs::create_symlink(dir / "not-yet", dir / "dangling.rec");
 #endif
 	std::ofstream(dir / "earlier.rec") << "# zelvan-ctl record 1\n";
 	for (const Row &row : rows) {
@@ -267,7 +299,14 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 			continue;
 #endif
 		uint32_t newest = 0;
+		bool status_asked = false;
 		const SendToDriver send = [&](const std::string &command) {
+			// A set of the report rate between the first status and the last.
+			if (command == "status" && row.driver == Driver::RateChanged && std::exchange(status_asked, true)) {
+				std::string changed = kStatus;
+				changed.replace(changed.find("report_rate_ms=50"), 17, "report_rate_ms=500");
+				return Exchange{Outcome::Replied, changed};
+			}
 			if (command == "status")
 				return Exchange{Outcome::Replied, kStatus};
 			if (row.driver == Driver::Silent)
@@ -289,6 +328,9 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 		EXPECT_NE(said.find(row.says), std::string::npos) << said;
 		if (row.driver == Driver::Losing) { // warned of once, as it happened
 			EXPECT_NE(err.find("zelvan-ctl: warning: 5 readings were lost"), std::string::npos) << err;
+		}
+		if (row.driver == Driver::RateChanged) {
+			EXPECT_FALSE(fs::exists(row.file));
 		}
 		if (row.exit != 0 && row.driver == Driver::OneMore) { // the cause follows the colon
 			EXPECT_GT(err.size(), err.find(row.says) + row.says.size() + 1) << err;
@@ -341,6 +383,7 @@ TEST(RecordCommand, SaysWhyAFileCannotBeWrittenAndQuotesItInTheNextCommand)
 #ifndef _WIN32
 	std::ifstream kept(victim);
 	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n") << "the planted link's target";
+	EXPECT_FALSE(fs::exists(dir / "not-yet")) << "the dangling link's target";
 #endif
 	fs::remove_all(dir);
 }

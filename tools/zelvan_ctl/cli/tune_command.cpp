@@ -46,13 +46,14 @@ bool ParseArgs(const std::vector<std::string> &args, TuneArgs &out)
 
 // The driver's confirmations on stdout, then what went wrong and, when a
 // later set failed, what is in force now.
-int Apply(const Recording &recording, const TuneSettings &settings, const SendToDriver &send,
+int Apply(const Recording &recording, const TuneResult &result, const SendToDriver &send,
           const ExitForExchange &exit_for)
 {
-	const ApplyOutcome outcome = ApplySettings(recording.header, settings, send, [](const std::string &reply) {
-		std::printf("%s\n", reply.c_str());
-		std::fflush(stdout);
-	});
+	const ApplyOutcome outcome = ApplySettings(recording.header, result.recommended.settings, result.keep, send,
+	                                           [](const std::string &line) {
+		                                           std::printf("%s\n", line.c_str());
+		                                           std::fflush(stdout);
+	                                           });
 	if (outcome.failure) {
 		const int status = ReportFailure(*outcome.failure, exit_for);
 		if (!outcome.applied.empty())
@@ -60,7 +61,13 @@ int Apply(const Recording &recording, const TuneSettings &settings, const SendTo
 			             outcome.applied.c_str());
 		return status;
 	}
-	if (outcome.already)
+	if (result.keep && !outcome.differs.empty())
+		std::printf("nothing sent: the driver runs with%s now, not with the recording's settings; record again to "
+		            "tune those\n",
+		            outcome.differs.c_str());
+	else if (result.keep)
+		std::printf("nothing sent: the driver runs with the recording's settings, which stay\n");
+	else if (outcome.already)
 		std::printf("the driver already runs with these settings\n");
 	return kExitOk;
 }
@@ -99,8 +106,12 @@ int RunTune(const std::vector<std::string> &args, const SendToDriver &send, cons
 		}
 		std::printf("plot: %s\n", EscapeControlBytes(options.svg).c_str());
 	}
+	if (result.cannot_tell) {
+		std::fprintf(stderr, "zelvan-ctl: %s%s\n", kCannotTell, options.apply ? "; nothing sent to the driver" : "");
+		return kExitError;
+	}
 	if (options.apply)
-		return Apply(*recording, result.recommended.settings, send, exit_for);
+		return Apply(*recording, result, send, exit_for);
 	return kExitOk;
 }
 

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <cstdio>
+#include <ostream>
+#include <streambuf>
 #include <thread>
 
 #ifndef _WIN32
@@ -17,6 +19,7 @@
 
 #include "core/text_escape.h"
 #include "tools/zelvan_ctl/channel/utf8_path.h"
+#include "tools/zelvan_ctl/tuning/new_file.h"
 #include "tools/zelvan_ctl/tuning/recording.h"
 #include "tools/zelvan_ctl/tuning/sample_recorder.h"
 
@@ -129,9 +132,44 @@ MaybeFailure Session::Guided(const RecordPlan &plan)
 	return std::nullopt;
 }
 
+// Writes straight into a C FILE, whose own buffer is enough: a short write
+// (a full disk) fails the stream at its flush.
+class FileWriter : public std::streambuf {
+public:
+	FileWriter() = default;
+	FileWriter(const FileWriter &) = delete;
+	FileWriter &operator=(const FileWriter &) = delete;
+	~FileWriter() override { Close(); }
+
+	void Open(std::FILE *file) { file_ = file; }
+	bool IsOpen() const { return file_ != nullptr; }
+	void Close()
+	{
+		if (file_ != nullptr)
+			std::fclose(file_);
+		file_ = nullptr;
+	}
+
+protected:
+	int_type overflow(int_type c) override
+	{
+		if (traits_type::eq_int_type(c, traits_type::eof()))
+			return traits_type::not_eof(c);
+		return std::fputc(traits_type::to_char_type(c), file_) == EOF ? traits_type::eof() : c;
+	}
+	std::streamsize xsputn(const char *s, std::streamsize n) override
+	{
+		return static_cast<std::streamsize>(std::fwrite(s, 1, static_cast<size_t>(n), file_));
+	}
+	int sync() override { return std::fflush(file_) == 0 ? 0 : -1; }
+
+private:
+	std::FILE *file_ = nullptr;
+};
+
 // The file for a new recording, or why there is none. Never an existing
 // file: an earlier recording is the user's data.
-MaybeFailure CreateRecordingFile(const std::string &name, const std::filesystem::path &path, std::ofstream &file)
+MaybeFailure CreateRecordingFile(const std::string &name, const std::filesystem::path &path, FileWriter &file)
 {
 	const std::string shown = EscapeControlBytes(name);
 #ifndef _WIN32
@@ -142,19 +180,18 @@ MaybeFailure CreateRecordingFile(const std::string &name, const std::filesystem:
 		return Because(shown + " is a link made by another user (uid " +
 		               std::to_string(static_cast<unsigned>(link.st_uid)) + "); not writing through it");
 #endif
-	std::error_code exists_error;
-	const std::filesystem::file_status existing = std::filesystem::symlink_status(path, exists_error);
-	if (!path.empty() && std::filesystem::exists(existing) && !std::filesystem::is_directory(existing))
-		return Because(shown + " already exists; a recording is never written over (remove it or give another name)");
+	if (path.empty())
+		return Because(shown + " cannot be written: the name is not valid text");
 	errno = 0;
-	if (!path.empty())
-		file.open(path, std::ios::binary | std::ios::trunc);
-	if (!file.is_open())
-		return Because(shown + " cannot be written: " +
-		               (path.empty()  ? "the name is not valid text"
-		                : errno != 0 ? std::strerror(errno)
-		                             : "it cannot be opened"));
-	return std::nullopt;
+	file.Open(CreateNewFile(path));
+	if (file.IsOpen())
+		return std::nullopt;
+	const int error = errno;
+	std::error_code ec;
+	if (error == EEXIST && !std::filesystem::is_directory(std::filesystem::symlink_status(path, ec)))
+		return Because(shown + " already exists; a recording is never written over (remove it or give another name)");
+	return Because(shown + " cannot be written: " +
+	               (error == EEXIST ? "it is a folder" : error != 0 ? std::strerror(error) : "it cannot be opened"));
 }
 
 } // namespace
@@ -175,9 +212,10 @@ RecordOutcome RecordToFile(const RecordPlan &plan, const SendToDriver &send, con
 
 	const std::string shown = EscapeControlBytes(plan.file);
 	const std::filesystem::path path = Utf8Path(plan.file);
-	std::ofstream file;
-	if (MaybeFailure failure = CreateRecordingFile(plan.file, path, file))
+	FileWriter writer;
+	if (MaybeFailure failure = CreateRecordingFile(plan.file, path, writer))
 		return fail(std::move(*failure));
+	std::ostream file(&writer);
 	const std::string header_text = FormatRecordingHeader(header);
 	file << header_text << std::flush;
 	if (!file)
@@ -190,7 +228,7 @@ RecordOutcome RecordToFile(const RecordPlan &plan, const SendToDriver &send, con
 	if (outcome.failure) {
 		if (!file) {
 			// A full disk takes part of a line: cut back to the last whole one.
-			file.close();
+			writer.Close();
 			std::error_code ec;
 			std::filesystem::resize_file(path, header_text.size() + recorder.KeptBytes(), ec);
 		}
@@ -199,6 +237,20 @@ RecordOutcome RecordToFile(const RecordPlan &plan, const SendToDriver &send, con
 	}
 	if (recorder.Readings() == 0)
 		return fail(Because("no readings came from the sensor; " + shown + " holds only the header"));
+	// Readings taken at a report rate or with a calibration other than its
+	// header's would mislead tune: such a file is no recording.
+	// A driver that does not answer now leaves the file as it is, unchecked.
+	if (MaybeFailure changed = recorder.Finish(header)) {
+		outcome.stopped_partway = changed->no_reply.has_value();
+		if (!outcome.stopped_partway) {
+			writer.Close();
+			std::error_code ec;
+			changed->message += std::filesystem::remove(path, ec)
+			                        ? "; " + shown + " is not usable as one recording and was removed: record again"
+			                        : "; " + shown + " is not usable as one recording: remove it and record again";
+		}
+		return fail(std::move(*changed));
+	}
 	return outcome;
 }
 

@@ -150,7 +150,10 @@ bool ParseFields(std::string_view line, std::vector<HeaderField> &fields, std::s
 
 class Parser {
 public:
-	Parser(std::istream &in, RecordingProblem &problem) : in_(*in.rdbuf()), problem_(problem) {}
+	Parser(std::istream &in, RecordingProblem &problem, LabelWords labels)
+		: in_(*in.rdbuf()), problem_(problem), labels_(labels)
+	{
+	}
 
 	std::optional<Recording> Run()
 	{
@@ -269,6 +272,10 @@ private:
 		if (words.size() == 3 && !IsLabel(words[2]))
 			return Fail(number_, "the label " + Quoted(words[2]) + " is not a word of letters, digits, '-' or '_' (at most " +
 			                         std::to_string(kMaxLabelLength) + ")");
+		// "ON" or "wearing" would make the recording labelled with nothing to
+		// score, and tune would call any setting best.
+		if (words.size() == 3 && labels_ == LabelWords::OnOff && words[2] != "on" && words[2] != "off")
+			return Fail(number_, "the label " + Quoted(words[2]) + " is not one tune knows (on or off, in lower case)");
 		if (!readings.empty() && ms < readings.back().ms)
 			return Fail(number_, "readings out of order: " + std::to_string(ms) + " ms comes after " +
 			                         std::to_string(readings.back().ms) + " ms");
@@ -281,6 +288,7 @@ private:
 
 	std::streambuf &in_;
 	RecordingProblem &problem_;
+	LabelWords labels_;
 	size_t number_ = 0;
 };
 
@@ -314,13 +322,13 @@ std::string FormatRecordedReading(const RecordedReading &reading)
 	return line + "\n";
 }
 
-std::optional<Recording> ParseRecording(std::istream &in, RecordingProblem &problem)
+std::optional<Recording> ParseRecording(std::istream &in, RecordingProblem &problem, LabelWords labels)
 {
 	if (in.rdbuf() == nullptr) {
 		problem = {0, "nothing to read"};
 		return std::nullopt;
 	}
-	return Parser(in, problem).Run();
+	return Parser(in, problem, labels).Run();
 }
 
 UserSignature CalibrationOf(const RecordingHeader &header)

@@ -11,7 +11,9 @@
 // The header lines start with '#', so readers that only want "MS READING"
 // take them as comments. Each reading is the milliseconds since the first
 // reading, the raw value and, in a guided recording, the label of the phase
-// it was taken in ("on" or "off").
+// it was taken in ("on" or "off"). A label is a word of letters, digits, '-'
+// and '_', at most kMaxLabelLength long; tune knows only "on" and "off" and
+// refuses a recording with any other.
 #pragma once
 
 #include <cstddef>
@@ -62,12 +64,18 @@ struct RecordingProblem {
 	std::string message;
 };
 
+// Which labels a reader takes: any word, or only the phases tune scores.
+enum class LabelWords { OnOff, AnyWord };
+
 // Reads a whole recording. Nothing when the text is not one: `problem` then
 // says where and why (garbage, a missing or wrong header, readings out of
-// order, too many readings, a label that is not a word).
-std::optional<Recording> ParseRecording(std::istream &in, RecordingProblem &problem);
+// order, too many readings, a label that is not a word or not one `labels`
+// takes).
+std::optional<Recording> ParseRecording(std::istream &in, RecordingProblem &problem,
+                                        LabelWords labels = LabelWords::OnOff);
 
-// Reads the recording in the file named `file` (UTF-8). Nothing when it
+// Reads the recording in the file named `file` (UTF-8), for tune: only "on"
+// and "off" labels. Nothing when it
 // cannot: `error` then starts with the escaped name, and the line when the
 // problem is one line's ("FILE:LINE: ...").
 std::optional<Recording> LoadRecordingFile(const std::string &file, std::string &error);

@@ -3,7 +3,10 @@
 #include "tools/zelvan_ctl/tuning/sample_recorder.h"
 
 #include <charconv>
+#include <cstdint>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "core/driver_settings.h"
 #include "core/text_escape.h"
@@ -17,6 +20,7 @@ constexpr size_t kReplyLimit = 511;
 // Fetches in one Collect before the rest waits for the next one: the driver
 // keeps only seconds of readings, so a poll must not fall behind for long.
 constexpr int kFetchesPerCollect = 64;
+constexpr int kPollTries = 3;
 
 template <typename Integer>
 bool ParseWhole(std::string_view text, Integer &out)
@@ -79,15 +83,69 @@ std::optional<SamplesReply> ParseSamplesReply(const std::string &reply)
 
 SampleRecorder::SampleRecorder(SendToDriver send) : send_(std::move(send)) {}
 
-// The reply to `command`, or why there is none to read.
-MaybeFailure SampleRecorder::Ask(const std::string &command, std::string &reply)
+// The reply to `command`, or why there is none to read. A poll the driver
+// does not answer in time (another program holding its channel, say) is
+// sent again, up to kPollTries times in all: the driver keeps seconds of
+// readings, so the next try loses none.
+MaybeFailure SampleRecorder::Ask(const std::string &command, std::string &reply, bool poll)
 {
-	const Exchange exchange = send_(command);
+	Exchange exchange = send_(command);
+	for (int tries = 1; poll && exchange.outcome == Outcome::TimedOut && tries < kPollTries; ++tries)
+		exchange = send_(command);
+	if (poll && exchange.outcome == Outcome::TimedOut)
+		return Because("the driver did not answer " + std::to_string(kPollTries) +
+		               " polls in a row in time (another program may be holding its control channel, or the driver "
+		               "is stalled)");
 	if (exchange.outcome != Outcome::Replied)
 		return NoReply(exchange);
 	reply = exchange.reply;
 	if (reply == "ERR unknown command")
 		return Because("the running driver is older and has no samples command; update it");
+	return std::nullopt;
+}
+
+namespace {
+
+// The settings a changed status names, as " key OLD -> NEW" each; a key
+// the status leaves out (the sensor's, while it is away) is no change, but
+// an offset left out is 0.
+std::string ChangedSettings(const RecordingHeader &header, const nlohmann::json &status)
+{
+	const std::pair<const char *, int64_t> recorded[] = {
+		{"cal", header.cal},
+		{"thresh", header.thresh},
+		{"hyst", header.hyst},
+		{"trim", header.trim},
+		{"moving_avg_length", header.moving_avg_length},
+		{"report_rate_ms", header.report_rate_ms},
+		{"threshold_offset", header.threshold_offset}};
+	std::string changed;
+	for (const auto &[key, value] : recorded) {
+		const auto it = status.find(key);
+		const bool offset = std::string_view(key) == "threshold_offset";
+		if (it == status.end() && !offset)
+			continue;
+		const int64_t now = it == status.end() ? 0 : it->is_number_integer() ? it->get<int64_t>() : INT64_MIN;
+		if (now != value)
+			changed += std::string(changed.empty() ? "" : ", ") + key + " from " + std::to_string(value) + " to " +
+			           (now == INT64_MIN ? std::string("?") : std::to_string(now));
+	}
+	return changed;
+}
+
+} // namespace
+
+MaybeFailure SampleRecorder::Finish(const RecordingHeader &header)
+{
+	std::string reply;
+	if (MaybeFailure failure = Ask("status", reply, true))
+		return failure;
+	if (ClassifyReply(reply) != ReplyKind::Status)
+		return Because("the driver's status is not understood: " + EscapeControlBytes(reply));
+	const std::string changed = ChangedSettings(header, ReplyToJson(reply));
+	if (!changed.empty())
+		return Because("the driver's settings changed during the recording: " + changed +
+		               " (a zelvan-ctl set meanwhile?)");
 	return std::nullopt;
 }
 
@@ -152,7 +210,7 @@ MaybeFailure SampleRecorder::Fetch(std::ostream &file, const std::string &label,
 {
 	more = false;
 	std::string reply;
-	if (MaybeFailure failure = Ask("samples " + std::to_string(next_), reply))
+	if (MaybeFailure failure = Ask("samples " + std::to_string(next_), reply, true))
 		return failure;
 	if (reply.rfind("ERR samples:", 0) == 0 && reply.find("ahead") != std::string::npos)
 		return Because("the driver restarted during the recording (" + EscapeControlBytes(reply.substr(4)) +

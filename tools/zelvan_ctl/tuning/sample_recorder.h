@@ -41,6 +41,10 @@ public:
 	// start. Called before the file is opened, so that a driver that cannot
 	// be recorded leaves no file behind.
 	MaybeFailure Begin(RecordingHeader &header);
+	// After the last Collect: the calibration and settings of the status
+	// now against those of `header` (from Begin); a failure names each
+	// that changed, since readings taken at another setting do not fit it.
+	MaybeFailure Finish(const RecordingHeader &header);
 	// Writes the readings that came since the last call, each with `label`,
 	// and flushes them, so that an interrupted recording keeps them.
 	MaybeFailure Collect(std::ostream &file, const std::string &label);
@@ -55,7 +59,8 @@ public:
 	uint64_t Lost() const { return lost_; }
 
 private:
-	MaybeFailure Ask(const std::string &command, std::string &reply);
+	// `poll`: one of the recording's polls, tried again when not answered.
+	MaybeFailure Ask(const std::string &command, std::string &reply, bool poll = false);
 	MaybeFailure Fetch(std::ostream &file, const std::string &label, bool &more);
 
 	SendToDriver send_;

@@ -100,19 +100,30 @@ TuneResult Tune(const Recording &recording, size_t shown)
 {
 	const Grid grid = GridFor(recording);
 	const Targets targets = TargetsOf(recording, grid.levels);
-	const auto scored = ReplayAll(recording, targets, grid.settings);
-	const auto merits = MeritsOf(scored, grid.offsets);
 	TuneResult result;
-	result.candidates = scored.size();
 	result.levels_clear = grid.levels.clear;
 	result.low_level = grid.levels.low;
 	result.high_level = grid.levels.high;
 	const TuneSettings current = CurrentSettings(recording.header);
 	result.current = {current, ScoreSettings(recording, current)};
+	if (!recording.Labelled() && !grid.levels.clear) {
+		result.cannot_tell = true;
+		result.keep = true;
+		result.recommended = result.current;
+		result.reason = kCannotTell;
+		return result;
+	}
+	const auto scored = ReplayAll(recording, targets, grid.settings);
+	const auto merits = MeritsOf(scored, grid.offsets);
+	result.candidates = scored.size();
 	std::vector<double> distance(scored.size());
-	std::vector<size_t> order(scored.size());
+	std::vector<size_t> order;
+	const TuneScore &now = result.current.score;
 	for (size_t i = 0; i < scored.size(); ++i) {
-		order[i] = i;
+		// The grid holds the current settings, so one at least is left.
+		const TuneScore &s = scored[i].score;
+		if (Switches(s) <= Switches(now) || s.missed < now.missed)
+			order.push_back(i);
 		distance[i] = Distance(scored[i].settings, current, grid.offset_step);
 	}
 	std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {

@@ -48,16 +48,23 @@ struct TuneResult {
 	bool keep = false;
 	std::string reason;
 	size_t candidates = 0; // how many settings were replayed
+	// An unlabelled recording without two clear levels: nothing to score
+	// against, so nothing is recommended (kCannotTell says why).
+	bool cannot_tell = false;
 	// The raw level worn and not worn, from the labels or the readings.
 	bool levels_clear = false;
 	uint32_t low_level = 0;
 	uint32_t high_level = 0;
 };
 
+inline constexpr const char *kCannotTell = "cannot tell worn from not worn in this recording; record with --guided";
+
 // The settings the recording was taken with, as a candidate.
 TuneSettings CurrentSettings(const RecordingHeader &header);
 
 // Replays every setting of the grid; `shown` is how many of the best to keep.
+// Only settings that switch no more than the current ones are recommended
+// (falsely, when labelled), unless they follow changes the current ones miss.
 TuneResult Tune(const Recording &recording, size_t shown = 5);
 
 // One candidate's replay, for a test or the plot.

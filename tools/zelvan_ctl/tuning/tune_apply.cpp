@@ -22,8 +22,9 @@ int64_t Field(const nlohmann::json &status, const char *key, int64_t fallback)
 	return it != status.end() && it->is_number_integer() ? it->get<int64_t>() : fallback;
 }
 
-// One set command; nothing when the driver took it.
-MaybeFailure Set(const std::string &key, int32_t value, const SendToDriver &send, ApplyOutcome &outcome,
+// One set command replacing `now` (INT64_MIN: not in the status); nothing
+// when the driver took it.
+MaybeFailure Set(const std::string &key, int64_t now, int32_t value, const SendToDriver &send, ApplyOutcome &outcome,
                  const std::function<void(const std::string &)> &as_confirmed)
 {
 	const std::string command = "set " + key + " " + std::to_string(value);
@@ -32,9 +33,11 @@ MaybeFailure Set(const std::string &key, int32_t value, const SendToDriver &send
 		return NoReply(exchange);
 	const std::string reply = EscapeControlBytes(exchange.reply);
 	if (exchange.reply == "OK " + key + "=" + std::to_string(value)) {
-		outcome.confirmed.push_back(reply);
+		const std::string line = key + " " + (now == INT64_MIN ? std::string("?") : std::to_string(now)) + " -> " +
+		                         std::to_string(value) + ": " + reply;
+		outcome.confirmed.push_back(line);
 		if (as_confirmed)
-			as_confirmed(reply);
+			as_confirmed(line);
 		return std::nullopt;
 	}
 	if (exchange.reply.rfind("ERR unknown command", 0) == 0)
@@ -46,8 +49,8 @@ MaybeFailure Set(const std::string &key, int32_t value, const SendToDriver &send
 
 } // namespace
 
-ApplyOutcome ApplySettings(const RecordingHeader &h, const TuneSettings &settings, const SendToDriver &send,
-                           const std::function<void(const std::string &reply)> &as_confirmed)
+ApplyOutcome ApplySettings(const RecordingHeader &h, const TuneSettings &settings, bool keep,
+                           const SendToDriver &send, const std::function<void(const std::string &line)> &as_confirmed)
 {
 	ApplyOutcome outcome;
 	const Exchange exchange = send("status");
@@ -83,7 +86,13 @@ ApplyOutcome ApplySettings(const RecordingHeader &h, const TuneSettings &setting
 		const int64_t now = Field(status, key, std::strcmp(key, "threshold_offset") == 0 ? 0 : INT64_MIN);
 		if (now == value)
 			continue;
-		if ((outcome.failure = Set(key, value, send, outcome, as_confirmed)))
+		// Keeping sends nothing: the settings in force stay, even when they
+		// are not those the recording was made with.
+		if (keep) {
+			outcome.differs += " " + std::string(key) + "=" + (now == INT64_MIN ? "?" : std::to_string(now));
+			continue;
+		}
+		if ((outcome.failure = Set(key, now, value, send, outcome, as_confirmed)))
 			return outcome;
 		outcome.applied += " " + std::string(key) + "=" + std::to_string(value);
 	}

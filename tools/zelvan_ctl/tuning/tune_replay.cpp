@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "core/driver_settings.h"
@@ -62,6 +63,43 @@ uint32_t Median(std::vector<uint32_t> &values)
 	return *middle;
 }
 
+// The distance between the means of the readings' two-second averages (at
+// least 8 readings) on either side of `split`, over the sum of their
+// standard deviations.
+double Separation(const Recording &recording, uint32_t split)
+{
+	const auto &readings = recording.readings;
+	const size_t window = std::max<size_t>(8, 2000 / std::max<uint32_t>(recording.header.report_period_ms, 1));
+	if (readings.size() < window)
+		return 0;
+	double count[2] = {0, 0};
+	double sum[2] = {0, 0};
+	double squares[2] = {0, 0};
+	double in_window = 0;
+	for (size_t i = 0; i < readings.size(); ++i) {
+		in_window += readings[i].raw;
+		if (i >= window)
+			in_window -= readings[i - window].raw;
+		if (i + 1 < window)
+			continue;
+		const double average = in_window / static_cast<double>(window);
+		const int side = average >= split ? 1 : 0;
+		count[side] += 1;
+		sum[side] += average;
+		squares[side] += average * average;
+	}
+	if (count[0] == 0 || count[1] == 0)
+		return 0;
+	double mean[2];
+	double deviation[2];
+	for (int side = 0; side < 2; ++side) {
+		mean[side] = sum[side] / count[side];
+		deviation[side] = std::sqrt(std::max(0.0, squares[side] / count[side] - mean[side] * mean[side]));
+	}
+	const double spread = deviation[0] + deviation[1];
+	return spread > 0 ? (mean[1] - mean[0]) / spread : mean[1] > mean[0] ? kLevelsApart * 1000 : 0;
+}
+
 } // namespace
 
 Levels LevelsOf(const Recording &recording)
@@ -79,7 +117,7 @@ Levels LevelsOf(const Recording &recording)
 	if (!on.empty() && !off.empty()) {
 		const uint32_t low = Median(off);
 		const uint32_t high = Median(on);
-		return {high > low + 2 * hyst, low, high, (low + high + 1) / 2};
+		return {high > low + 2 * hyst, 0, low, high, (low + high + 1) / 2};
 	}
 
 	std::vector<uint32_t> histogram(65536, 0);
@@ -118,7 +156,8 @@ Levels LevelsOf(const Recording &recording)
 		return {};
 	const uint32_t low = Median(lows);
 	const uint32_t high = Median(highs);
-	return {high > low + 2 * hyst, low, high, split};
+	const double apart = Separation(recording, split);
+	return {high > low + 2 * hyst && apart >= kLevelsApart, apart, low, high, split};
 }
 
 namespace {
@@ -183,9 +222,12 @@ std::vector<int32_t> OffsetsFor(const Recording &recording, const Levels &levels
 	auto floor_div = [](int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0 ? 1 : 0); };
 	const int64_t first = -floor_div(base - low_t, step);
 	const int64_t last = floor_div(high_t - base, step);
+	// Only offsets the driver takes: presence must still switch both ways.
+	const ProximityAlgorithm::OffsetRange switching = ProximityAlgorithm::SwitchingOffsets(CalibrationOf(h));
 	for (int64_t k = first; k <= last; ++k) {
 		const int64_t offset = k * step;
-		if (offset != h.threshold_offset && offset >= kThresholdOffset.min && offset <= kThresholdOffset.max)
+		if (offset != h.threshold_offset && offset >= kThresholdOffset.min && offset <= kThresholdOffset.max &&
+		    offset >= switching.min && offset <= switching.max)
 			offsets.push_back(static_cast<int32_t>(offset));
 	}
 	// In order, so that a setting's neighbours in the grid are the next

@@ -76,7 +76,7 @@ std::string Reason(const TuneScore &now, const TuneScore &best)
 
 std::string FormatTuneReport(const Recording &recording, const TuneResult &result)
 {
-	if (recording.readings.empty() || result.best.empty())
+	if (recording.readings.empty() || (result.best.empty() && !result.cannot_tell))
 		return "the recording holds no readings\n";
 	const RecordingHeader &h = recording.header;
 	const auto &readings = recording.readings;
@@ -89,11 +89,14 @@ std::string FormatTuneReport(const Recording &recording, const TuneResult &resul
 	std::snprintf(line, sizeof(line), "calibration: cal=%u thresh=%u hyst=%u trim=%d; %zu settings replayed\n", h.cal,
 	              h.thresh, h.hyst, h.trim, result.candidates);
 	out += line;
+	// Unlabelled, either the levels are clear or tune stops below.
 	if (!recording.Labelled())
 		out += result.levels_clear ? "not worn at about " + std::to_string(result.low_level) + ", worn at about " +
 		                                 std::to_string(result.high_level) + "; phases guessed from these levels\n"
-		                           : "no clear worn and not-worn levels: only the switches are counted\n";
+		                           : "the readings show no separate worn and not-worn levels\n";
 	out += "current: " + SettingsText(result.current.settings) + ": " + Describe(result.current.score) + "\n\n";
+	if (result.cannot_tell)
+		return out + kCannotTell + "\n";
 
 	const bool labelled = result.current.score.labelled;
 	out += labelled ? "  window  offset  rate ms  threshold  false  missed  on median/worst   off median/worst\n"
