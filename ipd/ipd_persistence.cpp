@@ -1,4 +1,4 @@
-// PersistIpdToHeadset: download the headset's configuration, edit its
+// PersistIpdToHeadset: download the headset's configuration, keep it, edit its
 // "default_mm", upload it, and leave no temporary file behind.
 #include "ipd/ipd_persistence.h"
 
@@ -11,6 +11,7 @@
 #include "ipd/console_runner.h"
 #include "ipd/ipd_controls.h"
 #include "ipd/json_scan.h"
+#include "ipd/kept_config.h"
 #include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
 #include "ipd/temp_folder.h"
@@ -80,6 +81,9 @@ void DownloadEditUpload(const std::string &tool, const std::string &serial, cons
 		DriverLog("IPD Persist: Out of time, not uploading\n");
 		return;
 	}
+	// Nothing goes up that could not be taken back: the download is kept first.
+	if (!KeepBeforeUpload(serial, config))
+		return;
 	// Binary, like the read: text mode would rewrite every line end of the
 	// headset's configuration on Windows.
 	switch (folder.Create(kUploadName, edited)) {

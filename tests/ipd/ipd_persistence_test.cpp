@@ -8,7 +8,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "core/driver_log.h"
 #include "core/text_escape.h"
@@ -236,6 +241,69 @@ TEST_F(PersistenceWithTool, OnlyAWholeDownloadIsUploaded)
 		EXPECT_EQ(Has(lines, "IPD Persist: Uploading modified config (64.0mm)\n"), whole);
 		EXPECT_EQ(Stored(), whole ? Written() : original);
 		EXPECT_EQ(lines.back().rfind("IPD Persist: Finished in ", 0), 0u) << lines.back();
+	}
+}
+
+// The headset's configuration as it came is kept once, before the first
+// upload, and the last download before each; without a copy nothing goes up.
+TEST_F(PersistenceWithTool, NothingIsUploadedWithoutAKeptCopy)
+{
+#if defined(_WIN32)
+	const fs::path kept = test::Utf8Path(files.user_dir) / "ZelvanProximity" / "kept-config";
+#else
+	const fs::path kept = test::Utf8Path(files.env["XDG_DATA_HOME"]) / "zelvan-proximity" / "kept-config";
+#endif
+	const fs::path last = kept / (std::string(test::kSerial) + ".last-download.json");
+	const auto originals = [&] {
+		std::vector<std::string> found;
+		for (const auto &entry : fs::directory_iterator(kept))
+			if (entry.path().filename().string().rfind(std::string(test::kSerial) + ".original.", 0) == 0)
+				found.push_back(ReadAll(entry.path()));
+		return found;
+	};
+	struct Case {
+		const char *name;
+		std::function<void()> before;
+		bool uploaded;
+		std::string last; // the last download kept, when uploaded
+	};
+	const std::vector<Case> cases = {
+		{"the first upload keeps the original", [] {}, true, original},
+		{"the next keeps its download beside it", [] {}, true, Written()},
+#if !defined(_WIN32)
+		{"the folder swapped for a link", [&] {
+			 fs::rename(kept, kept.string() + ".moved");
+			 fs::create_directory_symlink(kept.string() + ".moved", kept);
+		 }, false, ""},
+		{"the folder owned by another user", [&] {
+			 fs::remove(kept);
+			 fs::rename(kept.string() + ".moved", kept);
+			 ASSERT_EQ(chown(kept.c_str(), 12345, 12345), 0);
+		 }, false, ""},
+#endif
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.name);
+		c.before();
+		const std::string stored = Stored();
+		double seconds = 0;
+		const auto lines = Persist("", seconds);
+		EXPECT_EQ(Has(lines, "IPD Persist: Successfully wrote 64.0mm to headset config\n"), c.uploaded)
+			<< ::testing::PrintToString(lines);
+		if (!c.uploaded) {
+			EXPECT_EQ(Stored(), stored);
+			EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
+				          return l.rfind("IPD Persist: Cannot keep a copy of the headset's configuration (", 0) == 0;
+			          }), 1) << ::testing::PrintToString(lines);
+			continue;
+		}
+		EXPECT_EQ(originals(), std::vector<std::string>{original});
+		EXPECT_EQ(ReadAll(last), c.last);
+		EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
+			          return l.rfind("IPD Persist: Kept the headset's configuration as ", 0) == 0;
+		          }), c.last == original ? 1 : 0) << ::testing::PrintToString(lines);
+		EXPECT_EQ(Has(lines, "IPD Persist: Kept this download as " + test::Utf8String(last) + "\n"), true)
+			<< ::testing::PrintToString(lines);
 	}
 }
 
