@@ -77,7 +77,7 @@ void DownloadEditUpload(const std::string &tool, const std::string &serial, cons
 	case DefaultMmEdit::Edited:
 		break;
 	}
-	if (fetched.out_of_time || ConsoleClock::now() >= deadline) {
+	if (!TimeLeftToUpload(fetched, ConsoleClock::now(), deadline)) {
 		DriverLog("IPD Persist: Out of time, not uploading\n");
 		return;
 	}
@@ -128,6 +128,11 @@ void PersistWithTool(const std::string &tool, const std::string &serial, const c
 }
 
 } // namespace
+
+bool TimeLeftToUpload(const ConsoleRun &download, ConsoleClock::time_point now, ConsoleClock::time_point deadline)
+{
+	return !download.out_of_time && now < deadline;
+}
 
 DefaultMmEdit EditDefaultMm(const std::string &text, const std::string &new_value, std::string &edited)
 {

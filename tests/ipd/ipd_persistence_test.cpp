@@ -20,6 +20,7 @@
 #include "driver/device_provider.h"
 #include "ipd/console_runner.h"
 #include "ipd/ipd_persistence.h"
+#include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_runtime.h"
@@ -64,6 +65,26 @@ TEST(EditDefaultMm, ReplacesOnlyTheNumber)
 		if (c.result == DefaultMmEdit::Edited)
 			EXPECT_EQ(edited, c.edited);
 	}
+}
+
+// The download's end decides the upload: only the deadline stops it, not a
+// kill for being slow to leave after the work was done.
+TEST(TimeLeftToUpload, OnlyTheDeadlineStopsTheUpload)
+{
+	const auto deadline = ConsoleClock::now() + std::chrono::seconds(5);
+	const struct {
+		const char *name;
+		ConsoleRun download;
+		ConsoleClock::time_point now;
+		bool upload;
+	} cases[] = {
+		{"left at once", {true, false, false}, deadline - std::chrono::seconds(1), true},
+		{"killed for not leaving", {true, true, false}, deadline - std::chrono::seconds(1), true},
+		{"killed at the deadline", {true, true, true}, deadline - std::chrono::milliseconds(1), false},
+		{"the deadline came since", {true, false, false}, deadline, false},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(TimeLeftToUpload(c.download, c.now, deadline), c.upload) << c.name;
 }
 
 TEST(IsSafeSerial, LetsThroughOnlyPlainSerials)
@@ -223,23 +244,33 @@ TEST_F(PersistenceWithTool, OnlyAWholeDownloadIsUploaded)
 	struct Case {
 		std::string fault;
 		const char *line;
+		std::string stored; // the headset's configuration when not the usual one
 	};
+	// A whole, valid configuration above the size the driver reads.
+	std::string oversized = original;
+	oversized.insert(1, kMaxRuntimeFileBytes, ' ');
 	const std::vector<Case> cases = {
-		{"cut:0", "IPD Persist: Downloaded config is incomplete, not uploading\n"},
-		{"cut:" + std::to_string(value + 2), "IPD Persist: Downloaded config is incomplete, not uploading\n"},
-		{"cut:1500", "IPD Persist: Downloaded config is incomplete, not uploading\n"},
-		{"cut:" + std::to_string(size - 2), "IPD Persist: Downloaded config is incomplete, not uploading\n"},
-		{"", "IPD Persist: Successfully wrote 64.0mm to headset config\n"},
+		{"cut:0", "IPD Persist: Downloaded config is incomplete, not uploading\n", ""},
+		{"cut:" + std::to_string(value + 2), "IPD Persist: Downloaded config is incomplete, not uploading\n", ""},
+		{"cut:1500", "IPD Persist: Downloaded config is incomplete, not uploading\n", ""},
+		{"cut:" + std::to_string(size - 2), "IPD Persist: Downloaded config is incomplete, not uploading\n", ""},
+		{"", "IPD Persist: Failed to open downloaded config\n", oversized},
+		{"", "IPD Persist: Successfully wrote 64.0mm to headset config\n", ""},
 	};
 	ASSERT_GT(size, 1500u);
 	for (const Case &c : cases) {
-		SCOPED_TRACE(c.fault);
+		SCOPED_TRACE(c.fault + (c.stored.empty() ? "" : " oversized"));
+		if (!c.stored.empty())
+			std::ofstream(store / (std::string(test::kSerial) + ".json"), std::ios::binary) << c.stored;
+		const std::string before = Stored();
 		double seconds = 0;
 		const auto lines = Persist(c.fault, seconds);
 		EXPECT_TRUE(Has(lines, c.line)) << ::testing::PrintToString(lines);
-		const bool whole = c.fault.empty();
+		const bool whole = c.fault.empty() && c.stored.empty();
 		EXPECT_EQ(Has(lines, "IPD Persist: Uploading modified config (64.0mm)\n"), whole);
-		EXPECT_EQ(Stored(), whole ? Written() : original);
+		EXPECT_EQ(Stored(), whole ? Written() : before);
+		if (!c.stored.empty())
+			std::ofstream(store / (std::string(test::kSerial) + ".json"), std::ios::binary) << original;
 		EXPECT_EQ(lines.back().rfind("IPD Persist: Finished in ", 0), 0u) << lines.back();
 	}
 }
@@ -348,17 +379,22 @@ TEST_F(PersistenceWithTool, ASwappedTemporaryFolderRedirectsNothing)
 	const std::string saved = tmpdir != nullptr ? tmpdir : "";
 	fs::create_directories(scratch.path() / "tmp");
 	setenv("TMPDIR", (scratch.path() / "tmp").c_str(), 1);
-	double seconds = 0;
-	const auto lines = Persist("swap_folder", seconds);
+	// A link, or another real folder under the same name.
+	for (const char *fault : {"swap_folder", "swap_folder_dir"}) {
+		SCOPED_TRACE(fault);
+		double seconds = 0;
+		const auto lines = Persist(fault, seconds);
+		EXPECT_TRUE(Has(lines, "IPD Persist: Temp directory was replaced, not uploading\n"))
+			<< ::testing::PrintToString(lines);
+		EXPECT_EQ(ReadAll(scratch.path() / "bashrc"), "# the wearer's\n");
+		EXPECT_EQ(Stored(), original);
+		for (const auto &entry : fs::directory_iterator(attacker))
+			EXPECT_EQ(entry.path().filename(), "zelvan_ipd_ul.json");
+	}
 	if (tmpdir != nullptr)
 		setenv("TMPDIR", saved.c_str(), 1);
 	else
 		unsetenv("TMPDIR");
-	EXPECT_TRUE(Has(lines, "IPD Persist: Temp directory was replaced, not uploading\n")) << ::testing::PrintToString(lines);
-	EXPECT_EQ(ReadAll(scratch.path() / "bashrc"), "# the wearer's\n");
-	EXPECT_EQ(Stored(), original);
-	for (const auto &entry : fs::directory_iterator(attacker))
-		EXPECT_EQ(entry.path().filename(), "zelvan_ipd_ul.json");
 }
 
 // A $TMPDIR that cannot take the folder costs no IPD: /tmp serves, and the
