@@ -268,7 +268,8 @@ TEST_F(PersistenceWithTool, OnlyAWholeDownloadIsUploaded)
 		EXPECT_TRUE(Has(lines, c.line)) << ::testing::PrintToString(lines);
 		const bool whole = c.fault.empty() && c.stored.empty();
 		EXPECT_EQ(Has(lines, "IPD Persist: Uploading modified config (64.0mm)\n"), whole);
-		EXPECT_EQ(Stored(), whole ? Written() : before);
+		// Not printed: one row's configuration is a megabyte.
+		EXPECT_TRUE(Stored() == (whole ? Written() : before)) << "the stored configuration is not the one expected";
 		if (!c.stored.empty())
 			std::ofstream(store / (std::string(test::kSerial) + ".json"), std::ios::binary) << original;
 		EXPECT_EQ(lines.back().rfind("IPD Persist: Finished in ", 0), 0u) << lines.back();
