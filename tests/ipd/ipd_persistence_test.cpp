@@ -20,6 +20,7 @@
 #include "driver/device_provider.h"
 #include "ipd/console_runner.h"
 #include "ipd/ipd_persistence.h"
+#include "ipd/kept_config.h"
 #include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
 #include "tests/support/child_process.h"
@@ -97,6 +98,22 @@ TEST(IsSafeSerial, LetsThroughOnlyPlainSerials)
 	                              std::string("caf\xC3\xA9"), long_serial})
 		EXPECT_FALSE(IsSafeSerial(bad)) << bad;
 	EXPECT_TRUE(IsSafeSerial(std::string(63, 'a')));
+	// The same serials as a part of a kept copy's file name, and back.
+	const struct {
+		std::string serial, part, back;
+	} parts[] = {
+		{"LHR-1A2B3C4D", "LHR-1A2B3C4D", "LHR-1A2B3C4D"},
+		{"abc_def.1", "abc_def_1", "abc_def_1"},
+		{"..", "__", "__"},
+		{"a/b\\c", "a_b_c", "a_b_c"},
+		{"con", "_con", "con"},
+		{"COM1", "_COM1", "COM1"},
+		{std::string(70, 'a'), std::string(64, 'a'), std::string(64, 'a')},
+	};
+	for (const auto &p : parts) {
+		EXPECT_EQ(KeptNamePart(p.serial), p.part) << p.serial;
+		EXPECT_EQ(SerialOfKeptName(OriginalName(p.serial, "2026-01-01")), p.back) << p.serial;
+	}
 	EXPECT_EQ(EscapeForLog("a\r\nb\"\\"), "a\\x0D\\x0Ab\\x22\\x5C");
 }
 
@@ -300,7 +317,13 @@ TEST_F(PersistenceWithTool, NothingIsUploadedWithoutAKeptCopy)
 		std::string last; // the last download kept, when uploaded
 	};
 	const std::vector<Case> cases = {
-		{"the first upload keeps the original", [] {}, true, original},
+		{"the first upload keeps the original", [&] {
+#if !defined(_WIN32)
+			 // One left open to others is narrowed first.
+			 fs::create_directories(kept);
+			 fs::permissions(kept, fs::perms::all);
+#endif
+		 }, true, original},
 		{"the next keeps its download beside it", [] {}, true, Written()},
 #if !defined(_WIN32)
 		{"the folder swapped for a link", [&] {
@@ -331,6 +354,11 @@ TEST_F(PersistenceWithTool, NothingIsUploadedWithoutAKeptCopy)
 		}
 		EXPECT_EQ(originals(), std::vector<std::string>{original});
 		EXPECT_EQ(ReadAll(last), c.last);
+#if !defined(_WIN32)
+		// Only the user may open the folder or read the copies.
+		EXPECT_EQ(fs::status(kept).permissions(), fs::perms::owner_all);
+		EXPECT_EQ(fs::status(last).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+#endif
 		EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
 			          return l.rfind("IPD Persist: Kept the headset's configuration as ", 0) == 0;
 		          }), c.last == original ? 1 : 0) << ::testing::PrintToString(lines);
