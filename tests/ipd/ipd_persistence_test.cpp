@@ -335,6 +335,11 @@ TEST_F(PersistenceWithTool, NothingIsUploadedWithoutAKeptCopy)
 			 fs::rename(kept.string() + ".moved", kept);
 			 ASSERT_EQ(chown(kept.c_str(), 12345, 12345), 0);
 		 }, false, ""},
+		{"the last download's name taken by a folder", [&] {
+			 ASSERT_EQ(chown(kept.c_str(), geteuid(), getegid()), 0);
+			 fs::remove(last);
+			 fs::create_directories(last / "x");
+		 }, false, ""},
 #endif
 	};
 	for (const Case &c : cases) {
