@@ -28,9 +28,21 @@ struct ConsoleRun {
 // Each command is one whole line including its CR LF. Blocks the caller for
 // at most about twice ten seconds, whatever the tool does, and never past
 // the deadline: the tool and every process it started are killed there.
+// With `output`, what the tool printed until it ended is appended to it (at
+// most a megabyte), for a caller that reads the tool's own report.
 ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &first_command,
                                 const std::string &second_command,
-                                ConsoleClock::time_point deadline = ConsoleClock::time_point::max());
+                                ConsoleClock::time_point deadline = ConsoleClock::time_point::max(),
+                                std::string *output = nullptr);
+
+// How much of the tool's output a caller is given.
+inline constexpr size_t kMaxConsoleOutput = size_t{1} << 20;
+
+inline void KeepOutput(std::string *output, const char *bytes, size_t n)
+{
+	if (output != nullptr && output->size() < kMaxConsoleOutput)
+		output->append(bytes, std::min(n, kMaxConsoleOutput - output->size()));
+}
 
 // What is left of a wait of bound_ms once the deadline is taken into account.
 inline long long WaitMs(long long bound_ms, ConsoleClock::time_point deadline)

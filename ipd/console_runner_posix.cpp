@@ -48,7 +48,7 @@ bool WriteAll(int fd, const std::string &text)
 
 // The single read that decides the run, bounded so that a tool that prints
 // nothing cannot hold the runtime's shutdown. Returns false on time-out too.
-bool ReadOnce(int fd, long long bound_ms, bool &timed_out)
+bool ReadOnce(int fd, long long bound_ms, bool &timed_out, std::string *output)
 {
 	timed_out = false;
 	pollfd p{fd, POLLIN, 0};
@@ -66,16 +66,18 @@ bool ReadOnce(int fd, long long bound_ms, bool &timed_out)
 	do {
 		n = read(fd, buffer, sizeof(buffer));
 	} while (n < 0 && errno == EINTR);
+	if (n > 0)
+		KeepOutput(output, buffer, static_cast<size_t>(n));
 	return n > 0;
 }
 
 // Reads and discards whatever is waiting, so a talkative tool never blocks
 // on a full pipe.
-void Drain(int fd)
+void Drain(int fd, std::string *output)
 {
 	char buffer[4096];
-	while (read(fd, buffer, sizeof(buffer)) > 0) {
-	}
+	for (ssize_t n = 0; (n = read(fd, buffer, sizeof(buffer))) > 0;)
+		KeepOutput(output, buffer, static_cast<size_t>(n));
 }
 
 bool Reaped(pid_t pid)
@@ -101,7 +103,8 @@ void Kill(pid_t pid)
 } // namespace
 
 ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &first_command,
-                                const std::string &second_command, ConsoleClock::time_point deadline)
+                                const std::string &second_command, ConsoleClock::time_point deadline,
+                                std::string *output)
 {
 	ConsoleRun run;
 	int in[2], out[2];
@@ -142,7 +145,7 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 	// Both commands in one write: a tool that ends on reading the first must
 	// not turn the second write into a failure to talk to it.
 	if (WriteAll(in[1], first_command + second_command))
-		run.ok = ReadOnce(out[0], read_bound, read_timed_out);
+		run.ok = ReadOnce(out[0], read_bound, read_timed_out, output);
 	if (read_timed_out) {
 		run.out_of_time = read_bound < kReadBoundMs;
 		DriverLog(run.out_of_time ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
@@ -161,9 +164,11 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 	const auto until = ConsoleClock::now() + std::chrono::milliseconds(exit_bound);
 	bool exited = false;
 	for (;;) {
-		Drain(out[0]);
+		Drain(out[0], output);
 		if (Reaped(pid)) {
 			exited = true;
+			// What it printed last, just before it ended.
+			Drain(out[0], output);
 			break;
 		}
 		if (ConsoleClock::now() >= until)

@@ -25,7 +25,7 @@ bool WriteAll(HANDLE pipe, const std::string &text)
 // The single read that decides the run. An anonymous pipe has no time-out
 // of its own, so it is peeked until data arrives, the tool closes its end,
 // or the bound passes.
-bool ReadOnce(HANDLE pipe, long long bound_ms, bool &timed_out)
+bool ReadOnce(HANDLE pipe, long long bound_ms, bool &timed_out, std::string *output)
 {
 	timed_out = false;
 	const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(bound_ms);
@@ -36,7 +36,10 @@ bool ReadOnce(HANDLE pipe, long long bound_ms, bool &timed_out)
 		if (available > 0) {
 			char buffer[4096];
 			DWORD n = 0;
-			return ReadFile(pipe, buffer, sizeof(buffer), &n, nullptr) != FALSE;
+			if (!ReadFile(pipe, buffer, sizeof(buffer), &n, nullptr))
+				return false;
+			KeepOutput(output, buffer, n);
+			return true;
 		}
 		if (GetTickCount64() >= deadline) {
 			timed_out = true;
@@ -48,7 +51,7 @@ bool ReadOnce(HANDLE pipe, long long bound_ms, bool &timed_out)
 
 // Reads and discards what is waiting, so a talkative tool never blocks on a
 // full pipe while it is waited for.
-void Drain(HANDLE pipe)
+void Drain(HANDLE pipe, std::string *output)
 {
 	DWORD available = 0;
 	while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
@@ -56,6 +59,7 @@ void Drain(HANDLE pipe)
 		DWORD n = 0;
 		if (!ReadFile(pipe, buffer, available < sizeof(buffer) ? available : sizeof(buffer), &n, nullptr))
 			return;
+		KeepOutput(output, buffer, n);
 	}
 }
 
@@ -103,7 +107,8 @@ void CloseAll(std::initializer_list<HANDLE *> handles)
 } // namespace
 
 ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &first_command,
-                                const std::string &second_command, ConsoleClock::time_point deadline)
+                                const std::string &second_command, ConsoleClock::time_point deadline,
+                                std::string *output)
 {
 	ConsoleRun run;
 	HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr;
@@ -140,7 +145,7 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 	// Both commands in one write: a tool that ends on reading the first must
 	// not turn the second write into a failure to talk to it.
 	if (WriteAll(in_write, first_command + second_command))
-		run.ok = ReadOnce(out_read, read_bound, read_timed_out);
+		run.ok = ReadOnce(out_read, read_bound, read_timed_out, output);
 	if (read_timed_out) {
 		run.out_of_time = read_bound < kReadBoundMs;
 		DriverLog(run.out_of_time ? "IPD Persist: WARNING -- out of time, terminating lighthouse_console\n"
@@ -156,7 +161,7 @@ ConsoleRun RunLighthouseConsole(const std::string &exe_path, const std::string &
 		DWORD code = STILL_ACTIVE;
 		bool exited = false;
 		while (GetExitCodeProcess(process.hProcess, &code)) {
-			Drain(out_read);
+			Drain(out_read, output);
 			if (code != STILL_ACTIVE) {
 				exited = true;
 				break;

@@ -1,4 +1,4 @@
-// PersistIpdToHeadset: download the headset's configuration, edit its
+// PersistIpdToHeadset: download the headset's configuration, keep it, edit its
 // "default_mm", upload it, and leave no temporary file behind.
 #include "ipd/ipd_persistence.h"
 
@@ -11,6 +11,7 @@
 #include "ipd/console_runner.h"
 #include "ipd/ipd_controls.h"
 #include "ipd/json_scan.h"
+#include "ipd/kept_config.h"
 #include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
 #include "ipd/temp_folder.h"
@@ -76,10 +77,13 @@ void DownloadEditUpload(const std::string &tool, const std::string &serial, cons
 	case DefaultMmEdit::Edited:
 		break;
 	}
-	if (fetched.out_of_time || ConsoleClock::now() >= deadline) {
+	if (!TimeLeftToUpload(fetched, ConsoleClock::now(), deadline)) {
 		DriverLog("IPD Persist: Out of time, not uploading\n");
 		return;
 	}
+	// Nothing goes up that could not be taken back: the download is kept first.
+	if (!KeepBeforeUpload(serial, config))
+		return;
 	// Binary, like the read: text mode would rewrite every line end of the
 	// headset's configuration on Windows.
 	switch (folder.Create(kUploadName, edited)) {
@@ -124,6 +128,11 @@ void PersistWithTool(const std::string &tool, const std::string &serial, const c
 }
 
 } // namespace
+
+bool TimeLeftToUpload(const ConsoleRun &download, ConsoleClock::time_point now, ConsoleClock::time_point deadline)
+{
+	return !download.out_of_time && now < deadline;
+}
 
 DefaultMmEdit EditDefaultMm(const std::string &text, const std::string &new_value, std::string &edited)
 {

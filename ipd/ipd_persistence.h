@@ -5,6 +5,8 @@
 #include <chrono>
 #include <string>
 
+#include "ipd/console_runner.h"
+
 namespace zelvan {
 
 class IpdControls;
@@ -24,6 +26,11 @@ DefaultMmEdit EditDefaultMm(const std::string &text, const std::string &new_valu
 // The console tool's path, through the runtime's path registry; empty (with
 // the reason logged) when it cannot be found.
 std::string FindLighthouseConsole();
+
+// Whether the upload may begin after this download: not when the deadline
+// ended the download or has come since. A tool killed only for being slow
+// to exit, with its file written whole, still gets the upload.
+bool TimeLeftToUpload(const ConsoleRun &download, ConsoleClock::time_point now, ConsoleClock::time_point deadline);
 
 // How long persistence may hold the runtime's shutdown, both runs of the
 // tool together.

@@ -253,6 +253,7 @@ trap 'interrupted=1' INT
 # keeps its channel, and zelvan-ctl here talks to the demo.
 export ZELVAN_TEST_CHANNEL=zelvan_demo-$$
 export XDG_CONFIG_HOME=$runtime/user
+export XDG_DATA_HOME=$runtime/user/data
 export ZELVAN_LH_STORE=$store
 export TMPDIR=$runtime/tmp
 export PATH="$ctl_dir:$PATH"

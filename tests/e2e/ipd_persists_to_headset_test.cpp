@@ -81,6 +81,37 @@ TEST(IpdPersistsToHeadset, AChangedIpdIsWrittenIntoTheStoredConfigurationAndNoth
 	EXPECT_LT(persisted - log.begin(), std::find(log.begin(), log.end(), "Pipe: Destroyed\n") - log.begin());
 }
 
+// The configuration as the headset first came is kept before the upload,
+// and zelvan-ctl restore-config puts those very bytes back through the tool.
+TEST(IpdPersistsToHeadset, TheKeptOriginalRestoresTheHeadsetsBytes)
+{
+	PersistRun run;
+	const std::string before = run.Stored();
+	const SimResult result = RunSim(run.Options({"--frames", "20", "--scenario", run.Scenario("5 ipd_event 0.0642\n")}));
+	ASSERT_EQ(result.exit_code, 0) << result.output;
+	const auto log = result.Log();
+	const std::string kept_line = "IPD Persist: Kept the headset's configuration as ";
+	const auto kept = std::find_if(log.begin(), log.end(), [&](const std::string &l) { return l.rfind(kept_line, 0) == 0; });
+	ASSERT_NE(kept, log.end()) << ::testing::PrintToString(log);
+	const std::string original = kept->substr(kept_line.size(), kept->size() - kept_line.size() - 1);
+	EXPECT_EQ(ReadAll(Utf8Path(original)), before);
+	ASSERT_NE(run.Stored(), before);
+
+	std::map<std::string, std::string> env = run.files.env;
+	env["ZELVAN_TEST_CHANNEL"] = "zelvan_restore_nobody";
+	const RunResult restored = RunProgram(
+		{BinPath(std::string("zelvan-ctl") + kExeSuffix), "--timeout", "0.2", "restore-config", original, "--yes"}, env);
+	EXPECT_EQ(restored.exit_code, 0) << restored.output;
+	// The one line that differs, as it is now and as the copy has it.
+	std::string shown = restored.output;
+	shown.erase(std::remove(shown.begin(), shown.end(), '\r'), shown.end());
+	EXPECT_NE(shown.find(":\n-       \"default_mm\" : 64.2,\n+       \"default_mm\" : 63.5,\nrestored "),
+	          std::string::npos)
+		<< restored.output;
+	EXPECT_EQ(run.Stored(), before);
+	EXPECT_TRUE(run.TmpEmpty());
+}
+
 // No control byte (C0, DEL or C1 in UTF-8) before the line end: a folder's
 // name cannot drive the terminal that shows the log.
 bool ShowsNoControlByte(const std::string &line)

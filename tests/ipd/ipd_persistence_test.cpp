@@ -8,13 +8,20 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "core/driver_log.h"
 #include "core/text_escape.h"
 #include "driver/device_provider.h"
 #include "ipd/console_runner.h"
 #include "ipd/ipd_persistence.h"
+#include "ipd/kept_config.h"
+#include "ipd/runtime_paths.h"
 #include "ipd/serial_check.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_runtime.h"
@@ -61,6 +68,26 @@ TEST(EditDefaultMm, ReplacesOnlyTheNumber)
 	}
 }
 
+// The download's end decides the upload: only the deadline stops it, not a
+// kill for being slow to leave after the work was done.
+TEST(TimeLeftToUpload, OnlyTheDeadlineStopsTheUpload)
+{
+	const auto deadline = ConsoleClock::now() + std::chrono::seconds(5);
+	const struct {
+		const char *name;
+		ConsoleRun download;
+		ConsoleClock::time_point now;
+		bool upload;
+	} cases[] = {
+		{"left at once", {true, false, false}, deadline - std::chrono::seconds(1), true},
+		{"killed for not leaving", {true, true, false}, deadline - std::chrono::seconds(1), true},
+		{"killed at the deadline", {true, true, true}, deadline - std::chrono::milliseconds(1), false},
+		{"the deadline came since", {true, false, false}, deadline, false},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(TimeLeftToUpload(c.download, c.now, deadline), c.upload) << c.name;
+}
+
 TEST(IsSafeSerial, LetsThroughOnlyPlainSerials)
 {
 	for (const char *ok : {"LHR-1A2B3C4D", "abc_def.1", "A", "QK1-0001", "..."})
@@ -71,6 +98,22 @@ TEST(IsSafeSerial, LetsThroughOnlyPlainSerials)
 	                              std::string("caf\xC3\xA9"), long_serial})
 		EXPECT_FALSE(IsSafeSerial(bad)) << bad;
 	EXPECT_TRUE(IsSafeSerial(std::string(63, 'a')));
+	// The same serials as a part of a kept copy's file name, and back.
+	const struct {
+		std::string serial, part, back;
+	} parts[] = {
+		{"LHR-1A2B3C4D", "LHR-1A2B3C4D", "LHR-1A2B3C4D"},
+		{"abc_def.1", "abc_def_1", "abc_def_1"},
+		{"..", "__", "__"},
+		{"a/b\\c", "a_b_c", "a_b_c"},
+		{"con", "_con", "con"},
+		{"COM1", "_COM1", "COM1"},
+		{std::string(70, 'a'), std::string(64, 'a'), std::string(64, 'a')},
+	};
+	for (const auto &p : parts) {
+		EXPECT_EQ(KeptNamePart(p.serial), p.part) << p.serial;
+		EXPECT_EQ(SerialOfKeptName(OriginalName(p.serial, "2026-01-01")), p.back) << p.serial;
+	}
 	EXPECT_EQ(EscapeForLog("a\r\nb\"\\"), "a\\x0D\\x0Ab\\x22\\x5C");
 }
 
@@ -218,24 +261,114 @@ TEST_F(PersistenceWithTool, OnlyAWholeDownloadIsUploaded)
 	struct Case {
 		std::string fault;
 		const char *line;
+		std::string stored; // the headset's configuration when not the usual one
 	};
+	// A whole, valid configuration above the size the driver reads.
+	std::string oversized = original;
+	oversized.insert(1, kMaxRuntimeFileBytes, ' ');
 	const std::vector<Case> cases = {
-		{"cut:0", "IPD Persist: Downloaded config is incomplete, not uploading\n"},
-		{"cut:" + std::to_string(value + 2), "IPD Persist: Downloaded config is incomplete, not uploading\n"},
-		{"cut:1500", "IPD Persist: Downloaded config is incomplete, not uploading\n"},
-		{"cut:" + std::to_string(size - 2), "IPD Persist: Downloaded config is incomplete, not uploading\n"},
-		{"", "IPD Persist: Successfully wrote 64.0mm to headset config\n"},
+		{"cut:0", "IPD Persist: Downloaded config is incomplete, not uploading\n", ""},
+		{"cut:" + std::to_string(value + 2), "IPD Persist: Downloaded config is incomplete, not uploading\n", ""},
+		{"cut:1500", "IPD Persist: Downloaded config is incomplete, not uploading\n", ""},
+		{"cut:" + std::to_string(size - 2), "IPD Persist: Downloaded config is incomplete, not uploading\n", ""},
+		{"", "IPD Persist: Failed to open downloaded config\n", oversized},
+		{"", "IPD Persist: Successfully wrote 64.0mm to headset config\n", ""},
 	};
 	ASSERT_GT(size, 1500u);
 	for (const Case &c : cases) {
-		SCOPED_TRACE(c.fault);
+		SCOPED_TRACE(c.fault + (c.stored.empty() ? "" : " oversized"));
+		if (!c.stored.empty())
+			std::ofstream(store / (std::string(test::kSerial) + ".json"), std::ios::binary) << c.stored;
+		const std::string before = Stored();
 		double seconds = 0;
 		const auto lines = Persist(c.fault, seconds);
 		EXPECT_TRUE(Has(lines, c.line)) << ::testing::PrintToString(lines);
-		const bool whole = c.fault.empty();
+		const bool whole = c.fault.empty() && c.stored.empty();
 		EXPECT_EQ(Has(lines, "IPD Persist: Uploading modified config (64.0mm)\n"), whole);
-		EXPECT_EQ(Stored(), whole ? Written() : original);
+		// Not printed: one row's configuration is a megabyte.
+		EXPECT_TRUE(Stored() == (whole ? Written() : before)) << "the stored configuration is not the one expected";
+		if (!c.stored.empty())
+			std::ofstream(store / (std::string(test::kSerial) + ".json"), std::ios::binary) << original;
 		EXPECT_EQ(lines.back().rfind("IPD Persist: Finished in ", 0), 0u) << lines.back();
+	}
+}
+
+// The headset's configuration as it came is kept once, before the first
+// upload, and the last download before each; without a copy nothing goes up.
+TEST_F(PersistenceWithTool, NothingIsUploadedWithoutAKeptCopy)
+{
+#if defined(_WIN32)
+	const fs::path kept = test::Utf8Path(files.user_dir) / "ZelvanProximity" / "kept-config";
+#else
+	const fs::path kept = test::Utf8Path(files.env["XDG_DATA_HOME"]) / "zelvan-proximity" / "kept-config";
+#endif
+	const fs::path last = kept / (std::string(test::kSerial) + ".last-download.json");
+	const auto originals = [&] {
+		std::vector<std::string> found;
+		for (const auto &entry : fs::directory_iterator(kept))
+			if (entry.path().filename().string().rfind(std::string(test::kSerial) + ".original.", 0) == 0)
+				found.push_back(ReadAll(entry.path()));
+		return found;
+	};
+	struct Case {
+		const char *name;
+		std::function<void()> before;
+		bool uploaded;
+		std::string last; // the last download kept, when uploaded
+	};
+	const std::vector<Case> cases = {
+		{"the first upload keeps the original", [&] {
+#if !defined(_WIN32)
+			 // One left open to others is narrowed first.
+			 fs::create_directories(kept);
+			 fs::permissions(kept, fs::perms::all);
+#endif
+		 }, true, original},
+		{"the next keeps its download beside it", [] {}, true, Written()},
+#if !defined(_WIN32)
+		{"the folder swapped for a link", [&] {
+			 fs::rename(kept, kept.string() + ".moved");
+			 fs::create_directory_symlink(kept.string() + ".moved", kept);
+		 }, false, ""},
+		{"the folder owned by another user", [&] {
+			 fs::remove(kept);
+			 fs::rename(kept.string() + ".moved", kept);
+			 ASSERT_EQ(chown(kept.c_str(), 12345, 12345), 0);
+		 }, false, ""},
+		{"the last download's name taken by a folder", [&] {
+			 ASSERT_EQ(chown(kept.c_str(), geteuid(), getegid()), 0);
+			 fs::remove(last);
+			 fs::create_directories(last / "x");
+		 }, false, ""},
+#endif
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.name);
+		c.before();
+		const std::string stored = Stored();
+		double seconds = 0;
+		const auto lines = Persist("", seconds);
+		EXPECT_EQ(Has(lines, "IPD Persist: Successfully wrote 64.0mm to headset config\n"), c.uploaded)
+			<< ::testing::PrintToString(lines);
+		if (!c.uploaded) {
+			EXPECT_EQ(Stored(), stored);
+			EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
+				          return l.rfind("IPD Persist: Cannot keep a copy of the headset's configuration (", 0) == 0;
+			          }), 1) << ::testing::PrintToString(lines);
+			continue;
+		}
+		EXPECT_EQ(originals(), std::vector<std::string>{original});
+		EXPECT_EQ(ReadAll(last), c.last);
+#if !defined(_WIN32)
+		// Only the user may open the folder or read the copies.
+		EXPECT_EQ(fs::status(kept).permissions(), fs::perms::owner_all);
+		EXPECT_EQ(fs::status(last).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+#endif
+		EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
+			          return l.rfind("IPD Persist: Kept the headset's configuration as ", 0) == 0;
+		          }), c.last == original ? 1 : 0) << ::testing::PrintToString(lines);
+		EXPECT_EQ(Has(lines, "IPD Persist: Kept this download as " + test::Utf8String(last) + "\n"), true)
+			<< ::testing::PrintToString(lines);
 	}
 }
 
@@ -280,17 +413,22 @@ TEST_F(PersistenceWithTool, ASwappedTemporaryFolderRedirectsNothing)
 	const std::string saved = tmpdir != nullptr ? tmpdir : "";
 	fs::create_directories(scratch.path() / "tmp");
 	setenv("TMPDIR", (scratch.path() / "tmp").c_str(), 1);
-	double seconds = 0;
-	const auto lines = Persist("swap_folder", seconds);
+	// A link, or another real folder under the same name.
+	for (const char *fault : {"swap_folder", "swap_folder_dir"}) {
+		SCOPED_TRACE(fault);
+		double seconds = 0;
+		const auto lines = Persist(fault, seconds);
+		EXPECT_TRUE(Has(lines, "IPD Persist: Temp directory was replaced, not uploading\n"))
+			<< ::testing::PrintToString(lines);
+		EXPECT_EQ(ReadAll(scratch.path() / "bashrc"), "# the wearer's\n");
+		EXPECT_EQ(Stored(), original);
+		for (const auto &entry : fs::directory_iterator(attacker))
+			EXPECT_EQ(entry.path().filename(), "zelvan_ipd_ul.json");
+	}
 	if (tmpdir != nullptr)
 		setenv("TMPDIR", saved.c_str(), 1);
 	else
 		unsetenv("TMPDIR");
-	EXPECT_TRUE(Has(lines, "IPD Persist: Temp directory was replaced, not uploading\n")) << ::testing::PrintToString(lines);
-	EXPECT_EQ(ReadAll(scratch.path() / "bashrc"), "# the wearer's\n");
-	EXPECT_EQ(Stored(), original);
-	for (const auto &entry : fs::directory_iterator(attacker))
-		EXPECT_EQ(entry.path().filename(), "zelvan_ipd_ul.json");
 }
 
 // A $TMPDIR that cannot take the folder costs no IPD: /tmp serves, and the

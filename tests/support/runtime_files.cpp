@@ -80,6 +80,8 @@ RuntimeFiles LayOutRuntime(const ScratchDir &scratch, const LayoutNames &names)
 		<< "\"\n\t],\n\t\"version\" : 1\n}";
 	files.env["XDG_CONFIG_HOME"] = files.user_dir;
 	files.env["LOCALAPPDATA"] = files.user_dir;
+	// The kept copies of the headset's configuration stay in the scratch folder.
+	files.env["XDG_DATA_HOME"] = Utf8String(user / "data");
 	return files;
 }
 

@@ -57,6 +57,8 @@ int ConsoleSession::Run()
 		std::this_thread::sleep_for(kLateReply);
 	if (fault_ == FaultMode::Orphan)
 		LeaveAnOrphan();
+	if (fault_ == FaultMode::LeaveEarly)
+		return LeaveEarly();
 	Print("Lighthouse console stand-in (Zelvan Proximity test tool). Type 'help' for commands.\n");
 	if (!store_)
 		Error("ZELVAN_LH_STORE is not set: no headset is known, every download will fail");
@@ -67,6 +69,7 @@ int ConsoleSession::Run()
 	std::string raw;
 	while (ReadLine(raw)) {
 		log_.Received(raw);
+
 		if (fault_ == FaultMode::Crash)
 			CrashNow();
 		if (fault_ == FaultMode::Slow) {
@@ -89,6 +92,20 @@ int ConsoleSession::Run()
 		std::fflush(out_);
 		std::this_thread::sleep_for(kLateReply);
 	}
+	std::fflush(out_);
+	return 0;
+}
+
+// Nothing is printed before the input is closed, so that whoever reads the
+// line printed and writes again finds no reader.
+int ConsoleSession::LeaveEarly()
+{
+	std::string raw;
+	if (ReadLine(raw))
+		log_.Received(raw);
+	std::fclose(in_);
+	in_ = nullptr;
+	Print("Leaving before reading the rest\n");
 	std::fflush(out_);
 	return 0;
 }
@@ -177,7 +194,7 @@ void ConsoleSession::Download(const std::string &path)
 		Error("cannot write " + path);
 		return;
 	}
-	if (fault_ == FaultMode::SwapFolder)
+	if (fault_ == FaultMode::SwapFolder || fault_ == FaultMode::SwapFolderDir)
 		SwapFolderOf(path);
 	Print("Downloaded configuration of " + selected_ + " (" + std::to_string(text->size()) + " bytes) to " + path +
 	      "\n");
@@ -260,7 +277,9 @@ void ConsoleSession::SwapFolderOf(const std::string &path)
 	const fs::path folder = Utf8Path(path).parent_path();
 	const fs::path attacker = Utf8Path(store_->PathFor("attacker")).replace_extension();
 	fs::rename(folder, Utf8Path(Utf8String(folder) + ".moved"), error);
-	if (!error)
+	if (!error && fault_ == FaultMode::SwapFolderDir)
+		fs::create_directory(folder, error);
+	else if (!error)
 		fs::create_directory_symlink(attacker, folder, error);
 	if (error)
 		Error("cannot swap " + Utf8String(folder) + ": " + error.message());

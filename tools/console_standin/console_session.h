@@ -41,6 +41,7 @@ private:
 	void Flood();
 	void LeaveAnOrphan();
 	void SwapFolderOf(const std::string &path);
+	int LeaveEarly();
 
 	void Print(std::string_view text);
 	void Error(std::string_view text);

@@ -29,6 +29,9 @@ constexpr std::array kModes{
 	                                  "                    100 ms for 30 s, then ignore exit"},
 	Entry{"swap_folder", FaultMode::SwapFolder, "after a download, move its folder aside and put a\n"
 	                                            "                    symlink to STORE/attacker in its place"},
+	Entry{"swap_folder_dir", FaultMode::SwapFolderDir, "the same with a new empty folder in its place"},
+	Entry{"leave_early", FaultMode::LeaveEarly, "read one line, close standard input, print a line\n"
+	                                           "                    and end"},
 };
 
 } // namespace

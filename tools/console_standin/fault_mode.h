@@ -22,6 +22,8 @@ enum class FaultMode {
 	Cut,          // writes part of a download, then dies
 	Orphan,       // leaves a child behind that outlives it, and ignores exit
 	SwapFolder,   // replaces the download's folder by a symlink
+	SwapFolderDir, // replaces the download's folder by another folder
+	LeaveEarly,   // reads one line, closes its input, says so and ends
 };
 
 struct Fault {

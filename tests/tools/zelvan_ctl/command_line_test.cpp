@@ -28,6 +28,7 @@ TEST(CommandLine, CommandHelpPrintsThatCommandsUsage)
 		{{"register", "-h"}, 0, {"  register FOLDER", "  unregister FOLDER"}},
 		{{"proximity", "on", "--help"}, 0, {"  proximity on|off ", "  proximity auto", "  proximity on|off|auto --persist"}},
 		{{"send", "--help"}, 0, {"  send TEXT..."}},
+		{{"restore-config", "x.json", "--help"}, 0, {"  restore-config [--list]", "  restore-config FILE [--yes]"}},
 		{{"send", "status", "--help"}, 2, {}},
 		{{"nosuch", "--help"}, 2, {}},
 		// The count-down's bounds: up to 10 s reaches the driver.

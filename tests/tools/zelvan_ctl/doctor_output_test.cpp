@@ -18,6 +18,20 @@
 namespace zelvan::test {
 namespace {
 
+#if defined(_WIN32)
+const std::string kKeptSerial = "LHR-1A2B3C4D", kKeptShown = "LHR-1A2B3C4D.original.2026-01-01.json (as the headset";
+fs::path KeptFolder(const Layout &l)
+{
+	return Utf8Path(l.files.user_dir) / "ZelvanProximity" / "kept-config";
+}
+#else
+const std::string kKeptSerial = "LHR-\x1b[2J", kKeptShown = "LHR-\\x1B[2J.original.2026-01-01.json (as the headset";
+fs::path KeptFolder(const Layout &l)
+{
+	return Utf8Path(l.env.at("XDG_DATA_HOME")) / "zelvan-proximity" / "kept-config";
+}
+#endif
+
 // Paths from the registry, the file system and sysfs reach the terminal only
 // escaped, in both forms; a FIFO where a file is read holds nothing up.
 TEST(Doctor, HostileNamesAreEscapedAndFifosDoNotHang)
@@ -26,10 +40,13 @@ TEST(Doctor, HostileNamesAreEscapedAndFifosDoNotHang)
 	const struct {
 		const char *name;
 		std::function<void(Layout &)> lay_out;
-		const char *shown;
+		std::string shown;
 	} cases[] = {
 		{"runtime", [&](Layout &l) { l.Patch({{"runtime", {(l.dir.path() / ("rt" + clear)).string()}}}); }, "rt\\x1B[2J"},
 		{"log", [&](Layout &l) { l.Patch({{"log", {(l.dir.path() / ("log" + title)).string()}}}); }, "log\\x1B]0;title\\x07"},
+		// A copy the driver kept of the headset's configuration is listed.
+		{"kept copy", [&](Layout &l) { WriteFile(KeptFolder(l) / (kKeptSerial + ".original.2026-01-01.json"), "{}"); },
+		 kKeptShown},
 #if !defined(_WIN32)
 		{"driver", [](Layout &l) { l.Patch({{"external_drivers", {l.DriverFolder("drv\b\b", false).string()}}}); },
 		 "drv\\x08\\x08"},
@@ -77,14 +94,14 @@ TEST(Doctor, TextFormHasOneLinePerCheckAndExitsOneOnFailure)
 	EXPECT_EQ(run.exit_code, 1);
 #if defined(_WIN32)
 	const char *const sensor = "warn  sensor ";
-	const char *const summary = "3 ok, 4 warn, 2 FAIL: fix the FAIL lines from the top";
+	const char *const summary = "4 ok, 4 warn, 2 FAIL: fix the FAIL lines from the top";
 #else
 	const char *const sensor = "FAIL  sensor ";
-	const char *const summary = "3 ok, 3 warn, 3 FAIL: fix the FAIL lines from the top";
+	const char *const summary = "4 ok, 3 warn, 3 FAIL: fix the FAIL lines from the top";
 #endif
 	const std::string output = "\n" + run.output;
 	for (const char *line : {"ok    steamvr ", "FAIL  registered ", "ok    steamvr_settings ", "warn  library ", "warn  log ", "FAIL  running ", sensor,
-	                         "warn  calibration ", "ok    presence_mode "})
+	                         "warn  calibration ", "ok    presence_mode ", "ok    kept_config "})
 		EXPECT_NE(output.find(std::string("\n") + line), std::string::npos) << line << output;
 	EXPECT_NE(output.find(summary), std::string::npos) << output;
 	EXPECT_NE(output.find(" -- Start SteamVR"), std::string::npos) << "the log's remedy after its finding: " << output;

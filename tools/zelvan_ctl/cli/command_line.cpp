@@ -137,6 +137,8 @@ int RunCommandLine(const std::vector<std::string> &args)
 	}
 	if (words[0] == "unblock" && words.size() == 1)
 		return RunUnblock();
+	if (words[0] == "restore-config")
+		return RunRestoreConfig({words.begin() + 1, words.end()}, channel, timeout);
 	const auto send = [&](const std::string &command) { return SendCommand(channel, command, timeout); };
 	const auto exit_for = [&](const Exchange &exchange) { return ExitFor(exchange, channel); };
 	if (words[0] == "record")

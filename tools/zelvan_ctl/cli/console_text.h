@@ -16,4 +16,7 @@ bool Utf8Arguments(int argc, char **argv, std::vector<std::string> &args);
 // put back at exit). Pipes and files get the bytes either way.
 void PrintUtf8ToConsole();
 
+// Standard input is a terminal, where a person can answer a question.
+bool InputIsTerminal();
+
 } // namespace zelvan::ctl

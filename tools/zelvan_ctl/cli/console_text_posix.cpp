@@ -1,6 +1,8 @@
 // The command line and the terminal on POSIX: bytes as they are.
 #include "tools/zelvan_ctl/cli/console_text.h"
 
+#include <unistd.h>
+
 namespace zelvan::ctl {
 
 bool Utf8Arguments(int argc, char **argv, std::vector<std::string> &args)
@@ -13,6 +15,11 @@ bool Utf8Arguments(int argc, char **argv, std::vector<std::string> &args)
 
 void PrintUtf8ToConsole()
 {
+}
+
+bool InputIsTerminal()
+{
+	return isatty(0) != 0;
 }
 
 } // namespace zelvan::ctl

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <io.h>
 #include <string_view>
 
 #include <windows.h>
@@ -65,6 +66,11 @@ void PrintUtf8ToConsole()
 		return;
 	console_code_page = before;
 	std::atexit(RestoreConsoleCodePage);
+}
+
+bool InputIsTerminal()
+{
+	return _isatty(_fileno(stdin)) != 0;
 }
 
 } // namespace zelvan::ctl

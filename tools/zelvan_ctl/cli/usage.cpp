@@ -59,6 +59,14 @@ constexpr UsageRow kRows[] = {
 		"                            block on the driver (the install scripts run it;\n"
 		"                            exit 1 when the driver stays blocked or its\n"
 		"                            settings file cannot be read)\n"},
+	{"restore-config",
+		"  restore-config [--list]   the copies of the headset's configuration that\n"
+		"                            the driver kept before its uploads\n"},
+	{"restore-config",
+		"  restore-config FILE [--yes]\n"
+		"                            with SteamVR closed: show what FILE (a kept copy)\n"
+		"                            changes in the headset's configuration, ask, then\n"
+		"                            upload it and read it back (--yes: do not ask)\n"},
 	{"record",
 		"  record [--seconds S] FILE the sensor's raw readings into FILE while you\n"
 		"                            wear the headset, for S seconds (default 60)\n"},

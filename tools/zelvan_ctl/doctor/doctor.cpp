@@ -13,6 +13,7 @@
 #include "tools/zelvan_ctl/channel/control_client.h"
 #include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
 #include "tools/zelvan_ctl/doctor/json_walk.h"
+#include "tools/zelvan_ctl/doctor/kept_copies.h"
 #include "tools/zelvan_ctl/channel/status_line.h"
 #include "tools/zelvan_ctl/channel/utf8_path.h"
 
@@ -399,6 +400,23 @@ Finding CheckPresenceMode(const Context &ctx)
 	            "Correct it: " + give_back);
 }
 
+// One line for each copy of the headset's configuration the driver kept,
+// which restore-config can put back.
+void ListKept(std::vector<Finding> &findings)
+{
+	const char *check = "kept_config";
+	const KeptCopies kept = ListKeptCopies();
+	if (kept.copies.empty()) {
+		findings.push_back(Make(check, Verdict::Ok, kept.folder.empty() ? "no copy kept yet (" + kept.note + ")"
+		                                                                 : "no copy kept yet in " + kept.folder));
+		return;
+	}
+	for (const KeptCopy &copy : kept.copies)
+		findings.push_back(Make(check, Verdict::Ok,
+		                        copy.path + (copy.original ? " (as the headset " + copy.serial + " first came)"
+		                                                   : " (the last download before an upload)")));
+}
+
 RuntimeView View(const Context &ctx)
 {
 	return {ctx.registry_path, RegistryList(ctx.registry, "external_drivers"), ctx.runtime_dir, ConfigDir(ctx),
@@ -432,6 +450,7 @@ std::vector<Finding> Examine(const std::string &channel, std::chrono::millisecon
 	findings.push_back(CheckSensor(ctx.status));
 	findings.push_back(CheckCalibration(ctx));
 	findings.push_back(CheckPresenceMode(ctx));
+	ListKept(findings);
 	return findings;
 }
 
