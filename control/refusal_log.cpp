@@ -29,6 +29,10 @@ unsigned RefusalLog::Refused(unsigned uid, int64_t now_ms)
 		for (Entry &e : entries_)
 			if (!e.used || (entry->used && e.logged_ms < entry->logged_ms))
 				entry = &e;
+		// The refusals it had counted since its last line go into the
+		// summary: no line covers them now.
+		if (entry->used && entry->unlogged > 0)
+			LeaveOut(entry->unlogged, entry->logged_ms);
 		*entry = Entry{true, uid, now_ms, 0};
 	} else {
 		++entry->unlogged;
@@ -42,11 +46,16 @@ unsigned RefusalLog::Refused(unsigned uid, int64_t now_ms)
 		++lines_;
 		return count;
 	}
-	if (left_out_lines_ == 0)
-		first_left_out_ms_ = now_ms;
-	left_out_ += count;
+	LeaveOut(count, now_ms);
 	++left_out_lines_;
 	return 0;
+}
+
+void RefusalLog::LeaveOut(unsigned count, int64_t since_ms)
+{
+	if (left_out_ == 0 || since_ms < first_left_out_ms_)
+		first_left_out_ms_ = since_ms;
+	left_out_ += count;
 }
 
 bool RefusalLog::TakeSummary(int64_t now_ms, unsigned &refusals, unsigned &lines, unsigned &seconds)

@@ -31,6 +31,9 @@ public:
 	bool TakeSummary(int64_t now_ms, unsigned &refusals, unsigned &lines, unsigned &seconds);
 
 private:
+	// Counts `count` refusals that no line covers, made after `since_ms`.
+	void LeaveOut(unsigned count, int64_t since_ms);
+
 	struct Entry {
 		bool used = false;
 		unsigned uid = 0;

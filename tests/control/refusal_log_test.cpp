@@ -13,18 +13,28 @@ TEST(RefusalLog, FirstRefusalAtOnceThenOneLineAMinutePerUid)
 	const struct {
 		unsigned uid;
 		int64_t ms;
-		unsigned line; // refusals the line covers; 0: no line
+		unsigned line;        // refusals the line covers; 0: no line
+		unsigned summary = 0; // refusals the summary then counts; 0: none
 	} steps[] = {
 		{65534, 1000, 1},  {65534, 1011, 0}, {65534, 30000, 0}, {1001, 30011, 1}, {65534, 60999, 0},
 		{65534, 61000, 4}, {65534, 61011, 0}, {1001, 200000, 1}, {65534, 400000, 2}, {65534, 470000, 1},
+		// A uid whose entry makes room takes the refusals it counted since
+		// its line into the summary (uid 18's line and uid 500's two).
+		{500, 1000000, 1}, {500, 1000010, 0}, {500, 1000020, 0}, {11, 1000030, 1}, {12, 1000040, 1},
+		{13, 1000050, 1}, {14, 1000060, 1}, {15, 1000070, 1}, {16, 1000080, 1}, {17, 1000090, 1},
+		{18, 1000100, 0}, {19, 1070000, 1, 3},
 	};
 	RefusalLog log;
-	for (const auto &s : steps)
+	for (const auto &s : steps) {
 		EXPECT_EQ(log.Refused(s.uid, s.ms), s.line) << "uid " << s.uid << " at " << s.ms << " ms";
+		unsigned refusals = 0, lines = 0, seconds = 0;
+		EXPECT_EQ(log.TakeSummary(s.ms, refusals, lines, seconds), s.summary > 0) << s.ms << " ms";
+		EXPECT_EQ(refusals, s.summary) << s.ms << " ms";
+	}
 	// A table full of other uids makes room for a new one, which logs at once
 	// (within the interval's lines).
 	for (unsigned uid = 1; uid <= 7; ++uid)
-		EXPECT_EQ(log.Refused(uid, 500000 + uid), 1u) << uid;
+		EXPECT_EQ(log.Refused(uid, 2000000 + uid), 1u) << uid;
 }
 
 // A client that connects every 10 ms under uids in rotation, for 4 s: a few
