@@ -2,6 +2,7 @@
 // folders opened without following a link and checked to be the user's own,
 // every file opened relative to the folder held open.
 #include "ipd/kept_config.h"
+#include "ipd/held_file_posix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -150,28 +151,7 @@ bool KeptFolder::Names(std::vector<std::string> &names) const
 
 TempRead KeptFolder::Read(const std::string &name, std::string &content) const
 {
-	content.clear();
-	const int fd = fd_ >= 0 ? openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
-	if (fd < 0)
-		return TempRead::Unreadable;
-	struct stat info;
-	bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-	char buffer[4096];
-	while (ok) {
-		const ssize_t n = read(fd, buffer, sizeof(buffer));
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n <= 0) {
-			ok = n == 0;
-			break;
-		}
-		content.append(buffer, static_cast<size_t>(n));
-		ok = content.size() <= kMaxRuntimeFileBytes;
-	}
-	close(fd);
-	if (!ok)
-		content.clear();
-	return ok ? TempRead::Ok : TempRead::Unreadable;
+	return ReadHeldFile(fd_, name, content, false);
 }
 
 TempWrite KeptFolder::CreateNew(const std::string &name, const std::string &bytes) const

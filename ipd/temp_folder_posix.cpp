@@ -1,6 +1,7 @@
 // The persistence's temporary folder on POSIX: a private folder held open,
 // with every file opened relative to it and never through a link.
 #include "ipd/temp_folder.h"
+#include "ipd/held_file_posix.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -110,15 +111,15 @@ bool TempFolder::Exists(const std::string &name) const
 	return fd_ >= 0 && fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-TempRead TempFolder::Read(const std::string &name, std::string &content) const
+TempRead ReadHeldFile(int folder_fd, const std::string &name, std::string &content, bool must_be_ours)
 {
+	content.clear();
 	// Non-blocking: a FIFO planted under the name must not hold the reader.
-	const int fd = openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	const int fd = folder_fd >= 0 ? openat(folder_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
 	if (fd < 0)
 		return TempRead::Unreadable;
 	struct stat info;
-	bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid();
-	content.clear();
+	bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (!must_be_ours || info.st_uid == geteuid());
 	char buffer[4096];
 	while (ok) {
 		const ssize_t n = read(fd, buffer, sizeof(buffer));
@@ -135,6 +136,11 @@ TempRead TempFolder::Read(const std::string &name, std::string &content) const
 	if (!ok)
 		content.clear();
 	return ok ? TempRead::Ok : TempRead::Unreadable;
+}
+
+TempRead TempFolder::Read(const std::string &name, std::string &content) const
+{
+	return ReadHeldFile(fd_, name, content, true);
 }
 
 TempWrite TempFolder::Create(const std::string &name, const std::string &text) const
