@@ -33,8 +33,9 @@ void ReportAllocations(benchmark::State &state, const AllocTally &tally, uint64_
 	state.counters["alloc_bytes_per_frame"] = static_cast<double>(tally.bytes) / n;
 }
 
-// The frame of a running session with nobody talking to the channel.
-void BM_RunFrame_SteadyState(benchmark::State &state, bool quiet_settings)
+// The frame of a running session with nobody talking to the channel; with
+// `hold`, while a timed presence hold runs (one clock read a frame).
+void BM_RunFrame_SteadyState(benchmark::State &state, bool quiet_settings, bool hold)
 {
 	RigOptions options;
 	options.quiet_settings = quiet_settings;
@@ -43,6 +44,8 @@ void BM_RunFrame_SteadyState(benchmark::State &state, bool quiet_settings)
 		state.SkipWithError(rig.error().c_str());
 		return;
 	}
+	if (hold)
+		rig.provider.presence.HoldManualPresence(true, std::chrono::hours(24));
 	const AllocTally before = ThreadAllocations();
 	for (auto _ : state)
 		rig.provider.RunFrame();
@@ -280,9 +283,10 @@ void BM_PollControlChannel_Idle(benchmark::State &state)
 
 void RegisterFrameBenchmarks()
 {
-	benchmark::RegisterBenchmark("BM_RunFrame_SteadyState", BM_RunFrame_SteadyState, true);
+	benchmark::RegisterBenchmark("BM_RunFrame_SteadyState", BM_RunFrame_SteadyState, true, false);
+	benchmark::RegisterBenchmark("BM_RunFrame_HoldRunning", BM_RunFrame_SteadyState, true, true);
 	// The same frames against the stock fake settings: what the fake itself allocates.
-	benchmark::RegisterBenchmark("BM_RunFrame_SteadyState_StockFakeSettings", BM_RunFrame_SteadyState, false)
+	benchmark::RegisterBenchmark("BM_RunFrame_SteadyState_StockFakeSettings", BM_RunFrame_SteadyState, false, false)
 		->Iterations(20000);
 	benchmark::RegisterBenchmark("BM_PollControlChannel_Idle", BM_PollControlChannel_Idle);
 	benchmark::RegisterBenchmark("BM_RunFrame_ServeStatus", BM_RunFrame_Serve, "status", "proximity=true hid=open")

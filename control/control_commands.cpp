@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -45,6 +46,16 @@ void AppendThresholdOffset(const ControlTargets &t, Reply reply)
 	std::snprintf(reply + used, kReplySize - used, " threshold_offset=%d", static_cast<int>(t.settings.threshold_offset));
 }
 
+// Only while a timed hold runs: the seconds left, rounded up.
+void AppendHoldLeft(const ControlTargets &t, Reply reply)
+{
+	const long long left = t.presence.HoldSecondsLeft();
+	if (left == 0)
+		return;
+	const size_t used = std::strlen(reply);
+	std::snprintf(reply + used, kReplySize - used, " hold_left_s=%lld", left);
+}
+
 void Status(const ControlTargets &t, Reply reply)
 {
 	// Room for any formatted number, so that no value is cut short.
@@ -61,6 +72,7 @@ void Status(const ControlTargets &t, Reply reply)
 		              TrueFalse(t.presence.last_presence), source, static_cast<int>(t.settings.report_rate_ms), verbosity,
 		              static_cast<int>(t.settings.moving_avg_length), ipd, lh_config);
 		AppendThresholdOffset(t, reply);
+		AppendHoldLeft(t, reply);
 		return;
 	}
 	const ConnectionState state = t.reader->GetConnectionState();
@@ -77,6 +89,47 @@ void Status(const ControlTargets &t, Reply reply)
 	              snap.samples, static_cast<int>(t.settings.report_rate_ms), verbosity, static_cast<int>(t.settings.moving_avg_length),
 	              ipd, lh_config);
 	AppendThresholdOffset(t, reply);
+	AppendHoldLeft(t, reply);
+}
+
+constexpr long long kLongestHoldS = 24 * 3600;
+
+// "proximity on|off for DURATION": seconds, or a whole number with s, m or h.
+// Nothing changes unless the whole duration is understood and in range.
+void HoldPresence(const ControlTargets &t, bool present, const char *argument, Reply reply)
+{
+	const char *end = argument + std::strlen(argument);
+	unsigned long long count = 0;
+	const auto [unit, error] = std::from_chars(argument, end, count);
+	const bool digits = error == std::errc() || error == std::errc::result_out_of_range;
+	long long scale = 0;
+	if (digits && unit + 1 >= end)
+		scale = unit == end ? 1 : *unit == 's' ? 1 : *unit == 'm' ? 60 : *unit == 'h' ? 3600 : 0;
+	if (scale == 0) {
+		std::snprintf(reply, kReplySize,
+		              "ERR usage: proximity on|off for DURATION (seconds, or a whole number with s, m or h: "
+		              "90, 90s, 10m, 2h; 1s to 24h)");
+		return;
+	}
+	if (error != std::errc() || count == 0 || count > static_cast<unsigned long long>(kLongestHoldS / scale)) {
+		std::snprintf(reply, kReplySize, "ERR proximity hold out of range (1s to 24h)");
+		return;
+	}
+	const long long seconds = static_cast<long long>(count) * scale;
+	t.presence.HoldManualPresence(present, std::chrono::seconds(seconds));
+	std::snprintf(reply, kReplySize, "OK proximity=%s source=manual hold_left_s=%lld", TrueFalse(present), seconds);
+}
+
+// The duration of "proximity on for ...", or null when `text` is not that
+// command; "for" with nothing after it is the command without its duration.
+const char *HoldArgument(const char *text, const char *command)
+{
+	const size_t length = std::strlen(command);
+	if (!Starts(text, command))
+		return nullptr;
+	if (text[length] == '\0')
+		return text + length;
+	return text[length] == ' ' ? text + length + 1 : nullptr;
 }
 
 // Stores the mode for the next runs and applies it now; nothing changes when
@@ -327,6 +380,10 @@ void ExecuteControlCommand(const ControlTargets &t, const char *text, char (&rep
 	} else if (Is(text, "proximity auto")) {
 		t.presence.ClearManualOverride();
 		std::snprintf(reply, kReplySize, "OK source=algorithm");
+	} else if (const char *on_for = HoldArgument(text, "proximity on for")) {
+		HoldPresence(t, true, on_for, reply);
+	} else if (const char *off_for = HoldArgument(text, "proximity off for")) {
+		HoldPresence(t, false, off_for, reply);
 	} else if (Starts(text, "proximity persist ")) {
 		PersistPresence(t, text + 18, reply);
 	} else if (Is(text, "status")) {

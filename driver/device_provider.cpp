@@ -40,6 +40,7 @@ void DeviceProvider::RunFrame()
 	ipd.DecideModel();
 	ipd.SetupIpdSlider();
 	presence.ApplyStoredPresenceMode();
+	presence.EndExpiredHold();
 	control.PollControlPipe(Targets());
 	ipd.DrainEvents();
 	ipd.PollIpdSlider();

@@ -2,6 +2,8 @@
 // property fallback, and the manual override of the control channel.
 #include "presence/proximity_output.h"
 
+#include <cstdio>
+
 #include "core/driver_log.h"
 #include "core/host_interfaces.h"
 #include "sensor/hid_reader.h"
@@ -12,6 +14,25 @@ namespace {
 const char *TrueFalse(bool value)
 {
 	return value ? "true" : "false";
+}
+
+// "2h", "1h30m", "90s" -> "1m30s": the largest units first, zeros left out.
+struct DurationText {
+	char text[24];
+};
+
+DurationText FormatDuration(long long seconds)
+{
+	DurationText out{};
+	const long long h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
+	int used = 0;
+	if (h != 0)
+		used += std::snprintf(out.text + used, sizeof(out.text) - static_cast<size_t>(used), "%lldh", h);
+	if (m != 0)
+		used += std::snprintf(out.text + used, sizeof(out.text) - static_cast<size_t>(used), "%lldm", m);
+	if (s != 0 || used == 0)
+		std::snprintf(out.text + used, sizeof(out.text) - static_cast<size_t>(used), "%llds", s);
+	return out;
 }
 
 } // namespace
@@ -76,6 +97,7 @@ void ProximityOutput::UpdatePresence(const HidReader *reader, bool log_verbose)
 // Any manual change supersedes a stored mode that has not taken hold yet.
 void ProximityOutput::SetManualPresence(bool present)
 {
+	hold_length = std::chrono::seconds(0);
 	presence_mode_pending = false;
 	manual_override = true;
 	PublishProximity(present);
@@ -83,9 +105,39 @@ void ProximityOutput::SetManualPresence(bool present)
 
 void ProximityOutput::ClearManualOverride()
 {
+	hold_length = std::chrono::seconds(0);
 	presence_mode_pending = false;
 	manual_override = false;
 	DriverLog("Proximity: manual override cleared, algorithm driving\n");
+}
+
+void ProximityOutput::HoldManualPresence(bool present, std::chrono::seconds length)
+{
+	SetManualPresence(present);
+	hold_length = length;
+	hold_ends = now() + length;
+}
+
+long long ProximityOutput::HoldSecondsLeft() const
+{
+	if (hold_length.count() == 0)
+		return 0;
+	const Clock::duration left = hold_ends - now();
+	if (left <= Clock::duration::zero())
+		return 0;
+	return std::chrono::ceil<std::chrono::seconds>(left).count();
+}
+
+// Nothing is published here: this frame's UpdatePresence sends the
+// detector's value, and only if it differs from the held one.
+void ProximityOutput::EndExpiredHold()
+{
+	if (hold_length.count() == 0 || now() < hold_ends)
+		return;
+	const DurationText length = FormatDuration(hold_length.count());
+	hold_length = std::chrono::seconds(0);
+	manual_override = false;
+	DriverLog("Prox: Manual override ended after %s, algorithm driving\n", length.text);
 }
 
 // RunFrame, where a control command would be handled: a stored on or off

@@ -3,6 +3,8 @@
 // override that the control channel and the stored presence mode hold.
 #pragma once
 
+#include <chrono>
+
 #include <openvr_driver.h>
 
 #include "core/driver_settings.h"
@@ -21,9 +23,20 @@ public:
 	// RunFrame's last step: the detector's decision, unless the override holds.
 	void UpdatePresence(const HidReader *reader, bool log_verbose);
 
+	// RunFrame, before a control command is handled: gives presence back to
+	// the sensor once a timed hold has run out. Reads the clock only while
+	// one runs.
+	void EndExpiredHold();
+
 	void PublishProximity(bool present);
+	// Each replaces a timed hold that runs.
 	void SetManualPresence(bool present);
 	void ClearManualOverride();
+	// The manual value for `length` (more than 0), after which presence
+	// returns to the sensor by itself.
+	void HoldManualPresence(bool present, std::chrono::seconds length);
+	// Whole seconds until the timed hold ends, rounded up; 0 when none runs.
+	long long HoldSecondsLeft() const;
 	// The persist command: stores the mode and applies it at once; returns
 	// the runtime's error code, 0 once stored.
 	int PersistPresenceMode(PresenceMode mode);
@@ -34,6 +47,12 @@ public:
 	bool presence_mode_pending = false;             // the stored mode is still to take hold
 	vr::VRInputComponentHandle_t proximity_handle = 0;
 	bool proximity_setup_done = false;
+
+	// The timed hold; its clock is the tests' to replace.
+	using Clock = std::chrono::steady_clock;
+	Clock::time_point (*now)() = &Clock::now;
+	std::chrono::seconds hold_length{0}; // 0: no timed hold runs
+	Clock::time_point hold_ends;
 };
 
 } // namespace zelvan

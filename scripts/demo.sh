@@ -211,6 +211,11 @@ awk -v k="$scale" '
 	{
 		frame = int($1 * k * 90 + 0.5)
 		if (frame < 1) frame = 1
+		for (i = 2; i < NF; i++)
+			if ($i == "--for" && $(i + 1) ~ /^[0-9]+s$/) {
+				held = int(($(i + 1) + 0) * k + 0.5)
+				$(i + 1) = (held < 1 ? 1 : held) "s"
+			}
 		sub(/^[ \t]*[^ \t]+[ \t]+/, "")
 		print frame, $0
 	}' "$demo/scenario.txt" >"$runfiles/scenario.txt"
@@ -421,6 +426,12 @@ if [ -z "$replay" ] && [ -n "$facts" ]; then
 		failures+=("presence did not switch both ways (on $(fact presence_on), off $(fact presence_off) times)")
 fi
 
+# The timed hold of the scenario lets go by itself, once.
+hold_ends=$(grep -c 'Prox: Manual override ended after' "$report/driver.log" 2>/dev/null || true)
+if [ -z "$replay" ] && [ "${hold_ends:-0}" -ne 1 ]; then
+	failures+=("the timed presence hold ended ${hold_ends:-0} times, not once")
+fi
+
 after_mm=$(default_mm "$stored_config")
 persist_line=$(grep -o 'IPD Persist: .*' "$report/driver.log" 2>/dev/null | tail -n 1 || true)
 awk -v a="$after_mm" -v e="$expected_ipd_mm" 'BEGIN { exit !(a + 0 > 0 && (a - e) < 0.05 && (e - a) < 0.05) }' ||
@@ -447,6 +458,7 @@ fi
 	echo "presence published: on $(fact presence_on) times, off $(fact presence_off) times"
 	[ -z "$table_line" ] || echo "the detector at these settings (presence-table.md): $table_line"
 	echo "zelvan-ctl commands: $(fact commands), failed: ${failed_commands:-none}"
+	echo "timed hold: $(grep -o 'Prox: Manual override ended after .*' "$report/driver.log" 2>/dev/null | head -n 1 || echo "did not end")"
 	echo "headset's stored IPD (default_mm): before $before_mm, after $after_mm, expected $expected_ipd_mm"
 	echo "last persistence line: ${persist_line:-none}"
 	if [ ${#failures[@]} -eq 0 ]; then

@@ -106,6 +106,57 @@ TEST_F(ControlCommands, PersistStoresTheModeAndAppliesItAtOnce)
 	          (std::vector<std::pair<vr::VRInputComponentHandle_t, bool>>{{1000, true}, {1000, false}}));
 }
 
+// A hold is taken only when its whole duration is understood and in range;
+// anything else leaves the hold in force (here on for 5 s) as it was.
+TEST_F(ControlCommands, TimedHoldFormsAndRefusals)
+{
+	static ProximityOutput::Clock::time_point fixed;
+	provider.presence.now = [] { return fixed; };
+	const std::string usage = "ERR usage: proximity on|off for DURATION (seconds, or a whole number with s, m or h: "
+	                          "90, 90s, 10m, 2h; 1s to 24h)";
+	const std::string range = "ERR proximity hold out of range (1s to 24h)";
+	struct Case {
+		const char *text;
+		std::string reply;
+		long long held_s; // the hold afterwards; 5: the one in force stayed
+	};
+	const Case cases[] = {
+		{"proximity on for 1", "OK proximity=true source=manual hold_left_s=1", 1},
+		{"proximity off for 90s", "OK proximity=false source=manual hold_left_s=90", 90},
+		{"proximity on for 1440m", "OK proximity=true source=manual hold_left_s=86400", 86400},
+		{"proximity on for 24h", "OK proximity=true source=manual hold_left_s=86400", 86400},
+		{"proximity on for 0", range, 5},
+		{"proximity on for 86401", range, 5},
+		{"proximity on for 1441m", range, 5},
+		{"proximity off for 25h", range, 5},
+		{"proximity on for 99999999999999999999999h", range, 5},
+		{"proximity on for", usage, 5},
+		{"proximity on for ", usage, 5},
+		{"proximity on for 10d", usage, 5},
+		{"proximity on for 1.5h", usage, 5},
+		{"proximity on for -5", usage, 5},
+		{"proximity on for +5", usage, 5},
+		{"proximity on for 10 s", usage, 5},
+		{"proximity on for 10H", usage, 5},
+		{"proximity on for 10s ", usage, 5},
+		{"proximity on for h", usage, 5},
+		{"proximity auto for 10s", "ERR unknown command", 5},
+		{"proximity on forever", "ERR unknown command", 5},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.text);
+		provider.presence.HoldManualPresence(true, std::chrono::seconds(5));
+		EXPECT_EQ(Run(c.text), c.reply);
+		EXPECT_TRUE(provider.presence.manual_override);
+		EXPECT_EQ(provider.presence.HoldSecondsLeft(), c.held_s);
+	}
+	for (const char *replaces : {"proximity on", "proximity off", "proximity auto", "proximity persist on"}) {
+		provider.presence.HoldManualPresence(true, std::chrono::seconds(5));
+		Run(replaces);
+		EXPECT_EQ(provider.presence.HoldSecondsLeft(), 0) << replaces;
+	}
+}
+
 TEST_F(ControlCommands, PersistChangesNothingWhenTheRuntimeDoesNotStoreIt)
 {
 	runtime.settings.set_string_error = vr::VRSettingsError_WriteFailed;
@@ -195,6 +246,14 @@ TEST_F(ControlCommands, StatusWithAReaderCarriesTheSensorKeysAndIsNeverCut)
 	const std::string offset_status = Run("status");
 	EXPECT_EQ(offset_status, status + " threshold_offset=-65535");
 	EXPECT_LT(offset_status.size(), kReplySize);
+	static ProximityOutput::Clock::time_point fixed;
+	provider.presence.now = [] { return fixed; };
+	provider.presence.HoldManualPresence(true, std::chrono::hours(24));
+	fixed += std::chrono::milliseconds(1);
+	const std::string held_status = Run("status");
+	EXPECT_EQ(held_status.substr(0, 36), "proximity=true hid=not_connected sou");
+	EXPECT_EQ(held_status.substr(held_status.size() - 41), "threshold_offset=-65535 hold_left_s=86400");
+	EXPECT_LT(held_status.size(), kReplySize);
 }
 
 // A setting changed in the running driver is stored for the next start;

@@ -144,5 +144,50 @@ TEST(DeviceProviderLifecycle, AStoredPresenceModeIsAppliedAtTheFirstFrame)
 	}
 }
 
+// A timed hold lets go in the first frame at or after its end, on the
+// provider's clock, and that frame publishes the detector's value again.
+TEST(DeviceProviderLifecycle, ATimedHoldEndsByItselfOnTheFirstFrameAfterItsEnd)
+{
+	static ProximityOutput::Clock::time_point now;
+	test::FakeRuntime runtime;
+	DeviceProvider provider;
+	ASSERT_EQ(provider.Init(&runtime), vr::VRInitError_None);
+	provider.presence.now = [] { return now; };
+	provider.RunFrame();
+	provider.presence.HoldManualPresence(true, std::chrono::seconds(90));
+	const std::string ended = "Prox: Manual override ended after 1m30s, algorithm driving\n";
+	const auto count_ended = [&] {
+		const auto lines = runtime.log.Lines();
+		return std::count(lines.begin(), lines.end(), ended);
+	};
+	const struct {
+		std::chrono::milliseconds at;
+		bool manual;
+		long long left_s;
+	} frames[] = {{std::chrono::milliseconds(0), true, 90}, {std::chrono::milliseconds(89001), true, 1},
+	              {std::chrono::milliseconds(89999), true, 1}, {std::chrono::milliseconds(90000), false, 0},
+	              {std::chrono::milliseconds(200000), false, 0}};
+	const auto start = now;
+	for (const auto &f : frames) {
+		SCOPED_TRACE(f.at.count());
+		now = start + f.at;
+		provider.RunFrame();
+		EXPECT_EQ(provider.presence.manual_override, f.manual);
+		EXPECT_EQ(provider.presence.HoldSecondsLeft(), f.left_s);
+		EXPECT_EQ(count_ended(), f.manual ? 0 : 1);
+	}
+	EXPECT_FALSE(provider.presence.last_presence) << "the detector's off is sent when the hold ends";
+	EXPECT_EQ(runtime.input.boolean_updates.back().second, false);
+
+	// A later command replaces the hold: nothing ends after it.
+	provider.presence.HoldManualPresence(false, std::chrono::seconds(10));
+	provider.presence.SetManualPresence(true);
+	now += std::chrono::hours(1);
+	provider.RunFrame();
+	EXPECT_TRUE(provider.presence.manual_override);
+	EXPECT_EQ(count_ended(), 1);
+	provider.Cleanup();
+}
+
 } // namespace
 } // namespace zelvan

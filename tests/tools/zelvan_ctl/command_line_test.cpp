@@ -26,7 +26,8 @@ TEST(CommandLine, CommandHelpPrintsThatCommandsUsage)
 		{{"doctor", "--help"}, 0, {"  doctor                    check", "  doctor --fix [--dry-run]"}},
 		{{"unregister", "--help"}, 0, {"  register FOLDER", "  unregister FOLDER"}},
 		{{"register", "-h"}, 0, {"  register FOLDER", "  unregister FOLDER"}},
-		{{"proximity", "on", "--help"}, 0, {"  proximity on|off ", "  proximity auto", "  proximity on|off|auto --persist"}},
+		{{"proximity", "on", "--help"}, 0,
+		 {"  proximity on|off ", "  proximity auto", "  proximity on|off|auto --persist", "  proximity on|off --for"}},
 		{{"send", "--help"}, 0, {"  send TEXT..."}},
 		{{"restore-config", "x.json", "--help"}, 0, {"  restore-config [--list]", "  restore-config FILE [--yes]"}},
 		{{"send", "status", "--help"}, 2, {}},
@@ -34,6 +35,11 @@ TEST(CommandLine, CommandHelpPrintsThatCommandsUsage)
 		// The count-down's bounds: up to 10 s reaches the driver.
 		{{"record", "--count-down", "10", "x.rec"}, 2, {}},
 		{{"record", "--count-down", "11", "x.rec"}, 64, {}},
+		// A timed hold's words: the driver checks the duration, the words are checked here.
+		{{"proximity", "on", "--for", "10s"}, 2, {}},
+		{{"proximity", "on", "--for"}, 64, {}},
+		{{"proximity", "auto", "--for", "10s"}, 64, {}},
+		{{"proximity", "--persist", "off", "--for", "10s"}, 64, {}},
 	};
 	const std::string full = FullUsage();
 	for (const Row &row : rows) {

@@ -75,7 +75,10 @@ std::string WatchLine(const nlohmann::json &s)
 		return v.is_string() ? v.get<std::string>() : v.dump();
 	};
 	std::ostringstream line;
-	line << "presence=" << text("proximity") << " source=" << text("source") << " hid=" << text("hid");
+	line << "presence=" << text("proximity") << " source=" << text("source");
+	if (s.contains("hold_left_s"))
+		line << " (for " << text("hold_left_s") << " s more)";
+	line << " hid=" << text("hid");
 	if (s.contains("averaged_prox") && s["eff_thresh"].is_number() && s["hyst"].is_number()) {
 		const long long t = s["eff_thresh"].get<long long>();
 		const long long h = s["hyst"].get<long long>();

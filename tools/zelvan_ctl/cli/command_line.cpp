@@ -65,6 +65,44 @@ bool AsksForHelp(const std::vector<std::string> &words)
 	return false;
 }
 
+// "proximity MODE --persist" is the driver's "proximity persist MODE" and
+// "proximity MODE --for DURATION" its "proximity MODE for DURATION"; the
+// driver checks the duration. Other words go as they are.
+bool ProximityWords(std::vector<std::string> &words, std::string &error)
+{
+	std::string mode, duration;
+	bool persist = false, timed = false;
+	for (size_t i = 1; i < words.size(); ++i) {
+		if (words[i] == "--persist") {
+			persist = true;
+		} else if (words[i] == "--for") {
+			if (i + 1 == words.size()) {
+				error = "--for needs a duration: seconds, or a whole number with s, m or h (90s, 10m, 2h)";
+				return false;
+			}
+			timed = true;
+			duration = words[++i];
+		} else if (mode.empty()) {
+			mode = words[i];
+		} else {
+			return true;
+		}
+	}
+	if (persist && timed) {
+		error = "--persist and --for do not go together: a kept value that runs out makes no sense across runs";
+		return false;
+	}
+	if (timed && mode != "on" && mode != "off") {
+		error = "--for holds on or off for a while; proximity auto ends a hold";
+		return false;
+	}
+	if (persist)
+		words = {"proximity", "persist", mode};
+	else if (timed)
+		words = {"proximity", mode, "for", duration};
+	return true;
+}
+
 } // namespace
 
 // The messages escape what they quote from files and the driver already.
@@ -152,9 +190,15 @@ int RunCommandLine(const std::vector<std::string> &args)
 		std::fprintf(stderr, "zelvan-ctl: send needs the text to send\n");
 		return kExitUsage;
 	}
-	// "proximity MODE --persist" is the driver's "proximity persist MODE".
-	if (first == 0 && words.size() == 3 && words[0] == "proximity" && words[2] == "--persist")
-		words = {"proximity", "persist", words[1]};
+	bool timed_hold = false;
+	if (first == 0 && words[0] == "proximity") {
+		std::string error;
+		if (!ProximityWords(words, error)) {
+			std::fprintf(stderr, "zelvan-ctl: %s (see zelvan-ctl proximity --help)\n", error.c_str());
+			return kExitUsage;
+		}
+		timed_hold = words.size() == 4 && words[2] == "for";
+	}
 	for (size_t i = first; i < words.size(); ++i)
 		command += (i > first ? " " : "") + words[i];
 
@@ -166,6 +210,9 @@ int RunCommandLine(const std::vector<std::string> &args)
 			std::cout << ReplyToJson(exchange.reply).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 		else
 			std::cout << EscapeControlBytes(exchange.reply) << "\n";
+		if (timed_hold && exchange.reply == "ERR unknown command")
+			std::fprintf(stderr, "zelvan-ctl: this driver has no timed hold (it is older than zelvan-ctl); "
+			                     "update the driver, or use proximity on|off and later proximity auto\n");
 	}
 	return ExitFor(exchange, channel);
 }

@@ -23,6 +23,10 @@ constexpr UsageRow kRows[] = {
 		"  proximity on|off|auto --persist\n"
 		"                            the same, and kept as the presence_mode setting\n"
 		"                            for the next runs\n"},
+	{"proximity",
+		"  proximity on|off --for DURATION\n"
+		"                            force it for a while (90s, 10m, 2h; 1s to 24h),\n"
+		"                            then the sensor decides again by itself\n"},
 	{"ipd",
 		"  ipd MM                    set the IPD in millimetres (48 to 75)\n"},
 	{"ipd?",
@@ -111,7 +115,7 @@ constexpr const char *kTailAfterChannel =
 		"Examples:\n"
 		"  zelvan-ctl status\n"
 		"  zelvan-ctl --json status | jq .proximity\n"
-		"  zelvan-ctl proximity on && sleep 10 && zelvan-ctl proximity auto\n"
+		"  zelvan-ctl proximity on --for 10s\n"
 		"  zelvan-ctl ipd 63.5\n"
 		"  zelvan-ctl --watch 0.5\n";
 
