@@ -23,18 +23,9 @@ namespace {
 
 int ExitFor(const Exchange &exchange, const std::string &channel)
 {
-	switch (exchange.outcome) {
-	case Outcome::NoDriver:
-		std::fprintf(stderr, "zelvan-ctl: nothing answers on %s; the driver is probably not running\n", channel.c_str());
-		return kExitNoDriver;
-	case Outcome::TimedOut:
-		std::fprintf(stderr, "zelvan-ctl: no reply on %s in time (the driver is busy or stalled)\n", channel.c_str());
-		return kExitTimeout;
-	case Outcome::Failed:
-		std::fprintf(stderr, "zelvan-ctl: %s: %s\n", channel.c_str(), EscapeControlBytes(exchange.reply).c_str());
-		return kExitNoDriver;
-	case Outcome::Replied:
-		break;
+	if (exchange.outcome != Outcome::Replied) {
+		std::fprintf(stderr, "zelvan-ctl: %s\n", WhyNoReply(exchange, channel).c_str());
+		return exchange.outcome == Outcome::TimedOut ? kExitTimeout : kExitNoDriver;
 	}
 	return ClassifyReply(exchange.reply) == ReplyKind::Error ? kExitError : kExitOk;
 }
