@@ -128,6 +128,8 @@ int RunCommandLine(const std::vector<std::string> &args)
 	}
 	if (words[0] == "unblock" && words.size() == 1)
 		return RunUnblock();
+	if (words[0] == "report")
+		return RunReport({words.begin() + 1, words.end()}, channel, timeout);
 	if (words[0] == "restore-config")
 		return RunRestoreConfig({words.begin() + 1, words.end()}, channel, timeout);
 	const auto send = [&](const std::string &command) { return SendCommand(channel, command, timeout); };
