@@ -29,6 +29,8 @@ TEST(CommandLine, CommandHelpPrintsThatCommandsUsage)
 		{{"proximity", "on", "--help"}, 0,
 		 {"  proximity on|off ", "  proximity auto", "  proximity on|off|auto --persist", "  proximity on|off --for"}},
 		{{"send", "--help"}, 0, {"  send TEXT..."}},
+		{{"report", "--help"}, 0, {"  report [FILE]"}},
+		{{"report", "a.txt", "b.txt"}, 64, {}},
 		{{"restore-config", "x.json", "--help"}, 0, {"  restore-config [--list]", "  restore-config FILE [--yes]"}},
 		{{"send", "status", "--help"}, 2, {}},
 		{{"nosuch", "--help"}, 2, {}},

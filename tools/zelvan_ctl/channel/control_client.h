@@ -29,4 +29,8 @@ Exchange SendCommand(const std::string &channel, const std::string &command, std
 // a test's scripted driver.
 using SendToDriver = std::function<Exchange(const std::string &command)>;
 
+// Why an exchange that is not Replied got no answer, in the command line's
+// words ("nothing answers on CHANNEL; ..."), for any face that says it.
+std::string WhyNoReply(const Exchange &exchange, const std::string &channel);
+
 } // namespace zelvan::ctl

@@ -23,18 +23,9 @@ namespace {
 
 int ExitFor(const Exchange &exchange, const std::string &channel)
 {
-	switch (exchange.outcome) {
-	case Outcome::NoDriver:
-		std::fprintf(stderr, "zelvan-ctl: nothing answers on %s; the driver is probably not running\n", channel.c_str());
-		return kExitNoDriver;
-	case Outcome::TimedOut:
-		std::fprintf(stderr, "zelvan-ctl: no reply on %s in time (the driver is busy or stalled)\n", channel.c_str());
-		return kExitTimeout;
-	case Outcome::Failed:
-		std::fprintf(stderr, "zelvan-ctl: %s: %s\n", channel.c_str(), EscapeControlBytes(exchange.reply).c_str());
-		return kExitNoDriver;
-	case Outcome::Replied:
-		break;
+	if (exchange.outcome != Outcome::Replied) {
+		std::fprintf(stderr, "zelvan-ctl: %s\n", WhyNoReply(exchange, channel).c_str());
+		return exchange.outcome == Outcome::TimedOut ? kExitTimeout : kExitNoDriver;
 	}
 	return ClassifyReply(exchange.reply) == ReplyKind::Error ? kExitError : kExitOk;
 }
@@ -175,6 +166,8 @@ int RunCommandLine(const std::vector<std::string> &args)
 	}
 	if (words[0] == "unblock" && words.size() == 1)
 		return RunUnblock();
+	if (words[0] == "report")
+		return RunReport({words.begin() + 1, words.end()}, channel, timeout);
 	if (words[0] == "restore-config")
 		return RunRestoreConfig({words.begin() + 1, words.end()}, channel, timeout);
 	const auto send = [&](const std::string &command) { return SendCommand(channel, command, timeout); };

@@ -63,6 +63,11 @@ constexpr UsageRow kRows[] = {
 		"                            block on the driver (the install scripts run it;\n"
 		"                            exit 1 when the driver stays blocked or its\n"
 		"                            settings file cannot be read)\n"},
+	{"report",
+		"  report [FILE]             write what a bug report needs into a new FILE\n"
+		"                            (default zelvan-report-DATE.txt here): versions,\n"
+		"                            doctor, status, the driver's settings, registry\n"
+		"                            entries and log lines, home and user name removed\n"},
 	{"restore-config",
 		"  restore-config [--list]   the copies of the headset's configuration that\n"
 		"                            the driver kept before its uploads\n"},

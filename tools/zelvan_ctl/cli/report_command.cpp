@@ -1,0 +1,85 @@
+// zelvan-ctl report [FILE]: the bug report into a new file, never over one.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tools/zelvan_ctl/channel/utf8_path.h"
+#include "tools/zelvan_ctl/cli/commands.h"
+#include "tools/zelvan_ctl/cli/exit_status.h"
+#include "tools/zelvan_ctl/doctor/bug_report.h"
+#include "tools/zelvan_ctl/doctor/doctor.h"
+#include "tools/zelvan_ctl/tuning/new_file.h"
+
+namespace zelvan::ctl {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Enough reports for one day in one folder; past that something is wrong.
+constexpr int kMaxSameDay = 1000;
+
+int Refuse(const std::string &message)
+{
+	std::fprintf(stderr, "zelvan-ctl: %s\n", message.c_str());
+	return kExitError;
+}
+
+// Today's name in the current folder, or the first of -2, -3, ... that is
+// free; made in the same step as it is chosen.
+std::FILE *CreateDefault(fs::path &path)
+{
+	const std::string stem = "zelvan-report-" + LocalDate();
+	for (int n = 1; n <= kMaxSameDay; ++n) {
+		path = Utf8Path(stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".txt");
+		std::FILE *file = CreateNewFile(path);
+		if (file != nullptr || errno != EEXIST)
+			return file;
+	}
+	errno = EEXIST;
+	return nullptr;
+}
+
+} // namespace
+
+int RunReport(const std::vector<std::string> &args, const std::string &channel, std::chrono::milliseconds timeout)
+{
+	if (args.size() > 1 || (args.size() == 1 && (args[0].empty() || args[0].rfind("--", 0) == 0))) {
+		std::fprintf(stderr, "zelvan-ctl: report takes only the file to write (see --help)\n");
+		return kExitUsage;
+	}
+	fs::path path = args.empty() ? fs::path() : Utf8Path(args[0]);
+	if (!args.empty() && path.empty())
+		return Refuse("not a usable file name: " + EscapeForTerminal(args[0]));
+	// The file first: an existing one is refused before the report's wait on the driver.
+	std::FILE *file = args.empty() ? CreateDefault(path) : CreateNewFile(path);
+	const std::string shown = EscapeForTerminal(Utf8String(path));
+	if (file == nullptr)
+		return Refuse(errno == EEXIST ? shown + " exists already; not writing over it (name another file)"
+		                              : "cannot create " + shown + ": " + std::strerror(errno));
+	std::string text;
+	try {
+		text = BugReport(channel, timeout);
+	} catch (...) {
+		std::fclose(file);
+		std::error_code ignored;
+		fs::remove(path, ignored);
+		throw;
+	}
+	const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+	const int error = errno;
+	if (std::fclose(file) != 0 || !written) {
+		std::error_code ignored;
+		fs::remove(path, ignored); // ours, made above: half a report helps nobody
+		return Refuse("cannot write " + shown + ": " + std::strerror(written ? errno : error));
+	}
+	std::error_code ignored;
+	const fs::path full = fs::absolute(path, ignored);
+	std::printf("wrote %s\n", EscapeForTerminal(Utf8String(full.empty() ? path : full)).c_str());
+	return kExitOk;
+}
+
+} // namespace zelvan::ctl
