@@ -226,6 +226,13 @@ TEST_F(ControlCommands, StatusWithoutAReaderUsesTheShortFormat)
 	EXPECT_EQ(Run(std::string("status\0trailing", 15)),
 	          "proximity=true hid=not_connected source=manual report_rate_ms=200 log_verbosity=0 "
 	          "moving_avg_length=8 ipd=63.5mm lh_config=not_loaded");
+	static ProximityOutput::Clock::time_point fixed;
+	provider.presence.now = [] { return fixed; };
+	provider.presence.HoldManualPresence(true, std::chrono::seconds(10));
+	fixed += std::chrono::milliseconds(9500);
+	EXPECT_EQ(Run("status"),
+	          "proximity=true hid=not_connected source=manual report_rate_ms=200 log_verbosity=0 "
+	          "moving_avg_length=8 ipd=63.5mm lh_config=not_loaded hold_left_s=1");
 }
 
 TEST_F(ControlCommands, StatusWithAReaderCarriesTheSensorKeysAndIsNeverCut)
