@@ -422,7 +422,8 @@ TEST_F(HidReaderTest, TheSamplesCommandFollowsTheStreamAndSetReachesTheReader)
 	const auto newest = [&] { return provider.reader->CopySamplesAfter(0, nullptr, 0).newest; };
 	ASSERT_TRUE(WaitUntil([&] { return newest() >= next + 60; }));
 	unsigned last_ms = 0, got = 0;
-	for (const auto end = Clock::now() + 1500ms; Clock::now() < end;) {
+	// A count of readings, not a time: a loaded machine only takes longer.
+	for (const auto end = Clock::now() + 60s; got < 80 && Clock::now() < end;) {
 		const std::string reply = run("samples " + std::to_string(next));
 		ASSERT_EQ(reply.rfind("OK next=", 0), 0u) << reply;
 		ASSERT_EQ(reply.find("lost="), std::string::npos) << reply;
@@ -444,7 +445,7 @@ TEST_F(HidReaderTest, TheSamplesCommandFollowsTheStreamAndSetReachesTheReader)
 		EXPECT_EQ(reply_next, next) << reply;
 		std::this_thread::sleep_for(20ms);
 	}
-	EXPECT_GE(got, 15u) << "20 readings a second come";
+	EXPECT_GE(got, 80u) << "the stream stopped";
 	EXPECT_EQ(run("samples " + std::to_string(next + 1000)).rfind("ERR samples: ", 0), 0u);
 	EXPECT_EQ(run("samples -1"), "ERR usage: samples [NUMBER]");
 

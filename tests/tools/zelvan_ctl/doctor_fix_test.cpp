@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/sim_run.h"
 #include "tests/tools/zelvan_ctl/doctor_fixture.h"
+#include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -366,6 +368,10 @@ struct FakeVrServer {
 		fs::copy_file("/bin/sleep", exe);
 		process.Start({exe.string(), "60"});
 #endif
+		// Until the child has started the program it has the test's name:
+		// a loaded machine would otherwise let the mend run.
+		for (int i = 0; i < 3000 && !ctl::IsVrServerRunning(); ++i)
+			std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	}
 };
 
