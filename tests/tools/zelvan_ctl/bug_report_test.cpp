@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include "tests/tools/zelvan_ctl/doctor_fixture.h"
 #include "tools/zelvan_ctl/doctor/bug_report.h"
 
@@ -96,6 +100,9 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		 [](Layout &l) { WriteFile(SettingsPath(l), SettingsWith({{"driver_ZelvanProximity", {{"note", kUser + "'s"}, {"ipd_mm", 63.5}}}})); },
 		 "SteamVR settings", {"\"driver_ZelvanProximity\" : {\n      \"ipd_mm\" : 63.5,\n      \"note\" : \"<user>'s\"\n   }\n"},
 		 "driver_vridge"},
+		{"a comment in the section steers no terminal",
+		 [](Layout &l) { WriteFile(SettingsPath(l), "{ \"driver_ZelvanProximity\" : {\n\t// \x1B[2J cleared\n\t\"ipd_mm\" : 63.5 } }"); },
+		 "SteamVR settings", {"\t// \\x1B[2J cleared\n\t\"ipd_mm\" : 63.5 }"}},
 		{"settings not JSON", [](Layout &l) { WriteFile(SettingsPath(l), "{ \"driver_ZelvanProximity\" : {"); },
 		 "SteamVR settings", {"not read: the file is not JSON"}},
 		{"registry: ours named, others counted",
@@ -110,6 +117,11 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		  std::string("zelvanproximity (gone)\n"), "1 other driver folder (not named)", "log: ~"},
 		 "other_driver"},
 		{"no log", [](Layout &) {}, "vrserver.txt", {"not read: no ~"}},
+#if !defined(_WIN32)
+		// Read, it would hold the report until someone writes to it.
+		{"a FIFO for a log", [](Layout &l) { fs::create_directories(l.logs); ASSERT_EQ(mkfifo((l.logs / "vrserver.txt").c_str(), 0600), 0); },
+		 "vrserver.txt", {"vrserver.txt is not a file"}},
+#endif
 		{"the last 200 of the driver's lines, any case",
 		 [&](Layout &l) { log(l, Lines("ZELVANPROXIMITY ", 0, 150) + Lines("vrserver: ", 0, 99) + Lines("zelvan-ctl ", 150, 250)); },
 		 "vrserver.txt", {"the last 200 lines", "ZELVANPROXIMITY 1050\n", "zelvan-ctl 1249\n"}, "ZELVANPROXIMITY 1049"},
