@@ -37,6 +37,9 @@ TEST(Report, HomeAndUserNameAreTakenOutInEverySpelling)
 		{R"("C:\\Users\\Alice\\x" C:\Users\Alice c:/users/alice/y ALICE)", R"(C:\Users\Alice)", "Alice", true,
 		 R"("~\\x" ~ ~/y <user>)"},
 		{"Jos\xC3\xA9's Jos\xC3\xA9" "e", "/home/x", kUser, false, "<user>'s <user>e"},
+		// A name outside UTF-8 reaches the report escaped, in JSON doubled too.
+		{R"(/home/jos\xE9/x "/home/jos\\xE9/y" jos\xE9's jos\\xE9)", "/home/jos\xE9", "jos\xE9", false,
+		 R"(~/x "~/y" <user>'s <user>)"},
 		// Too short to tell from other text.
 		{"a b /", "/", "a", false, "a b /"},
 	};

@@ -74,16 +74,30 @@ std::string RemoveHomeAndUser(const std::string &text, const std::string &home, 
 	std::string bare = home;
 	while (bare.size() > 1 && (bare.back() == '/' || bare.back() == '\\'))
 		bare.pop_back();
+	// Bytes outside UTF-8 (a Latin-1 name) reach the sections escaped, as \xE9.
+	const auto spellings = [](const std::string &name) {
+		std::vector<std::string> all{name};
+		if (const std::string escaped = EscapeForTerminal(name); escaped != name)
+			all.push_back(escaped);
+		return all;
+	};
 	if (bare.size() >= 2) {
-		// The longest spelling first: the doubled one holds no other.
-		if (bare.find('\\') != std::string::npos)
-			out = ReplaceAll(out, Replaced(bare, '\\', "\\\\"), "~", fold_case, false);
-		out = ReplaceAll(out, bare, "~", fold_case, false);
-		if (bare.find('\\') != std::string::npos)
-			out = ReplaceAll(out, Replaced(bare, '\\', "/"), "~", fold_case, false);
+		for (const std::string &spelling : spellings(bare)) {
+			// The longest spelling first: the doubled one holds no other.
+			if (spelling.find('\\') != std::string::npos)
+				out = ReplaceAll(out, Replaced(spelling, '\\', "\\\\"), "~", fold_case, false);
+			out = ReplaceAll(out, spelling, "~", fold_case, false);
+			if (spelling.find('\\') != std::string::npos)
+				out = ReplaceAll(out, Replaced(spelling, '\\', "/"), "~", fold_case, false);
+		}
 	}
-	if (user.size() >= 2)
-		out = ReplaceAll(out, user, "<user>", fold_case, true);
+	if (user.size() >= 2) {
+		for (const std::string &spelling : spellings(user)) {
+			if (spelling.find('\\') != std::string::npos)
+				out = ReplaceAll(out, Replaced(spelling, '\\', "\\\\"), "<user>", fold_case, true);
+			out = ReplaceAll(out, spelling, "<user>", fold_case, true);
+		}
+	}
 	return out;
 }
 
