@@ -99,6 +99,14 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		 [](Layout &l) { WriteFile(SettingsPath(l), SettingsWith({{"driver_ZelvanProximity", {{"note", kUser + "'s"}, {"ipd_mm", 63.5}}}})); },
 		 "SteamVR settings", {"\"driver_ZelvanProximity\" : {\n      \"ipd_mm\" : 63.5,\n      \"note\" : \"<user>'s\"\n   }\n"},
 		 "driver_vridge"},
+		{"settings: the section twice, the last one in force",
+		 [](Layout &l) {
+			 WriteFile(SettingsPath(l), "{ \"driver_ZelvanProximity\" : { \"ipd_mm\" : 60 },\n"
+			                            "  \"driver_ZelvanProximity\" : { \"presence_mode\" : \"on\" } }");
+		 },
+		 "SteamVR settings",
+		 {"2 \"driver_ZelvanProximity\" members in it; SteamVR takes the last:\n"
+		  "\"driver_ZelvanProximity\" : { \"presence_mode\" : \"on\" }\n"}},
 		{"settings not JSON", [](Layout &l) { WriteFile(SettingsPath(l), "{ \"driver_ZelvanProximity\" : {"); },
 		 "SteamVR settings", {"not read: the file is not JSON"}},
 		{"registry: ours named, others counted",

@@ -12,6 +12,7 @@
 #include "tools/zelvan_ctl/channel/utf8_path.h"
 #include "tools/zelvan_ctl/doctor/doctor.h"
 #include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
+#include "tools/zelvan_ctl/doctor/json_edit.h"
 
 namespace zelvan::ctl {
 namespace {
@@ -296,6 +297,15 @@ std::string SettingsSection(const RuntimeView &runtime)
 		return out + "no such file yet (SteamVR writes it when it first runs)\n";
 	if (!settings.error.empty())
 		return out + "not read: the file " + Esc(settings.error) + "\n";
+	// With the name twice, the section shown alone would hide the other.
+	size_t root = 0;
+	std::vector<JsonMember> members;
+	OutlineJsonObject(settings.bytes, root, members);
+	const auto sections = std::count_if(members.begin(), members.end(), [&](const JsonMember &member) {
+		return member.object == root && member.key == kDriverSection;
+	});
+	if (sections > 1)
+		out += std::to_string(sections) + " \"" + kDriverSection + "\" members in it; SteamVR takes the last:\n";
 	if (settings.section_open == std::string::npos)
 		return out + "no \"" + kDriverSection + "\" object in it: the driver runs with its defaults\n";
 	return out + "\"" + kDriverSection + "\" : " +
