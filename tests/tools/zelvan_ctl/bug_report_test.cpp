@@ -42,6 +42,7 @@ TEST(Report, HomeAndUserNameAreTakenOutInEverySpelling)
 		 R"(~/x "~/y" <user>'s <user>)"},
 		// Too short to tell from other text.
 		{"a b /", "/", "a", false, "a b /"},
+		{R"(C:\Program Files c:/x)", R"(C:\)", "a", true, R"(C:\Program Files c:/x)"},
 	};
 	for (const auto &row : rows)
 		EXPECT_EQ(ctl::RemoveHomeAndUser(row.text, row.home, row.user, row.fold_case), row.expected) << row.text;

@@ -82,7 +82,9 @@ std::string RemoveHomeAndUser(const std::string &text, const std::string &home, 
 			all.push_back(escaped);
 		return all;
 	};
-	if (bare.size() >= 2) {
+	// A drive's root as the home ("C:\\") would put every path of that drive under ~.
+	const bool drive_root = bare.size() == 2 && bare[1] == ':';
+	if (bare.size() >= 2 && !drive_root) {
 		for (const std::string &spelling : spellings(bare)) {
 			// The longest spelling first: the doubled one holds no other.
 			if (spelling.find('\\') != std::string::npos)

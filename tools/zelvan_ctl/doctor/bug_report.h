@@ -18,7 +18,7 @@ std::string BugReport(const std::string &channel, std::chrono::milliseconds time
 // `/` for `\`) becomes `~`, then `user` as a whole word (between bytes that
 // are not ASCII letters or digits) becomes `<user>`. `fold_case`: ASCII case
 // does not count (Windows names). A name shorter than 2 bytes, or a home of
-// one byte, is left: it would eat unrelated text.
+// one byte or a drive's root, is left: it would eat unrelated text.
 std::string RemoveHomeAndUser(const std::string &text, const std::string &home, const std::string &user, bool fold_case);
 
 // The last lines of a log that name the driver, read backwards from the end
