@@ -37,6 +37,10 @@ TEST(Report, HomeAndUserNameAreTakenOutInEverySpelling)
 		{R"("C:\\Users\\Alice\\x" C:\Users\Alice c:/users/alice/y ALICE)", R"(C:\Users\Alice)", "Alice", true,
 		 R"("~\\x" ~ ~/y <user>)"},
 		{"Jos\xC3\xA9's Jos\xC3\xA9" "e", "/home/x", kUser, false, "<user>'s <user>e"},
+		// Windows names ignore the case of letters beyond ASCII too: Latin, Greek, Cyrillic.
+		{"c:\\users\\JOS\xC3\x89\\x JOS\xC3\x89 \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "C:\\Users\\Jos\xC3\xA9", kUser, true,
+		 "~\\x <user> \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"},
+		{"\xD0\x98\xD0\x92\xD0\x90\xD0\x9D's", "C:\\Users\\x", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", true, "<user>'s"},
 		// A name outside UTF-8 reaches the report escaped, in JSON doubled too.
 		{R"(/home/jos\xE9/x "/home/jos\\xE9/y" jos\xE9's jos\\xE9)", "/home/jos\xE9", "jos\xE9", false,
 		 R"(~/x "~/y" <user>'s <user>)"},
