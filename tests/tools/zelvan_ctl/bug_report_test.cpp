@@ -95,6 +95,7 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		const char *section;
 		std::vector<std::string> shows;
 		std::string hides = {};
+		bool file_is_the_log = false; // FILE is where vrserver.txt would be
 	} rows[] = {
 		{"versions", [](Layout &l) { l.Registered(); }, "versions",
 		 {"zelvan-ctl ", std::string("driver folder: ~") + kSeparator + "zelvanproximity", "system: "}},
@@ -126,6 +127,10 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		  std::string("zelvanproximity (gone)\n"), "1 other driver folder (not named)", "log: ~"},
 		 "other_driver"},
 		{"no log", [](Layout &) {}, "vrserver.txt", {"not read: no ~"}},
+		// Nothing stands at FILE while the report waits on the driver, so a
+		// report stopped there leaves no empty file.
+		{"FILE is not there while the report is made", [](Layout &l) { fs::create_directories(l.logs); },
+		 "vrserver.txt", {"not read: no ~"}, {}, true},
 		{"the last 200 of the driver's lines, any case",
 		 [&](Layout &l) { log(l, Lines("ZELVANPROXIMITY ", 0, 150) + Lines("vrserver: ", 0, 99) + Lines("zelvan-ctl ", 150, 250)); },
 		 "vrserver.txt", {"the last 200 lines", "ZELVANPROXIMITY 1050\n", "zelvan-ctl 1249\n"}, "ZELVANPROXIMITY 1049"},
@@ -148,7 +153,7 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		Layout layout(kJoseJeuxVideo);
 		row.lay_out(layout);
 		const std::string home = Utf8String(layout.dir.path());
-		const fs::path file = layout.dir.path() / "report.txt";
+		const fs::path file = row.file_is_the_log ? layout.logs / "vrserver.txt" : layout.dir.path() / "report.txt";
 		const RunResult run = Ctl(layout, {"report", Utf8String(file)}, {{kHomeVar, home}, {kUserVar, kUser}});
 		ASSERT_EQ(run.exit_code, 0) << run.output;
 		EXPECT_TRUE(Holds(run.output, "wrote " + Utf8String(file))) << run.output;
