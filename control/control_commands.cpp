@@ -1,6 +1,7 @@
 // The control commands: status, manual presence, IPD and the input test.
 #include "control/control_commands.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <chrono>
@@ -368,9 +369,13 @@ void SetSetting(const ControlTargets &t, const char *argument, Reply reply)
 
 } // namespace
 
-void ExecuteControlCommand(const ControlTargets &t, const char *text, char (&reply)[kReplySize])
+void ExecuteControlCommand(const ControlTargets &t, const char *text, char (&reply)[kReplySize], size_t length)
 {
 	std::memset(reply, 0, kReplySize);
+	// Text after a NUL is ignored, but a duration cut there is not the one sent:
+	// "proximity off for 2\0h" is no 2 s hold. A C client's terminator is fine.
+	const size_t used = std::strlen(text);
+	const bool cut = length > used && std::any_of(text + used, text + length, [](char c) { return c != '\0'; });
 	if (Is(text, "proximity on")) {
 		t.presence.SetManualPresence(true);
 		std::snprintf(reply, kReplySize, "OK proximity=true source=manual");
@@ -381,9 +386,9 @@ void ExecuteControlCommand(const ControlTargets &t, const char *text, char (&rep
 		t.presence.ClearManualOverride();
 		std::snprintf(reply, kReplySize, "OK source=algorithm");
 	} else if (const char *on_for = HoldArgument(text, "proximity on for")) {
-		HoldPresence(t, true, on_for, reply);
+		HoldPresence(t, true, cut ? "" : on_for, reply);
 	} else if (const char *off_for = HoldArgument(text, "proximity off for")) {
-		HoldPresence(t, false, off_for, reply);
+		HoldPresence(t, false, cut ? "" : off_for, reply);
 	} else if (Starts(text, "proximity persist ")) {
 		PersistPresence(t, text + 18, reply);
 	} else if (Is(text, "status")) {

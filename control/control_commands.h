@@ -21,6 +21,9 @@ struct ControlTargets {
 };
 
 // Carries out one command on the runtime's thread and formats its reply.
-void ExecuteControlCommand(const ControlTargets &targets, const char *text, char (&reply)[kReplySize]);
+// `length`: the message's bytes as received, which may go on after a NUL
+// that ends `text` (0: `text` is the whole message).
+void ExecuteControlCommand(const ControlTargets &targets, const char *text, char (&reply)[kReplySize],
+                           size_t length = 0);
 
 } // namespace zelvan

@@ -56,7 +56,7 @@ void ControlServer::PollControlPipe(const ControlTargets &targets)
 	if (poll.kind != ControlPoll::Command)
 		return;
 	char reply[kReplySize];
-	ExecuteControlCommand(targets, buffer, reply);
+	ExecuteControlCommand(targets, buffer, reply, poll.length);
 	ReplyAndRelease(pipe, pipe_connected, pipe_client, reply);
 }
 

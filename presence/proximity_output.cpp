@@ -98,6 +98,7 @@ void ProximityOutput::UpdatePresence(const HidReader *reader, bool log_verbose)
 void ProximityOutput::SetManualPresence(bool present)
 {
 	hold_length = std::chrono::seconds(0);
+	stored_mode_in_force = false;
 	presence_mode_pending = false;
 	manual_override = true;
 	PublishProximity(present);
@@ -106,6 +107,7 @@ void ProximityOutput::SetManualPresence(bool present)
 void ProximityOutput::ClearManualOverride()
 {
 	hold_length = std::chrono::seconds(0);
+	stored_mode_in_force = false;
 	presence_mode_pending = false;
 	manual_override = false;
 	DriverLog("Proximity: manual override cleared, algorithm driving\n");
@@ -113,9 +115,13 @@ void ProximityOutput::ClearManualOverride()
 
 void ProximityOutput::HoldManualPresence(bool present, std::chrono::seconds length)
 {
+	// A hold that replaces a hold returns to what the first would have.
+	const bool back_to_stored_mode =
+		hold_length.count() != 0 ? hold_ends_in_stored_mode : stored_mode_in_force || presence_mode_pending;
 	SetManualPresence(present);
 	hold_length = length;
 	hold_ends = now() + length;
+	hold_ends_in_stored_mode = back_to_stored_mode;
 }
 
 long long ProximityOutput::HoldSecondsLeft() const
@@ -136,6 +142,15 @@ void ProximityOutput::EndExpiredHold()
 		return;
 	const DurationText length = FormatDuration(hold_length.count());
 	hold_length = std::chrono::seconds(0);
+	if (hold_ends_in_stored_mode) {
+		// The kept on or off is there for a covered or broken sensor: the
+		// hold returns to it, at once or in the frame the HMD is there.
+		presence_mode_pending = true;
+		ApplyStoredPresenceMode();
+		DriverLog("Prox: Manual override ended after %s, presence_mode=%s again\n", length.text,
+		          PresenceModeName(presence_mode));
+		return;
+	}
 	manual_override = false;
 	DriverLog("Prox: Manual override ended after %s, algorithm driving\n", length.text);
 }
@@ -148,6 +163,7 @@ void ProximityOutput::ApplyStoredPresenceMode()
 	if (!presence_mode_pending || !proximity_setup_done)
 		return;
 	SetManualPresence(presence_mode == PresenceMode::On);
+	stored_mode_in_force = true;
 }
 
 int ProximityOutput::PersistPresenceMode(PresenceMode mode)
@@ -156,10 +172,12 @@ int ProximityOutput::PersistPresenceMode(PresenceMode mode)
 	if (error != vr::VRSettingsError_None)
 		return error;
 	presence_mode = mode;
-	if (mode == PresenceMode::Auto)
+	if (mode == PresenceMode::Auto) {
 		ClearManualOverride();
-	else
+	} else {
 		SetManualPresence(mode == PresenceMode::On);
+		stored_mode_in_force = true;
+	}
 	return error;
 }
 

@@ -24,8 +24,8 @@ public:
 	void UpdatePresence(const HidReader *reader, bool log_verbose);
 
 	// RunFrame, before a control command is handled: gives presence back to
-	// the sensor once a timed hold has run out. Reads the clock only while
-	// one runs.
+	// the sensor, or to the stored on or off that was in force, once a timed
+	// hold has run out. Reads the clock only while one runs.
 	void EndExpiredHold();
 
 	void PublishProximity(bool present);
@@ -45,6 +45,7 @@ public:
 	bool manual_override = false;
 	PresenceMode presence_mode = PresenceMode::Auto; // read at Init, changed by the persist command
 	bool presence_mode_pending = false;             // the stored mode is still to take hold
+	bool stored_mode_in_force = false;              // the override is the stored on or off
 	vr::VRInputComponentHandle_t proximity_handle = 0;
 	bool proximity_setup_done = false;
 
@@ -53,6 +54,7 @@ public:
 	Clock::time_point (*now)() = &Clock::now;
 	std::chrono::seconds hold_length{0}; // 0: no timed hold runs
 	Clock::time_point hold_ends;
+	bool hold_ends_in_stored_mode = false; // it ends in the stored on or off, not the sensor
 };
 
 } // namespace zelvan

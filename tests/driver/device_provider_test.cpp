@@ -123,20 +123,31 @@ TEST(DeviceProviderLifecycle, FramesRunBetweenInitAndCleanupAndTheLogEndsWithCle
 }
 
 // A stored "on" or "off" takes hold in the frame that sets up the HMD's
-// presence output, each as its control command would.
+// presence output, each as its control command would, and again when a
+// timed hold of the other value ends: a covered or broken sensor stays unheard.
 TEST(DeviceProviderLifecycle, AStoredPresenceModeIsAppliedAtTheFirstFrame)
 {
+	static ProximityOutput::Clock::time_point now;
 	const struct {
 		const char *stored;
+		bool hold_ended; // a 1 s hold of the other value ran out after the first frame
 		bool manual, presence;
-	} cases[] = {{"on", true, true}, {"off", true, false}, {"auto", false, false}};
+	} cases[] = {{"on", false, true, true}, {"off", false, true, false}, {"auto", false, false, false},
+	             {"on", true, true, true}, {"off", true, true, false}};
 	for (const auto &c : cases) {
-		SCOPED_TRACE(c.stored);
+		SCOPED_TRACE(std::string(c.stored) + (c.hold_ended ? " after a hold" : ""));
 		test::FakeRuntime runtime;
 		runtime.settings.strings["driver_ZelvanProximity/presence_mode"] = c.stored;
 		DeviceProvider provider;
 		ASSERT_EQ(provider.Init(&runtime), vr::VRInitError_None);
+		provider.presence.now = [] { return now; };
 		provider.RunFrame();
+		if (c.hold_ended) {
+			provider.presence.HoldManualPresence(!c.presence, std::chrono::seconds(1));
+			now += std::chrono::seconds(1);
+			provider.RunFrame();
+			EXPECT_EQ(provider.presence.HoldSecondsLeft(), 0);
+		}
 		EXPECT_EQ(provider.presence.manual_override, c.manual);
 		EXPECT_EQ(provider.presence.last_presence, c.presence);
 		EXPECT_FALSE(provider.presence.presence_mode_pending);

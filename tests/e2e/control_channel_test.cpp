@@ -85,6 +85,7 @@ TEST_F(ControlChannel, EachCommandGetsExactlyOneReplyThenTheConnectionCloses)
 		{"test_handle 1000 1", "OK handle=1000 value=true err=0"},
 		{"status\\r\\n", "ERR unknown command"},
 		{"bogus", "ERR unknown command"},
+		{"proximity off for 2\\x00h", "ERR usage: proximity on|off for DURATION"},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.command);

@@ -41,8 +41,16 @@ TEST(Report, HomeAndUserNameAreTakenOutInEverySpelling)
 		{R"("C:\\Users\\Alice\\x" C:\Users\Alice c:/users/alice/y ALICE)", R"(C:\Users\Alice)", "Alice", true,
 		 R"("~\\x" ~ ~/y <user>)"},
 		{"Jos\xC3\xA9's Jos\xC3\xA9" "e", "/home/x", kUser, false, "<user>'s <user>e"},
+		// Windows names ignore the case of letters beyond ASCII too: Latin, Greek, Cyrillic.
+		{"c:\\users\\JOS\xC3\x89\\x JOS\xC3\x89 \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "C:\\Users\\Jos\xC3\xA9", kUser, true,
+		 "~\\x <user> \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"},
+		{"\xD0\x98\xD0\x92\xD0\x90\xD0\x9D's", "C:\\Users\\x", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", true, "<user>'s"},
+		// A name outside UTF-8 reaches the report escaped, in JSON doubled too.
+		{R"(/home/jos\xE9/x "/home/jos\\xE9/y" jos\xE9's jos\\xE9)", "/home/jos\xE9", "jos\xE9", false,
+		 R"(~/x "~/y" <user>'s <user>)"},
 		// Too short to tell from other text.
 		{"a b /", "/", "a", false, "a b /"},
+		{R"(C:\Program Files c:/x)", R"(C:\)", "a", true, R"(C:\Program Files c:/x)"},
 	};
 	for (const auto &row : rows)
 		EXPECT_EQ(ctl::RemoveHomeAndUser(row.text, row.home, row.user, row.fold_case), row.expected) << row.text;
@@ -91,6 +99,7 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		const char *section;
 		std::vector<std::string> shows;
 		std::string hides = {};
+		bool file_is_the_log = false; // FILE is where vrserver.txt would be
 	} rows[] = {
 		{"versions", [](Layout &l) { l.Registered(); }, "versions",
 		 {"zelvan-ctl ", std::string("driver folder: ~") + kSeparator + "zelvanproximity", "system: "}},
@@ -103,6 +112,14 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		{"a comment in the section steers no terminal",
 		 [](Layout &l) { WriteFile(SettingsPath(l), "{ \"driver_ZelvanProximity\" : {\n\t// \x1B[2J cleared\n\t\"ipd_mm\" : 63.5 } }"); },
 		 "SteamVR settings", {"\t// \\x1B[2J cleared\n\t\"ipd_mm\" : 63.5 }"}},
+		{"settings: the section twice, the last one in force",
+		 [](Layout &l) {
+			 WriteFile(SettingsPath(l), "{ \"driver_ZelvanProximity\" : { \"ipd_mm\" : 60 },\n"
+			                            "  \"driver_ZelvanProximity\" : { \"presence_mode\" : \"on\" } }");
+		 },
+		 "SteamVR settings",
+		 {"2 \"driver_ZelvanProximity\" members in it; SteamVR takes the last:\n"
+		  "\"driver_ZelvanProximity\" : { \"presence_mode\" : \"on\" }\n"}},
 		{"settings not JSON", [](Layout &l) { WriteFile(SettingsPath(l), "{ \"driver_ZelvanProximity\" : {"); },
 		 "SteamVR settings", {"not read: the file is not JSON"}},
 		{"registry: ours named, others counted",
@@ -122,6 +139,10 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		{"a FIFO for a log", [](Layout &l) { fs::create_directories(l.logs); ASSERT_EQ(mkfifo((l.logs / "vrserver.txt").c_str(), 0600), 0); },
 		 "vrserver.txt", {"vrserver.txt is not a file"}},
 #endif
+		// Nothing stands at FILE while the report waits on the driver, so a
+		// report stopped there leaves no empty file.
+		{"FILE is not there while the report is made", [](Layout &l) { fs::create_directories(l.logs); },
+		 "vrserver.txt", {"not read: no ~"}, {}, true},
 		{"the last 200 of the driver's lines, any case",
 		 [&](Layout &l) { log(l, Lines("ZELVANPROXIMITY ", 0, 150) + Lines("vrserver: ", 0, 99) + Lines("zelvan-ctl ", 150, 250)); },
 		 "vrserver.txt", {"the last 200 lines", "ZELVANPROXIMITY 1050\n", "zelvan-ctl 1249\n"}, "ZELVANPROXIMITY 1049"},
@@ -144,7 +165,7 @@ TEST(Report, SectionsSayWhatTheyFoundAndWhyNot)
 		Layout layout(kJoseJeuxVideo);
 		row.lay_out(layout);
 		const std::string home = Utf8String(layout.dir.path());
-		const fs::path file = layout.dir.path() / "report.txt";
+		const fs::path file = row.file_is_the_log ? layout.logs / "vrserver.txt" : layout.dir.path() / "report.txt";
 		const RunResult run = Ctl(layout, {"report", Utf8String(file)}, {{kHomeVar, home}, {kUserVar, kUser}});
 		ASSERT_EQ(run.exit_code, 0) << run.output;
 		EXPECT_TRUE(Holds(run.output, "wrote " + Utf8String(file))) << run.output;

@@ -54,29 +54,30 @@ int RunReport(const std::vector<std::string> &args, const std::string &channel, 
 	fs::path path = args.empty() ? fs::path() : Utf8Path(args[0]);
 	if (!args.empty() && path.empty())
 		return Refuse("not a usable file name: " + EscapeForTerminal(args[0]));
-	// The file first: an existing one is refused before the report's wait on the driver.
+	// The file is made and given back first: an existing FILE, or a folder
+	// that takes none, is refused before the report's wait on the driver, and
+	// a report stopped there (Ctrl-C) leaves no empty file behind. Once the
+	// text is ready the name is taken again, in the same one step.
 	std::FILE *file = args.empty() ? CreateDefault(path) : CreateNewFile(path);
-	const std::string shown = EscapeForTerminal(Utf8String(path));
+	std::string shown = EscapeForTerminal(Utf8String(path));
 	if (file == nullptr)
 		return Refuse(errno == EEXIST ? shown + " exists already; not writing over it (name another file)"
 		                              : "cannot create " + shown + ": " + std::strerror(errno));
-	std::string text;
-	try {
-		text = BugReport(channel, timeout);
-	} catch (...) {
-		std::fclose(file);
-		std::error_code ignored;
-		fs::remove(path, ignored);
-		throw;
-	}
+	std::fclose(file);
+	std::error_code ignored;
+	fs::remove(path, ignored);
+	const std::string text = BugReport(channel, timeout);
+	file = args.empty() ? CreateDefault(path) : CreateNewFile(path);
+	shown = EscapeForTerminal(Utf8String(path));
+	if (file == nullptr)
+		return Refuse(errno == EEXIST ? shown + " appeared while the report was made; not writing over it (run again)"
+		                              : "cannot create " + shown + ": " + std::strerror(errno));
 	const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
 	const int error = errno;
 	if (std::fclose(file) != 0 || !written) {
-		std::error_code ignored;
 		fs::remove(path, ignored); // ours, made above: half a report helps nobody
 		return Refuse("cannot write " + shown + ": " + std::strerror(written ? errno : error));
 	}
-	std::error_code ignored;
 	const fs::path full = fs::absolute(path, ignored);
 	std::printf("wrote %s\n", EscapeForTerminal(Utf8String(full.empty() ? path : full)).c_str());
 	return kExitOk;

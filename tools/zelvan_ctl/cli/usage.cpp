@@ -26,7 +26,7 @@ constexpr UsageRow kRows[] = {
 	{"proximity",
 		"  proximity on|off --for DURATION\n"
 		"                            force it for a while (90s, 10m, 2h; 1s to 24h),\n"
-		"                            then the sensor decides again by itself\n"},
+		"                            then the sensor (or a kept on or off) decides again\n"},
 	{"ipd",
 		"  ipd MM                    set the IPD in millimetres (48 to 75)\n"},
 	{"ipd?",

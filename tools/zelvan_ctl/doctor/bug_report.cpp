@@ -12,6 +12,7 @@
 #include "tools/zelvan_ctl/channel/utf8_path.h"
 #include "tools/zelvan_ctl/doctor/doctor.h"
 #include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
+#include "tools/zelvan_ctl/doctor/json_edit.h"
 
 namespace zelvan::ctl {
 namespace {
@@ -28,14 +29,44 @@ char Folded(char c, bool fold_case)
 	return fold_case && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool MatchesAt(const std::string &text, size_t at, const std::string &what, bool fold_case)
+// The small letter of a two-byte capital whose small letter has two bytes
+// too (Latin-1, Latin Extended-A, Greek, Cyrillic), as Windows folds names.
+char32_t SmallLetter(char32_t c)
 {
-	if (at + what.size() > text.size())
-		return false;
-	for (size_t k = 0; k < what.size(); ++k)
-		if (Folded(text[at + k], fold_case) != Folded(what[k], fold_case))
-			return false;
-	return true;
+	if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+		return c + 0x20;
+	if (c == 0x178)
+		return 0xFF;
+	if (c >= 0x100 && c <= 0x17E && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149) {
+		const bool odd_capitals = (c >= 0x139 && c <= 0x148) || c >= 0x179;
+		return (c % 2 == 1) == odd_capitals ? c + 1 : c;
+	}
+	if ((c >= 0x391 && c <= 0x3A9 && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
+		return c + 0x20;
+	if (c >= 0x400 && c <= 0x40F)
+		return c + 0x50;
+	return c;
+}
+
+// `text` with its capitals small, byte for byte as long as it was.
+std::string FoldedText(const std::string &text, bool fold_case)
+{
+	if (!fold_case)
+		return text;
+	std::string out = text;
+	for (size_t i = 0; i < out.size(); ++i) {
+		const auto lead = static_cast<unsigned char>(out[i]);
+		out[i] = Folded(out[i], true);
+		if (lead < 0xC2 || lead > 0xDF || i + 1 == out.size())
+			continue;
+		const auto next = static_cast<unsigned char>(out[i + 1]);
+		if ((next & 0xC0) != 0x80)
+			continue;
+		const char32_t small = SmallLetter(char32_t{(lead & 0x1Fu) << 6 | (next & 0x3Fu)});
+		out[i] = static_cast<char>(0xC0 | small >> 6);
+		out[++i] = static_cast<char>(0x80 | (small & 0x3F));
+	}
+	return out;
 }
 
 // Every `what` in `text` that does not run on into a word on its right (and,
@@ -43,11 +74,13 @@ bool MatchesAt(const std::string &text, size_t at, const std::string &what, bool
 std::string ReplaceAll(const std::string &text, const std::string &what, const std::string &by, bool fold_case,
                        bool whole_word)
 {
+	const std::string folded = FoldedText(text, fold_case), folded_what = FoldedText(what, fold_case);
 	std::string out;
 	out.reserve(text.size());
 	for (size_t i = 0; i < text.size();) {
 		const size_t end = i + what.size();
-		if (MatchesAt(text, i, what, fold_case) && (!whole_word || i == 0 || !IsWordByte(text[i - 1])) &&
+		if (folded.compare(i, what.size(), folded_what) == 0 && end <= text.size() &&
+		    (!whole_word || i == 0 || !IsWordByte(text[i - 1])) &&
 		    (end == text.size() || !IsWordByte(what.back()) || !IsWordByte(text[end]))) {
 			out += by;
 			i = end;
@@ -74,16 +107,32 @@ std::string RemoveHomeAndUser(const std::string &text, const std::string &home, 
 	std::string bare = home;
 	while (bare.size() > 1 && (bare.back() == '/' || bare.back() == '\\'))
 		bare.pop_back();
-	if (bare.size() >= 2) {
-		// The longest spelling first: the doubled one holds no other.
-		if (bare.find('\\') != std::string::npos)
-			out = ReplaceAll(out, Replaced(bare, '\\', "\\\\"), "~", fold_case, false);
-		out = ReplaceAll(out, bare, "~", fold_case, false);
-		if (bare.find('\\') != std::string::npos)
-			out = ReplaceAll(out, Replaced(bare, '\\', "/"), "~", fold_case, false);
+	// Bytes outside UTF-8 (a Latin-1 name) reach the sections escaped, as \xE9.
+	const auto spellings = [](const std::string &name) {
+		std::vector<std::string> all{name};
+		if (const std::string escaped = EscapeForTerminal(name); escaped != name)
+			all.push_back(escaped);
+		return all;
+	};
+	// A drive's root as the home ("C:\\") would put every path of that drive under ~.
+	const bool drive_root = bare.size() == 2 && bare[1] == ':';
+	if (bare.size() >= 2 && !drive_root) {
+		for (const std::string &spelling : spellings(bare)) {
+			// The longest spelling first: the doubled one holds no other.
+			if (spelling.find('\\') != std::string::npos)
+				out = ReplaceAll(out, Replaced(spelling, '\\', "\\\\"), "~", fold_case, false);
+			out = ReplaceAll(out, spelling, "~", fold_case, false);
+			if (spelling.find('\\') != std::string::npos)
+				out = ReplaceAll(out, Replaced(spelling, '\\', "/"), "~", fold_case, false);
+		}
 	}
-	if (user.size() >= 2)
-		out = ReplaceAll(out, user, "<user>", fold_case, true);
+	if (user.size() >= 2) {
+		for (const std::string &spelling : spellings(user)) {
+			if (spelling.find('\\') != std::string::npos)
+				out = ReplaceAll(out, Replaced(spelling, '\\', "\\\\"), "<user>", fold_case, true);
+			out = ReplaceAll(out, spelling, "<user>", fold_case, true);
+		}
+	}
 	return out;
 }
 
@@ -282,6 +331,15 @@ std::string SettingsSection(const RuntimeView &runtime)
 		return out + "no such file yet (SteamVR writes it when it first runs)\n";
 	if (!settings.error.empty())
 		return out + "not read: the file " + Esc(settings.error) + "\n";
+	// With the name twice, the section shown alone would hide the other.
+	size_t root = 0;
+	std::vector<JsonMember> members;
+	OutlineJsonObject(settings.bytes, root, members);
+	const auto sections = std::count_if(members.begin(), members.end(), [&](const JsonMember &member) {
+		return member.object == root && member.key == kDriverSection;
+	});
+	if (sections > 1)
+		out += std::to_string(sections) + " \"" + kDriverSection + "\" members in it; SteamVR takes the last:\n";
 	if (settings.section_open == std::string::npos)
 		return out + "no \"" + kDriverSection + "\" object in it: the driver runs with its defaults\n";
 	return out + "\"" + kDriverSection + "\" : " +

@@ -16,9 +16,10 @@ std::string BugReport(const std::string &channel, std::chrono::milliseconds time
 
 // The home folder (as written, with `\` doubled as JSON writes it, and with
 // `/` for `\`) becomes `~`, then `user` as a whole word (between bytes that
-// are not ASCII letters or digits) becomes `<user>`. `fold_case`: ASCII case
-// does not count (Windows names). A name shorter than 2 bytes, or a home of
-// one byte, is left: it would eat unrelated text.
+// are not ASCII letters or digits) becomes `<user>`. `fold_case`: case does
+// not count, as in Windows names (ASCII, Latin, Greek and Cyrillic letters).
+// A name shorter than 2 bytes, or a home of one byte or a drive's root, is
+// left: it would eat unrelated text.
 std::string RemoveHomeAndUser(const std::string &text, const std::string &home, const std::string &user, bool fold_case);
 
 // The last lines of a log that name the driver, read backwards from the end
@@ -42,7 +43,7 @@ std::string SystemVersion();
 struct UserIdentity {
 	std::string name;
 	std::string home;
-	bool fold_case = false; // the system's names ignore ASCII case
+	bool fold_case = false; // the system's names ignore case
 };
 UserIdentity CurrentUser();
 
