@@ -130,20 +130,21 @@ TEST(DeviceProviderLifecycle, AStoredPresenceModeIsAppliedAtTheFirstFrame)
 	static ProximityOutput::Clock::time_point now;
 	const struct {
 		const char *stored;
-		bool hold_ended; // a 1 s hold of the other value ran out after the first frame
+		int holds; // 1 s holds of the other value, each replacing the one before, ran out after the first frame
 		bool manual, presence;
-	} cases[] = {{"on", false, true, true}, {"off", false, true, false}, {"auto", false, false, false},
-	             {"on", true, true, true}, {"off", true, true, false}};
+	} cases[] = {{"on", 0, true, true},  {"off", 0, true, false}, {"auto", 0, false, false},
+	             {"on", 1, true, true},  {"off", 1, true, false}, {"off", 2, true, false}};
 	for (const auto &c : cases) {
-		SCOPED_TRACE(std::string(c.stored) + (c.hold_ended ? " after a hold" : ""));
+		SCOPED_TRACE(std::string(c.stored) + " after " + std::to_string(c.holds) + " holds");
 		test::FakeRuntime runtime;
 		runtime.settings.strings["driver_ZelvanProximity/presence_mode"] = c.stored;
 		DeviceProvider provider;
 		ASSERT_EQ(provider.Init(&runtime), vr::VRInitError_None);
 		provider.presence.now = [] { return now; };
 		provider.RunFrame();
-		if (c.hold_ended) {
-			provider.presence.HoldManualPresence(!c.presence, std::chrono::seconds(1));
+		if (c.holds > 0) {
+			for (int i = 0; i < c.holds; ++i)
+				provider.presence.HoldManualPresence(!c.presence, std::chrono::seconds(1));
 			now += std::chrono::seconds(1);
 			provider.RunFrame();
 			EXPECT_EQ(provider.presence.HoldSecondsLeft(), 0);
