@@ -15,14 +15,16 @@ usage() {
 Usage: install.sh [--prefix DIR] [--udev] [--uninstall]
 
 Copies this driver folder to DIR/$name and registers it with SteamVR
-(vrpathreg.sh adddriver). Running it again replaces the copy; running it
+(vrpathreg.sh adddriver), and adds Zelvan Panel to the applications menu
+(\${XDG_DATA_HOME:-~/.local/share}/applications/zelvan-panel.desktop).
+Running it again replaces the copy; running it
 from the installed folder registers that folder in place.
 
   --prefix DIR   where the folder goes (default: \${XDG_DATA_HOME:-~/.local/share})
   --udev         also install the udev rule that lets you open the sensor
                  ($rules_dir/$rule_name, through sudo)
-  --uninstall    unregister, delete the copied folder and the udev rule
-                 if an install put it there (or --udev is given)
+  --uninstall    unregister, delete the copied folder, its menu entry and
+                 the udev rule if an install put it there (or --udev is given)
   -h, --help     this text
 
 When SteamVR is not found, the script prints the vrpathreg command to run.
@@ -375,6 +377,71 @@ make_target() {
   check_install_folders
 }
 
+# The desktop entry that puts the panel in the applications menu. Ours
+# carry X-Zelvan-Install=<folder>; a file of that name without it is
+# someone else's and stays as it is.
+entry_file=${XDG_DATA_HOME:-$HOME/.local/share}/applications/zelvan-panel.desktop
+# A value as the Desktop Entry format reads it: backslashes doubled, tabs
+# escaped (line breaks are refused above).
+desktop_value() { local v=${1//\\/\\\\}; printf '%s' "${v//$'\t'/\\t}"; }
+# One argument of Exec: in double quotes, with " ` $ \ escaped inside them,
+# % doubled, then escaped again as any value is.
+desktop_arg() {
+  local v=${1//\\/\\\\}
+  v=${v//\"/\\\"}
+  v=${v//\`/\\\`}
+  v=${v//\$/\\\$}
+  v=${v//%/%%}
+  desktop_value "\"$v\""
+}
+# Succeeds when the entry is a plain file of ours (naming folder $1, when given).
+our_entry() {
+  [ -f "$entry_file" ] && [ ! -L "$entry_file" ] || return 1
+  if [ -n "${1:-}" ]; then
+    grep -qxF -- "X-Zelvan-Install=$(desktop_value "$1")" "$entry_file"
+  else
+    grep -q '^X-Zelvan-Install=' "$entry_file"
+  fi
+}
+
+# Written next to the entry and renamed over it, so that the menu never
+# reads half a file; a failure is said, and the install goes on.
+write_desktop_entry() {
+  local dir=${entry_file%/*} tmp
+  if { [ -e "$entry_file" ] || [ -L "$entry_file" ]; } && ! our_entry; then
+    say "left $entry_file: install.sh did not write it"
+    return 0
+  fi
+  if ! mkdir -p -- "$dir" || ! tmp=$(mktemp "$dir/.zelvan-panel.desktop.XXXXXX"); then
+    say "could not write $entry_file; start the panel with \"$target/bin/linux64/zelvan-ctl\" panel"
+    return 0
+  fi
+  if {
+    echo "[Desktop Entry]"
+    echo "Type=Application"
+    echo "Name=Zelvan Panel"
+    echo "Comment=Status, presence, IPD and tuning of the Zelvan proximity driver"
+    echo "Exec=$(desktop_arg "$target/bin/linux64/zelvan-ctl") panel"
+    echo "Icon=$(desktop_value "$target/resources/icons/zelvan-panel.svg")"
+    echo "Terminal=false"
+    echo "Categories=Settings;HardwareSettings;"
+    echo "X-Zelvan-Install=$(desktop_value "$target")"
+  } >"$tmp" && chmod 0644 "$tmp" && mv -f -- "$tmp" "$entry_file"; then
+    say "added Zelvan Panel to the applications menu ($entry_file)"
+  else
+    rm -f -- "$tmp"
+    say "could not write $entry_file; start the panel with \"$target/bin/linux64/zelvan-ctl\" panel"
+  fi
+}
+
+remove_desktop_entry() {
+  if our_entry "$target"; then
+    rm -f -- "$entry_file" && say "removed $entry_file"
+  elif [ -e "$entry_file" ]; then
+    say "left $entry_file: it is not this install's"
+  fi
+}
+
 # SteamVR blocks a driver it suspects of a crash and skips it at every start
 # until the block goes; a reinstall clears it while SteamVR is closed.
 # zelvan-ctl does it (changing only that entry of the settings file) and
@@ -420,6 +487,7 @@ do_install() {
     write_marker
     say "copied $source_dir to $target"
   fi
+  write_desktop_entry
   [ "$udev" = 0 ] || install_udev_rule
   if registered; then
     say "$target is already registered with SteamVR"
@@ -463,6 +531,7 @@ do_uninstall() {
     if grep -q '^udev ' "$target/$marker"; then udev=1; fi
   fi
   [ "$udev" = 0 ] || [ -n "$udev_missed" ] || remove_udev_rule
+  remove_desktop_entry
   if [ -d "$target" ]; then
     check_marker
     remove_installed_files

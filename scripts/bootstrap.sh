@@ -17,6 +17,7 @@ packages=(
   dpkg-dev
   fuse3
   libfuse3-dev
+  desktop-file-utils
 )
 
 if [ "$(id -u)" -eq 0 ]; then

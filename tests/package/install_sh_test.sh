@@ -31,10 +31,11 @@ export PATH=$scratch/stand-ins:$PATH
 
 # The driver folder as unpacked from the package, with stand-in binaries.
 src=$scratch/unpacked/zelvanproximity
-mkdir -p "$src/bin/linux64" "$src/bin/win64" "$src/resources/settings" "$src/udev"
+mkdir -p "$src/bin/linux64" "$src/bin/win64" "$src/resources/settings" "$src/resources/icons" "$src/udev"
 cp "$source_tree/package/"{driver.vrdrivermanifest,install.sh,install.cmd} "$src/"
 cp "$source_tree/package/README-linux.txt" "$src/README.txt"
 cp "$source_tree/package/resources/settings/default.vrsettings" "$src/resources/settings/"
+cp "$source_tree/package/resources/icons/zelvan-panel.svg" "$src/resources/icons/"
 cp "$source_tree/package/udev/70-zelvan-proximity.rules" "$src/udev/"
 for f in linux64/driver_ZelvanProximity.so win64/driver_ZelvanProximity.dll; do
   echo "$f" >"$src/bin/$f"
@@ -67,6 +68,15 @@ hostile_marker() {
 # The settings folder moved elsewhere and linked back.
 linked_resources() { mv "$T/resources" "$HOME/my-settings" && ln -s "$HOME/my-settings" "$T/resources"; }
 kept() { ls -- "$@" && echo kept; }
+# The menu's desktop entry: valid, and its Exec and Icon lines on one line.
+entry=$HOME/.local/share/applications/zelvan-panel.desktop
+desktop_entry() {
+  [ -e "$entry" ] || { echo "no desktop entry"; return 0; }
+  desktop-file-validate "$entry" && [ "$(stat -c %a "$entry")" = 644 ] &&
+    grep -e '^Exec=' -e '^Icon=' "$entry" | paste -sd ';'
+}
+foreign_entry() { mkdir -p "${entry%/*}" && printf '[Desktop Entry]\nType=Application\nName=Theirs\nExec=theirs\n' >"$entry"; }
+foreign_kept() { grep -qx 'Exec=theirs' "$entry" && rm "$entry" && echo kept; }
 # A folder $1 made with mode $2 for uid $3 (root when not given).
 folder_of() { rm -rf "$1" && mkdir -p "$1" && chmod "$2" "$1" && chown "${3:-0}" "$1"; }
 # The mode and owner of the folder $1, and how many entries in it others may write to.
@@ -149,6 +159,10 @@ ESC=$'\e'
 steps=(
   "install (a Linux registry)|registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||ran "
   "second install||$I|$T|0||same|no||already registered"
+  "a desktop entry of another program is left alone|foreign_entry|$I|$T|0||same|no||left $HOME/.local/share/applications/zelvan-panel.desktop: install.sh did not write it"
+  "uninstall leaves it too||$I --uninstall|$T|0|removedriver $T|none|no||left $HOME/.local/share/applications/zelvan-panel.desktop: it is not this install's"
+  "it is as it was||foreign_kept|$T|0||none|no||kept"
+  "install again|registry_from openvrpaths_linux.vrpath|$I|$T|0|adddriver $T|same|no||added Zelvan Panel"
   "register in place from the installed folder||\"\$T/install.sh\"|$T|0||same|no||in place"
   "in place through a symlinked prefix|ln -sfn \"\$HOME/.local/share\" \"\$scratch/link\"|\"\$T/install.sh\" --prefix \"\$scratch/link\"|$T|0||same|no||in place"
   "uninstall from the installed folder||\"\$T/install.sh\" --uninstall|$T|0|removedriver $T|none|no||deleted $T"
@@ -160,7 +174,9 @@ steps=(
   "vrpathreg fails|registry_from openvrpaths_linux.vrpath|ZELVAN_VRPATHREG_FAIL=1 $I|$T|1|adddriver $T|same|no||failed"
   "uninstall after a failed registration||$I --uninstall|$T|0||none|no||not registered"
   "a prefix with spaces||$I --prefix \"\${S%/*}\"|$S|0|adddriver $S|same|no||ran "
+  "the desktop entry starts the panel from the folder with spaces||desktop_entry|$S|0||same|no||Exec=\"$S/bin/linux64/zelvan-ctl\" panel;Icon=$S/resources/icons/zelvan-panel.svg"
   "uninstall keeps a file the user added|user_file \"\$S\"|$I --prefix \"\${S%/*}\" --uninstall|$S|0|removedriver $S|user|no||left "
+  "the uninstall took the desktop entry||desktop_entry|$S|0||user|no||no desktop entry"
   "a folder install.sh did not make|user_file \"\$T\"|$I|$T|1||user|no||not installed by install.sh"
   "uninstall leaves a folder install.sh did not make registered|\"\$runtime/bin/vrpathreg.sh\" adddriver \"\$T\"; rm \"\$scratch/vrpathreg.log\"|$I --uninstall|$T|1||user|no||not installed by install.sh"
   "root prefix||$I --prefix /|/zelvanproximity|1||none|no||refusing"
