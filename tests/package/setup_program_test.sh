@@ -17,6 +17,8 @@ rows=${6:-plain}
 # Wine takes names from its command line and environment as the locale's
 # text, so the locale must be a UTF-8 one unless the caller chose it.
 export LC_ALL=${LC_ALL:-C.UTF-8}
+# Wine would copy each Start-menu entry into this machine's own menu.
+export WINEDLLOVERRIDES=winemenubuilder.exe=d
 scratch=$(mktemp -d)
 wine_run=$source_tree/scripts/wine-run.sh
 export ZELVAN_WINE_PREFIX=$scratch/prefix
@@ -47,6 +49,7 @@ export ZELVAN_VRPATHREG_REGISTRY=$(winpath "$registry")
 target=$local_app_data/Programs/zelvanproximity
 T="C:\\users\\$user\\AppData\\Local\\Programs\\zelvanproximity"
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZelvanProximity'
+start_menu="$ZELVAN_WINE_PREFIX/drive_c/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
 
 # Setups a row can name. The fixture's runtime is the folder made above.
 steamvr() { cp "$source_tree/tests/fixtures/real/openvrpaths_windows.vrpath" "$registry"; }
@@ -320,6 +323,11 @@ print("; ".join(wrong))
 PY
 )
   [ -z "$got" ] || fail "the Add/Remove Programs entry: $got"
+  # The Start-menu entry comes and goes with the Add/Remove Programs entry.
+  case $entry in
+    yes) [ -f "$start_menu/Zelvan Panel.lnk" ] || fail "no Start-menu entry in $start_menu" ;;
+    no) [ ! -e "$start_menu/Zelvan Panel.lnk" ] || fail "the Start-menu entry is still there" ;;
+  esac
 }
 
 # name | setup | program (setup, uninstall) | arguments | status | vrpathreg calls | registrations | folder | entry
