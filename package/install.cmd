@@ -99,10 +99,18 @@ if errorlevel 1 (set "msg=registering %target% with SteamVR failed" & goto fail)
 call :clear_block
 if errorlevel 1 goto still_blocked
 echo install.cmd: done; restart SteamVR to load the driver
+call :panel_hint
 exit /b 0
 :still_blocked
 set "line=installed, but SteamVR may still block the driver (see above); close SteamVR and run zelvan-ctl.exe doctor --fix from %target%\bin\win64, which clears the block or says why it cannot" & call :say
+call :panel_hint
 exit /b 1
+
+rem Nobody who installed with this script has a Start-menu entry: the last
+rem line says where the panel is.
+:panel_hint
+set "line=to open the Zelvan panel, run %target%\bin\win64\zelvan-panel.exe (or zelvan-ctl panel in a terminal)" & call :say
+exit /b 0
 
 rem ---- uninstall ----
 :uninstall

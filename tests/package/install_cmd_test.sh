@@ -151,6 +151,7 @@ plain() { LC_ALL=C tr -d '\r' | LC_ALL=C tr -cd '\11\12\40-\76\100-\176'; }
 steps=(
   "*install (SteamVR's own registry)|registry_from openvrpaths_windows.vrpath||src||0|adddriver $T|same|ran "
   "*second install|||src||0||same|already registered"
+  "*it says where the panel is|||src||0||same|to open the Zelvan panel, run $T\\bin\\win64\\zelvan-panel.exe"
   "*register in place from the installed folder|||installed||0||same|in place"
   "*uninstall from the installed folder|||installed|--uninstall|0|removedriver $T|emptied|$T"
   "*SteamVR not found|no_steamvr||src||0||same|vrpathreg.exe\" adddriver \"$T\""
@@ -170,6 +171,7 @@ steps=(
   "*a block on the driver is cleared|blocked||src||0|adddriver $T|same|cleared SteamVR's safe-mode block on the driver: removed \"blocked_by_safe_mode\" : true"
   "*a block that cannot be cleared fails the install|blocked_unreadable||src||1|adddriver $T|same|SteamVR may still block the driver"
   "a profile and a download folder named with & and ^|odd_names||src||0|adddriver $OT|same|copied Z:"
+  "the panel's path through & and ^|||src||0||same|run $OT\\bin\\win64\\zelvan-panel.exe (or"
   "uninstall from them|||src|--uninstall|0|removedriver $OT|none|deleted $OT"
 )
 

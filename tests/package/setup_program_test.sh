@@ -266,7 +266,7 @@ check() {
   case $folder in
     all|files)
       for f in driver.vrdrivermanifest README.txt resources/settings/default.vrsettings uninstall.exe installed-files.txt \
-          bin/win64/driver_ZelvanProximity.dll bin/win64/hidapi.dll bin/win64/zelvan-ctl.exe; do
+          bin/win64/driver_ZelvanProximity.dll bin/win64/hidapi.dll bin/win64/zelvan-ctl.exe bin/win64/zelvan-panel.exe; do
         [ -f "$target/$f" ] || fail "$f is missing"
       done
       for f in install.cmd install.sh udev; do [ ! -e "$target/$f" ] || fail "$f was installed"; done
