@@ -76,6 +76,18 @@ older_version() {
   mkdir -p "$target/old" && echo old >"$target/old/old.txt" && echo old >"$target/bin/win64/old.dll"
   printf 'F bin\\win64\\old.dll\r\nF old\\old.txt\r\nD old\r\n' >>"$target/installed-files.txt"
 }
+# Another copy's Start-menu entry: a .lnk that starts in "<our folder> (1)".
+foreign_shortcut() {
+  python3 - "$start_menu/Zelvan Panel.lnk" "$T (1)\\bin\\win64" <<'PY'
+import struct, sys, uuid
+path, folder = sys.argv[1:3]
+# The header (HasWorkingDir, IsUnicode), then the folder as UTF-16.
+header = struct.pack("<I16sI", 0x4C, uuid.UUID("00021401-0000-0000-C000-000000000046").bytes_le, 0x90) + bytes(0x4C - 24)
+text = folder.encode("utf-16-le")
+open(path, "wb").write(header + struct.pack("<H", len(folder)) + text)
+PY
+  cp "$start_menu/Zelvan Panel.lnk" "$scratch/foreign.lnk"
+}
 # An install by a version that kept no list of its files.
 unlisted() { rm "$target/installed-files.txt"; }
 # A list that names files outside the folder, or all of them: the folder
@@ -324,10 +336,17 @@ PY
 )
   [ -z "$got" ] || fail "the Add/Remove Programs entry: $got"
   # The Start-menu entry comes and goes with the Add/Remove Programs entry.
-  case $entry in
-    yes) [ -f "$start_menu/Zelvan Panel.lnk" ] || fail "no Start-menu entry in $start_menu" ;;
-    no) [ ! -e "$start_menu/Zelvan Panel.lnk" ] || fail "the Start-menu entry is still there" ;;
-  esac
+  if [ -f "$scratch/foreign.lnk" ]; then
+    got=same
+    cmp -s "$scratch/foreign.lnk" "$start_menu/Zelvan Panel.lnk" || got=changed
+    rm -f "$scratch/foreign.lnk" "$start_menu/Zelvan Panel.lnk"
+    [ "$got" = same ] || fail "another copy's Start-menu entry changed"
+  else
+    case $entry in
+      yes) [ -f "$start_menu/Zelvan Panel.lnk" ] || fail "no Start-menu entry in $start_menu" ;;
+      no) [ ! -e "$start_menu/Zelvan Panel.lnk" ] || fail "the Start-menu entry is still there" ;;
+    esac
+  fi
 }
 
 # name | setup | program (setup, uninstall) | arguments | status | vrpathreg calls | registrations | folder | entry
@@ -341,7 +360,7 @@ steps=(
   "a reinstall clears SteamVR's block|blocked|setup|/S|0||1|all|yes"
   "install while SteamVR runs|vrserver|setup|/S|2||1|same|yes"
   "a second copy in another folder is refused|install_to 'C:\\second'|setup|/S|4||1|same|yes"
-  "silent uninstall keeps the user's file||uninstall|/S|0|removedriver $T|0|user|no"
+  "silent uninstall keeps the user's file and another copy's Start-menu entry|foreign_shortcut|uninstall|/S|0|removedriver $T|0|user|no"
   "a drive root is refused|others_folder 'E:\\'; install_to 'E:\\'|setup|/S|3||0|user|no"
   "another driver's folder is refused|others_folder 'C:\\drivers\\other'; install_to 'C:\\drivers\\other'|setup|/S|3||0|user|no"
   "install without SteamVR|no_steamvr|setup|/S|0||0|all|yes"
