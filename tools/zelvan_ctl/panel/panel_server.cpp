@@ -3,6 +3,7 @@
 #include "tools/zelvan_ctl/panel/panel_server.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -104,6 +105,12 @@ struct PanelServer::State {
 		if (!OriginIsOurs(req)) {
 			reason = "not from the panel's page";
 			return 403;
+		}
+		// Refused on its word, before a slow sender keeps a thread for it.
+		const std::string length = req.get_header_value("Content-Length");
+		if (length.size() > 6 || (!length.empty() && std::strtoul(length.c_str(), nullptr, 10) > kBodyLimit)) {
+			reason = "the body is 64 KiB at most";
+			return 413;
 		}
 		const std::string type = req.get_header_value("Content-Type");
 		if (req.get_header_value_count("Content-Type") != 1 ||
