@@ -244,12 +244,15 @@ void PanelServer::State::Routes()
 		}
 		Plain(res, 404, "no such page");
 	}));
-	// Whatever is left (a POST elsewhere, other methods) gets httplib's own
-	// 404 or 400; the logger sees every response, refused ones included.
-	server.set_logger([this](const httplib::Request &, const httplib::Response &res) {
-		if (res.status >= 400)
-			refused.fetch_add(1);
-	});
+	// Every response of 400 or more comes here before it is written, httplib's
+	// own (a line too long, a POST elsewhere) too: counted, and given a
+	// reason when it has none.
+	server.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request &, httplib::Response &res) {
+		refused.fetch_add(1);
+		if (res.body.empty())
+			Plain(res, res.status, httplib::detail::status_message(res.status));
+		return httplib::Server::HandlerResponse::Unhandled;
+	}));
 }
 
 PanelServer::PanelServer(PanelApi api, PanelKeys keys, std::chrono::milliseconds idle)
