@@ -176,5 +176,17 @@ TEST_F(PanelServerTest, AnotherUserWithoutTheSecretIsRefused)
 	EXPECT_TRUE(driver.Sent().empty());
 }
 
+// Nobody asks: the panel ends by itself, without a Stop.
+TEST(PanelServerIdle, EndsWhenThePageStoppedAsking)
+{
+	ScriptedDriver driver;
+	PanelServer server(PanelApi(driver.Send(), "test-channel", std::chrono::milliseconds(100)), kKeys,
+	                   std::chrono::milliseconds(1));
+	std::string error;
+	ASSERT_TRUE(server.Bind(0, error)) << error;
+	server.Run();
+	EXPECT_EQ(test::RawRequest(server.Port(), "GET / HTTP/1.1\r\n\r\n"), "");
+}
+
 } // namespace
 } // namespace zelvan::ctl

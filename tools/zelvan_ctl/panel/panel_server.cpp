@@ -74,6 +74,7 @@ struct PanelServer::State {
 	std::condition_variable wake;
 	std::chrono::steady_clock::time_point last_seen = std::chrono::steady_clock::now();
 	bool quit = false;
+	bool listened = false; // listen_after_bind has returned
 
 	State(PanelApi a, PanelKeys k, std::chrono::milliseconds i) : api(std::move(a)), keys(std::move(k)), idle(i) {}
 
@@ -297,18 +298,27 @@ int PanelServer::Port() const
 
 void PanelServer::Run()
 {
-	std::thread watcher([this] {
-		State &s = *state_;
+	State &s = *state_;
+	std::thread watcher([&s] {
 		std::unique_lock lock(s.mutex);
-		while (!s.quit && !s.wake.wait_until(lock, s.last_seen + s.idle, [&] { return s.quit; })) {
-			if (std::chrono::steady_clock::now() >= s.last_seen + s.idle)
-				break;
+		while (!s.quit && std::chrono::steady_clock::now() < s.last_seen + s.idle)
+			s.wake.wait_until(lock, s.last_seen + s.idle);
+		// A stop before listening began is lost: it is asked again until
+		// listening has ended.
+		while (!s.listened) {
+			lock.unlock();
+			s.server.stop();
+			lock.lock();
+			s.wake.wait_for(lock, std::chrono::milliseconds(10));
 		}
-		lock.unlock();
-		s.server.stop();
 	});
-	state_->server.listen_after_bind();
-	Stop();
+	s.server.listen_after_bind();
+	{
+		std::lock_guard lock(s.mutex);
+		s.listened = true;
+		s.quit = true;
+		s.wake.notify_all();
+	}
 	watcher.join();
 }
 
