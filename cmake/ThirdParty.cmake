@@ -53,3 +53,26 @@ else()
   target_link_libraries(zelvan_hidapi INTERFACE "${ZELVAN_HIDAPI_LIBRARY}" zelvan::hidapi_headers)
 endif()
 add_library(zelvan::hidapi ALIAS zelvan_hidapi)
+
+# cpp-httplib for zelvan-ctl's panel: the single header of Debian's source
+# package, compiled in without TLS, so that the zelvan-ctl in the driver
+# folder needs neither OpenSSL nor brotli nor libcpp-httplib.so.
+file(GLOB _httplib_headers /usr/local/src/cpp-httplib/cpp-httplib-*/httplib.h)
+list(SORT _httplib_headers)
+list(REVERSE _httplib_headers)
+list(GET _httplib_headers 0 _httplib_header)
+if(NOT _httplib_header)
+  set(_httplib_header "")
+endif()
+get_filename_component(_httplib_dir "${_httplib_header}" DIRECTORY)
+set(ZELVAN_HTTPLIB_DIR "${_httplib_dir}" CACHE PATH "Folder holding cpp-httplib's httplib.h (its source package)")
+if(NOT EXISTS "${ZELVAN_HTTPLIB_DIR}/httplib.h")
+  message(FATAL_ERROR "cpp-httplib's httplib.h is missing (looked in /usr/local/src/cpp-httplib/cpp-httplib-*/): "
+    "run scripts/bootstrap.sh, which unpacks Debian's source package (apt-get source cpp-httplib) there")
+endif()
+add_library(zelvan_httplib INTERFACE)
+target_include_directories(zelvan_httplib SYSTEM INTERFACE "${ZELVAN_HTTPLIB_DIR}")
+if(WIN32)
+  target_link_libraries(zelvan_httplib INTERFACE ws2_32)
+endif()
+add_library(zelvan::httplib ALIAS zelvan_httplib)

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the project builds and tests with, from Debian 12's own
-# archive, and unpacks hidapi's source package for the Windows hidapi.dll.
+# archive, and unpacks hidapi's source package for the Windows hidapi.dll and
+# cpp-httplib's for the panel's web server (its single header, built without
+# TLS, so the shipped zelvan-ctl needs no OpenSSL or brotli).
 # Safe to run again: it only installs what is missing.
 set -euo pipefail
 
@@ -50,7 +52,14 @@ if compgen -G "$hidapi_src_root/hidapi-*/windows/hid.c" >/dev/null; then
   need_hidapi_src=0
 fi
 
-if [ "${#missing[@]}" -eq 0 ] && [ "$need_locale" -eq 0 ] && [ "$need_hidapi_src" -eq 0 ]; then
+httplib_src_root=/usr/local/src/cpp-httplib
+need_httplib_src=1
+if compgen -G "$httplib_src_root/cpp-httplib-*/httplib.h" >/dev/null; then
+  need_httplib_src=0
+fi
+
+if [ "${#missing[@]}" -eq 0 ] && [ "$need_locale" -eq 0 ] && [ "$need_hidapi_src" -eq 0 ] &&
+   [ "$need_httplib_src" -eq 0 ]; then
   echo "bootstrap: everything is installed"
   exit 0
 fi
@@ -78,7 +87,7 @@ if [ "$need_locale" -eq 1 ]; then
   fi
   "${SUDO[@]}" locale-gen >/dev/null
 fi
-if [ "$need_hidapi_src" -eq 1 ]; then
+if [ "$need_hidapi_src" -eq 1 ] || [ "$need_httplib_src" -eq 1 ]; then
   # apt-get source needs deb-src entries for bookworm main; the machine's own
   # mirror and keyring are reused.
   src=/etc/apt/sources.list.d/debian.sources
@@ -100,11 +109,20 @@ if [ "$need_hidapi_src" -eq 1 ]; then
         "${SUDO[@]}" tee -a /etc/apt/sources.list >/dev/null
     fi
   fi
-  echo "bootstrap: unpacking hidapi's source package into $hidapi_src_root"
   "${SUDO[@]}" apt-get update -q
+fi
+if [ "$need_hidapi_src" -eq 1 ]; then
+  echo "bootstrap: unpacking hidapi's source package into $hidapi_src_root"
   "${SUDO[@]}" mkdir -p "$hidapi_src_root"
   (cd "$hidapi_src_root" && "${SUDO[@]}" apt-get source -q hidapi)
   compgen -G "$hidapi_src_root/hidapi-*/windows/hid.c" >/dev/null ||
     { echo "bootstrap: hidapi's source did not unpack into $hidapi_src_root" >&2; exit 1; }
+fi
+if [ "$need_httplib_src" -eq 1 ]; then
+  echo "bootstrap: unpacking cpp-httplib's source package into $httplib_src_root"
+  "${SUDO[@]}" mkdir -p "$httplib_src_root"
+  (cd "$httplib_src_root" && "${SUDO[@]}" apt-get source -q cpp-httplib)
+  compgen -G "$httplib_src_root/cpp-httplib-*/httplib.h" >/dev/null ||
+    { echo "bootstrap: cpp-httplib's source did not unpack into $httplib_src_root" >&2; exit 1; }
 fi
 echo "bootstrap: done"

@@ -5,7 +5,8 @@
 # its floor's allowance, so that the folder list reads as the build order.
 # zelvan-ctl's groups stand on them the same way: the channel client, then
 # the doctor and tuning beside each other, and the command line on top, so
-# that no capability prints for a terminal or reads argv.
+# that no capability prints for a terminal or reads argv. The panel is a
+# face beside the command line, over the same capabilities.
 # Usage: check_layers.sh SOURCE_DIR
 set -euo pipefail
 cd "$1"
@@ -21,7 +22,8 @@ declare -A allowed=(
   [tools/zelvan_ctl/channel]="core control"
   [tools/zelvan_ctl/doctor]="core ipd tools/zelvan_ctl/channel"
   [tools/zelvan_ctl/tuning]="core sensor tools/zelvan_ctl/channel"
-  [tools/zelvan_ctl/cli]="core control tools/zelvan_ctl/channel tools/zelvan_ctl/doctor tools/zelvan_ctl/tuning"
+  [tools/zelvan_ctl/panel]="core tools/zelvan_ctl/channel tools/zelvan_ctl/doctor tools/zelvan_ctl/tuning"
+  [tools/zelvan_ctl/cli]="core control tools/zelvan_ctl/channel tools/zelvan_ctl/doctor tools/zelvan_ctl/tuning tools/zelvan_ctl/panel"
 )
 
 bad=0

@@ -13,6 +13,7 @@
 #include "control/control_channel.h"
 #include "core/text_escape.h"
 #include "tools/zelvan_ctl/channel/control_client.h"
+#include "tools/zelvan_ctl/channel/proximity_command.h"
 #include "tools/zelvan_ctl/channel/status_line.h"
 #include "tools/zelvan_ctl/cli/commands.h"
 #include "tools/zelvan_ctl/cli/exit_status.h"
@@ -79,19 +80,9 @@ bool ProximityWords(std::vector<std::string> &words, std::string &error)
 			return true;
 		}
 	}
-	if (persist && timed) {
-		error = "--persist and --for do not go together: a kept value that runs out makes no sense across runs";
-		return false;
-	}
-	if (timed && mode != "on" && mode != "off") {
-		error = "--for holds on or off for a while; proximity auto ends a hold";
-		return false;
-	}
-	if (persist)
-		words = {"proximity", "persist", mode};
-	else if (timed)
-		words = {"proximity", mode, "for", duration};
-	return true;
+	if (!persist && !timed)
+		return true;
+	return ProximityCommand(mode, persist, timed, duration, words, error);
 }
 
 } // namespace
@@ -168,6 +159,8 @@ int RunCommandLine(const std::vector<std::string> &args)
 		return RunUnblock();
 	if (words[0] == "report")
 		return RunReport({words.begin() + 1, words.end()}, channel, timeout);
+	if (words[0] == "panel")
+		return RunPanel({words.begin() + 1, words.end()}, channel, timeout);
 	if (words[0] == "restore-config")
 		return RunRestoreConfig({words.begin() + 1, words.end()}, channel, timeout);
 	const auto send = [&](const std::string &command) { return SendCommand(channel, command, timeout); };

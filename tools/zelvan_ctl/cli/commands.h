@@ -27,6 +27,7 @@ int RunRegister(const std::vector<std::string> &args, bool add);
 int RunDoctor(const std::string &channel, std::chrono::milliseconds timeout, bool json, bool fix, bool dry_run);
 int RunUnblock();
 int RunReport(const std::vector<std::string> &args, const std::string &channel, std::chrono::milliseconds timeout);
+int RunPanel(const std::vector<std::string> &args, const std::string &channel, std::chrono::milliseconds timeout);
 int RunRestoreConfig(const std::vector<std::string> &args, const std::string &channel, std::chrono::milliseconds timeout);
 
 } // namespace zelvan::ctl

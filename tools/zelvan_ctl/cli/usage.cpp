@@ -68,6 +68,12 @@ constexpr UsageRow kRows[] = {
 		"                            (default zelvan-report-DATE.txt here): versions,\n"
 		"                            doctor, status, the driver's settings, registry\n"
 		"                            entries and log lines, home and user name removed\n"},
+	{"panel",
+		"  panel [--no-browser] [--port N]\n"
+		"                            the panel in your browser: status, presence and\n"
+		"                            IPD, served on 127.0.0.1 until it quits or a\n"
+		"                            minute after its page closed (--no-browser:\n"
+		"                            print the private file to open instead)\n"},
 	{"restore-config",
 		"  restore-config [--list]   the copies of the headset's configuration that\n"
 		"                            the driver kept before its uploads\n"},

@@ -1,0 +1,27 @@
+// What differs per system in starting the panel: the secret's randomness,
+// the private launch file that carries it to the browser, and the browser.
+#pragma once
+
+#include <string>
+
+namespace zelvan::ctl {
+
+// 32 random bytes (256 bits) as hex; false when the system gives none.
+bool RandomSecret(std::string &hex);
+
+// A file only this user can read, holding a page that sends the browser to
+// `address`, so that the secret in it never stands on a command line.
+struct LaunchFile {
+	std::string folder; // made for it, removed with it (empty when shared)
+	std::string path;
+};
+bool WriteLaunchFile(const std::string &address, LaunchFile &file, std::string &error);
+void RemoveLaunchFile(const LaunchFile &file);
+
+// The default browser on the launch file; false with `error`.
+bool OpenInBrowser(const LaunchFile &file, std::string &error);
+
+// The launch file's text: a redirect that needs no script.
+std::string LaunchPage(const std::string &address);
+
+} // namespace zelvan::ctl

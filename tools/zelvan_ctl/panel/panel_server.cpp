@@ -1,0 +1,346 @@
+// The panel's server over cpp-httplib: every request passes one gate before
+// any handler, and whatever is refused is only counted.
+#include "tools/zelvan_ctl/panel/panel_server.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "tools/zelvan_ctl/panel/page_files.h"
+#include "tools/zelvan_ctl/panel/panel_open.h"
+
+namespace zelvan::ctl {
+namespace {
+
+constexpr const char *kCookieName = "zelvan_panel";
+constexpr size_t kBodyLimit = 64 * 1024;
+
+// Time that does not depend on where the strings first differ.
+bool SameSecret(const std::string &a, const std::string &b)
+{
+	if (a.size() != b.size())
+		return false;
+	unsigned char differ = 0;
+	for (size_t i = 0; i < a.size(); ++i)
+		differ = static_cast<unsigned char>(differ | (a[i] ^ b[i]));
+	return differ == 0;
+}
+
+std::string CookieValue(const httplib::Request &req)
+{
+	if (req.get_header_value_count("Cookie") != 1)
+		return {};
+	const std::string cookies = req.get_header_value("Cookie");
+	const std::string prefix = std::string(kCookieName) + "=";
+	size_t at = 0;
+	while (at < cookies.size()) {
+		size_t end = cookies.find(';', at);
+		if (end == std::string::npos)
+			end = cookies.size();
+		std::string pair = cookies.substr(at, end - at);
+		while (!pair.empty() && pair.front() == ' ')
+			pair.erase(0, 1);
+		if (pair.rfind(prefix, 0) == 0)
+			return pair.substr(prefix.size());
+		at = end + 1;
+	}
+	return {};
+}
+
+void Plain(httplib::Response &res, int status, const std::string &reason)
+{
+	res.status = status;
+	res.set_content(reason + "\n", "text/plain; charset=utf-8");
+}
+
+} // namespace
+
+struct PanelServer::State {
+	PanelApi api;
+	PanelKeys keys;
+	std::chrono::milliseconds idle;
+	httplib::Server server;
+	int port = 0;
+	std::atomic<uint64_t> refused{0};
+
+	std::mutex mutex;
+	std::condition_variable wake;
+	std::chrono::steady_clock::time_point last_seen = std::chrono::steady_clock::now();
+	bool quit = false;
+	bool listened = false; // listen_after_bind has returned
+
+	State(PanelApi a, PanelKeys k, std::chrono::milliseconds i) : api(std::move(a)), keys(std::move(k)), idle(i) {}
+
+	bool HostIsOurs(const httplib::Request &req) const
+	{
+		if (req.get_header_value_count("Host") != 1)
+			return false;
+		const std::string host = req.get_header_value("Host");
+		const std::string port_text = ":" + std::to_string(port);
+		return host == "127.0.0.1" + port_text || host == "localhost" + port_text;
+	}
+
+	bool OriginIsOurs(const httplib::Request &req) const
+	{
+		if (req.get_header_value_count("Origin") != 1)
+			return false;
+		const std::string origin = req.get_header_value("Origin");
+		const std::string port_text = ":" + std::to_string(port);
+		return origin == "http://127.0.0.1" + port_text || origin == "http://localhost" + port_text;
+	}
+
+	// A change is a POST from the panel's own page with a JSON body.
+	int RefuseChange(const httplib::Request &req, std::string &reason) const
+	{
+		if (req.method != "POST") {
+			reason = "changes are POST requests";
+			return 405;
+		}
+		if (!OriginIsOurs(req)) {
+			reason = "not from the panel's page";
+			return 403;
+		}
+		// Refused on its word, before a slow sender keeps a thread for it.
+		const std::string length = req.get_header_value("Content-Length");
+		if (length.size() > 6 || (!length.empty() && std::strtoul(length.c_str(), nullptr, 10) > kBodyLimit)) {
+			reason = "the body is 64 KiB at most";
+			return 413;
+		}
+		const std::string type = req.get_header_value("Content-Type");
+		if (req.get_header_value_count("Content-Type") != 1 ||
+		    type.substr(0, type.find(';')) != "application/json") {
+			reason = "the body is application/json";
+			return 415;
+		}
+		return 0;
+	}
+
+	// The gate, before any body is read: 0 lets the request through.
+	int Refuse(const httplib::Request &req, std::string &reason) const
+	{
+		if (!HostIsOurs(req)) {
+			reason = "not this panel's address";
+			return 403;
+		}
+		if (req.path == "/open") {
+			reason = "not this panel's key";
+			if (req.method != "GET" || req.params.size() != 1 || req.params.count("key") != 1)
+				return 403;
+			return SameSecret(req.get_param_value("key"), keys.open) ? 0 : 403;
+		}
+		if (!SameSecret(CookieValue(req), keys.session)) {
+			reason = "open the panel from zelvan-ctl panel";
+			return 403;
+		}
+		const bool change = req.path == "/api/presence" || req.path == "/api/ipd" || req.path == "/api/quit";
+		if (change)
+			return RefuseChange(req, reason);
+		if (req.method != "GET") {
+			reason = "only GET here";
+			return 405;
+		}
+		return 0;
+	}
+
+	void Seen()
+	{
+		std::lock_guard lock(mutex);
+		last_seen = std::chrono::steady_clock::now();
+	}
+
+	void Quit()
+	{
+		std::lock_guard lock(mutex);
+		quit = true;
+		wake.notify_all();
+	}
+
+	static void Answer(httplib::Response &res, const ApiReply &reply)
+	{
+		if (reply.status == 200)
+			res.set_content(reply.body, "application/json");
+		else
+			Plain(res, reply.status, reply.body);
+	}
+
+	// Only the named parameters, each once: anything else is a fault of the
+	// request, not something to ignore.
+	static bool OnlyParams(const httplib::Request &req, std::initializer_list<const char *> names)
+	{
+		for (const auto &param : req.params) {
+			bool known = false;
+			for (const char *name : names)
+				known = known || param.first == name;
+			if (!known || req.params.count(param.first) != 1)
+				return false;
+		}
+		return true;
+	}
+
+	void Routes();
+};
+
+void PanelServer::State::Routes()
+{
+	server.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+		std::string reason;
+		if (const int status = Refuse(req, reason)) {
+			res.set_header("Connection", "close");
+			Plain(res, status, reason);
+			return httplib::Server::HandlerResponse::Handled;
+		}
+		Seen();
+		return httplib::Server::HandlerResponse::Unhandled;
+	});
+	server.Get("/open", [this](const httplib::Request &, httplib::Response &res) {
+		res.set_header("Set-Cookie", std::string(kCookieName) + "=" + keys.session + "; HttpOnly; SameSite=Strict; Path=/");
+		res.set_redirect("/", 303);
+	});
+	const auto no_params = [](auto handler) {
+		return [handler](const httplib::Request &req, httplib::Response &res) {
+			if (!req.params.empty())
+				return Plain(res, 400, "no parameters here");
+			handler(req, res);
+		};
+	};
+	server.Get("/api/status", no_params([this](const httplib::Request &, httplib::Response &res) {
+		Answer(res, api.Status(refused.load()));
+	}));
+	server.Get("/api/doctor", no_params([this](const httplib::Request &, httplib::Response &res) {
+		Answer(res, api.Doctor());
+	}));
+	server.Get("/api/samples", [this](const httplib::Request &req, httplib::Response &res) {
+		if (!OnlyParams(req, {"after"}))
+			return Plain(res, 400, "samples takes after=N only");
+		const std::string after = req.get_param_value("after");
+		Answer(res, api.Samples(req.has_param("after") ? &after : nullptr));
+	});
+	server.Post("/api/presence", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		Answer(res, api.Presence(req.body));
+	}));
+	server.Post("/api/ipd", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		Answer(res, api.Ipd(req.body));
+	}));
+	server.Post("/api/quit", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		if (!nlohmann::json::parse(req.body, nullptr, false).is_object())
+			return Plain(res, 400, "the body is not a JSON object");
+		res.set_content("{\"ok\":true}", "application/json");
+		Quit();
+	}));
+	server.Get(".*", no_params([](const httplib::Request &req, httplib::Response &res) {
+		const std::string path = req.path == "/" ? "/index.html" : req.path;
+		for (size_t i = 0; i < kPageFileCount; ++i) {
+			if (path == kPageFiles[i].path) {
+				res.set_content(reinterpret_cast<const char *>(kPageFiles[i].data), kPageFiles[i].size,
+				                kPageFiles[i].type);
+				return;
+			}
+		}
+		Plain(res, 404, "no such page");
+	}));
+	// Every response of 400 or more comes here before it is written, httplib's
+	// own (a line too long, a POST elsewhere) too: counted, and given a
+	// reason when it has none.
+	server.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request &, httplib::Response &res) {
+		refused.fetch_add(1);
+		if (res.body.empty())
+			Plain(res, res.status, httplib::detail::status_message(res.status));
+		return httplib::Server::HandlerResponse::Unhandled;
+	}));
+}
+
+PanelServer::PanelServer(PanelApi api, PanelKeys keys, std::chrono::milliseconds idle)
+    : state_(std::make_unique<State>(std::move(api), std::move(keys), idle))
+{
+	httplib::Server &server = state_->server;
+	server.new_task_queue = [] { return new httplib::ThreadPool(4); };
+	server.set_payload_max_length(kBodyLimit);
+	server.set_read_timeout(5, 0);
+	server.set_write_timeout(5, 0);
+	server.set_keep_alive_timeout(5);
+	server.set_keep_alive_max_count(100);
+	server.set_default_headers({
+	    {"Content-Security-Policy", "default-src 'self'; img-src 'self' data:; style-src 'self'; script-src 'self'; "
+	                                "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'self'"},
+	    {"X-Content-Type-Options", "nosniff"},
+	    {"Referrer-Policy", "no-referrer"},
+	    {"Cache-Control", "no-store"},
+	});
+	state_->Routes();
+}
+
+PanelServer::~PanelServer() = default;
+
+bool PanelServer::Bind(int port, std::string &error)
+{
+	const bool bound = port == 0 ? (state_->port = state_->server.bind_to_any_port("127.0.0.1")) > 0
+	                             : state_->server.bind_to_port("127.0.0.1", port);
+	if (!bound) {
+		error = port == 0 ? "no port to listen on at 127.0.0.1" : "port " + std::to_string(port) + " is taken";
+		return false;
+	}
+	if (port != 0)
+		state_->port = port;
+	return true;
+}
+
+int PanelServer::Port() const
+{
+	return state_->port;
+}
+
+void PanelServer::Run()
+{
+	State &s = *state_;
+	std::thread watcher([&s] {
+		std::unique_lock lock(s.mutex);
+		while (!s.quit && std::chrono::steady_clock::now() < s.last_seen + s.idle)
+			s.wake.wait_until(lock, s.last_seen + s.idle);
+		// A stop before listening began is lost: it is asked again until
+		// listening has ended.
+		while (!s.listened) {
+			lock.unlock();
+			s.server.stop();
+			lock.lock();
+			s.wake.wait_for(lock, std::chrono::milliseconds(10));
+		}
+	});
+	s.server.listen_after_bind();
+	{
+		std::lock_guard lock(s.mutex);
+		s.listened = true;
+		s.quit = true;
+		s.wake.notify_all();
+	}
+	watcher.join();
+}
+
+void PanelServer::Stop()
+{
+	state_->Quit();
+}
+
+uint64_t PanelServer::Refused() const
+{
+	return state_->refused.load();
+}
+
+} // namespace zelvan::ctl
+
+namespace zelvan::ctl {
+
+std::string LaunchPage(const std::string &address)
+{
+	return "<!doctype html>\n<meta charset=\"utf-8\">\n<title>Zelvan Proximity</title>\n"
+	       "<meta http-equiv=\"refresh\" content=\"0;url=" + address + "\">\n"
+	       "<p><a href=\"" + address + "\">Open the panel</a></p>\n";
+}
+
+} // namespace zelvan::ctl
