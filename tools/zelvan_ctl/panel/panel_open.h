@@ -2,9 +2,13 @@
 // the private launch file that carries it to the browser, and the browser.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace zelvan::ctl {
+
+// `size` bytes from the system's random source; false when it gives none.
+bool RandomBytes(unsigned char *bytes, size_t size);
 
 // 32 random bytes (256 bits) as hex; false when the system gives none.
 bool RandomSecret(std::string &hex);

@@ -18,23 +18,16 @@ extern char **environ;
 
 namespace zelvan::ctl {
 
-bool RandomSecret(std::string &hex)
+bool RandomBytes(unsigned char *bytes, size_t size)
 {
-	unsigned char bytes[32];
 	size_t got = 0;
-	while (got < sizeof(bytes)) {
-		const ssize_t n = getrandom(bytes + got, sizeof(bytes) - got, 0);
+	while (got < size) {
+		const ssize_t n = getrandom(bytes + got, size - got, 0);
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n <= 0)
 			return false;
 		got += static_cast<size_t>(n);
-	}
-	static const char digits[] = "0123456789abcdef";
-	hex.clear();
-	for (unsigned char byte : bytes) {
-		hex += digits[byte >> 4];
-		hex += digits[byte & 15];
 	}
 	return true;
 }

@@ -13,18 +13,9 @@
 
 namespace zelvan::ctl {
 
-bool RandomSecret(std::string &hex)
+bool RandomBytes(unsigned char *bytes, size_t size)
 {
-	unsigned char bytes[32];
-	if (BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
-		return false;
-	static const char digits[] = "0123456789abcdef";
-	hex.clear();
-	for (unsigned char byte : bytes) {
-		hex += digits[byte >> 4];
-		hex += digits[byte & 15];
-	}
-	return true;
+	return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
 
 bool WriteLaunchFile(const std::string &address, LaunchFile &file, std::string &error)

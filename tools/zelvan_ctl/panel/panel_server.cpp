@@ -336,6 +336,20 @@ uint64_t PanelServer::Refused() const
 
 namespace zelvan::ctl {
 
+bool RandomSecret(std::string &hex)
+{
+	unsigned char bytes[32];
+	if (!RandomBytes(bytes, sizeof(bytes)))
+		return false;
+	static const char digits[] = "0123456789abcdef";
+	hex.clear();
+	for (unsigned char byte : bytes) {
+		hex += digits[byte >> 4];
+		hex += digits[byte & 15];
+	}
+	return true;
+}
+
 std::string LaunchPage(const std::string &address)
 {
 	return "<!doctype html>\n<meta charset=\"utf-8\">\n<title>Zelvan Proximity</title>\n"
