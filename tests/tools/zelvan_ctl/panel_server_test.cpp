@@ -54,7 +54,7 @@ protected:
 	}
 
 	// {HOST}, {ORIGIN} and {COOKIE} become the panel's own.
-	std::string Send(std::string request)
+	std::string Fill(std::string request) const
 	{
 		const auto fill = [&](const std::string &mark, const std::string &text) {
 			for (size_t at; (at = request.find(mark)) != std::string::npos;)
@@ -63,7 +63,11 @@ protected:
 		fill("{HOST}", "127.0.0.1:" + port);
 		fill("{ORIGIN}", "http://localhost:" + port);
 		fill("{COOKIE}", "zelvan_panel=" + kKeys.session);
-		return test::RawRequest(server.Port(), request);
+		return request;
+	}
+	std::string Send(const std::string &request, const std::string &then = {})
+	{
+		return test::RawRequest(server.Port(), Fill(request), then.empty() ? then : Fill(then));
 	}
 
 	ScriptedDriver driver;
@@ -139,6 +143,40 @@ TEST_F(PanelServerTest, RefusesWhatIsNotThePanelsOwnPageAndSendsTheDriverNothing
 	}
 	EXPECT_TRUE(driver.Sent().empty());
 	EXPECT_EQ(server.Refused(), std::size(kRefusals));
+}
+
+// Keep-alive requests whose first is refused: what the client sends after
+// the answer (the body the gate did not wait for, or a request of the
+// panel's own page) is never served nor counted: the connection ends.
+struct Followed {
+	const char *name;
+	std::string first;
+};
+
+const Followed kFollowed[] = {
+    {"a POST from another origin, its body after the answer",
+     "POST /api/presence HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nOrigin: http://evil.example\r\n" + kJson +
+         "Content-Length: {LENGTH}\r\n\r\n"},
+    {"a form's POST, its body after the answer",
+     "POST /api/ipd HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nOrigin: {ORIGIN}\r\nContent-Type: text/plain\r\n"
+     "Content-Length: {LENGTH}\r\n\r\n"},
+    {"a GET without the cookie", "GET /api/status HTTP/1.1\r\nHost: {HOST}\r\n\r\n"},
+};
+
+TEST_F(PanelServerTest, ARefusalEndsItsConnection)
+{
+	// A request that would pass the gate, as the body where there is one.
+	const std::string then = Fill("GET /api/status HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\n\r\n");
+	for (const Followed &row : kFollowed) {
+		std::string first = Fill(row.first);
+		if (const size_t at = first.find("{LENGTH}"); at != std::string::npos)
+			first.replace(at, 8, std::to_string(then.size()));
+		const std::string response = test::RawRequest(server.Port(), first, then);
+		EXPECT_EQ(StatusOf(response) / 100, 4) << row.name;
+		EXPECT_EQ(response.find("HTTP/1.1 ", 1), std::string::npos) << row.name << "\n" << response;
+	}
+	EXPECT_TRUE(driver.Sent().empty());
+	EXPECT_EQ(server.Refused(), std::size(kFollowed));
 }
 
 TEST_F(PanelServerTest, OpenGivesTheCookieThatLetsThePageAskAndChange)

@@ -13,8 +13,10 @@ namespace zelvan::test {
 // Sends `request` as it is and reads one response: until its headers and
 // Content-Length bytes came, or the server closed; "" when the connection
 // failed. A refused request's connection may stay open, so the close is not
-// waited for.
-std::string RawRequest(int port, const std::string &request);
+// waited for. With `then`, that is sent once the response came, and
+// everything until the server closes is returned: what the server makes of
+// bytes that follow a response.
+std::string RawRequest(int port, const std::string &request, const std::string &then = {});
 
 // The same from a process of user 65534 (POSIX, as root); nothing where
 // that cannot be done.

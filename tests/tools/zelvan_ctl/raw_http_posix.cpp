@@ -14,7 +14,20 @@ namespace zelvan::test {
 namespace {
 
 // Only system calls: the child of a threaded process may call nothing else.
-ssize_t Exchange(int port, const char *request, size_t size, char *reply, size_t capacity)
+bool WriteAll(int fd, const char *data, size_t size)
+{
+	size_t sent = 0;
+	while (sent < size) {
+		const ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+		if (n <= 0)
+			return false;
+		sent += static_cast<size_t>(n);
+	}
+	return true;
+}
+
+ssize_t Exchange(int port, const char *request, size_t size, char *reply, size_t capacity, const char *then = nullptr,
+                 size_t then_size = 0)
 {
 	const int fd = socket(AF_INET, SOCK_STREAM, 0);
 	if (fd < 0)
@@ -27,15 +40,15 @@ ssize_t Exchange(int port, const char *request, size_t size, char *reply, size_t
 		close(fd);
 		return -1;
 	}
-	size_t sent = 0;
-	while (sent < size) {
-		const ssize_t n = write(fd, request + sent, size - sent);
-		if (n <= 0)
-			break;
-		sent += static_cast<size_t>(n);
-	}
+	WriteAll(fd, request, size);
 	size_t got = 0;
-	while (got < capacity && !ResponseComplete(reply, got)) {
+	bool sent_then = then_size == 0;
+	while (got < capacity && (!sent_then || then_size != 0 || !ResponseComplete(reply, got))) {
+		if (!sent_then && ResponseComplete(reply, got)) {
+			// A server that closed at once makes this fail: the read below sees the end.
+			WriteAll(fd, then, then_size);
+			sent_then = true;
+		}
 		const ssize_t n = read(fd, reply + got, capacity - got);
 		if (n <= 0)
 			break;
@@ -47,10 +60,11 @@ ssize_t Exchange(int port, const char *request, size_t size, char *reply, size_t
 
 } // namespace
 
-std::string RawRequest(int port, const std::string &request)
+std::string RawRequest(int port, const std::string &request, const std::string &then)
 {
 	std::vector<char> reply(1 << 20);
-	const ssize_t got = Exchange(port, request.data(), request.size(), reply.data(), reply.size());
+	const ssize_t got =
+	    Exchange(port, request.data(), request.size(), reply.data(), reply.size(), then.data(), then.size());
 	return got < 0 ? std::string() : std::string(reply.data(), static_cast<size_t>(got));
 }
 

@@ -8,7 +8,22 @@
 
 namespace zelvan::test {
 
-std::string RawRequest(int port, const std::string &request)
+namespace {
+
+void SendAll(SOCKET fd, const std::string &data)
+{
+	size_t sent = 0;
+	while (sent < data.size()) {
+		const int n = send(fd, data.data() + sent, static_cast<int>(data.size() - sent), 0);
+		if (n <= 0)
+			return;
+		sent += static_cast<size_t>(n);
+	}
+}
+
+} // namespace
+
+std::string RawRequest(int port, const std::string &request, const std::string &then)
 {
 	static const bool started = [] {
 		WSADATA data;
@@ -27,19 +42,20 @@ std::string RawRequest(int port, const std::string &request)
 		closesocket(fd);
 		return {};
 	}
-	size_t sent = 0;
-	while (sent < request.size()) {
-		const int n = send(fd, request.data() + sent, static_cast<int>(request.size() - sent), 0);
-		if (n <= 0)
-			break;
-		sent += static_cast<size_t>(n);
-	}
+	SendAll(fd, request);
 	std::string reply;
 	std::vector<char> buffer(1 << 16);
+	bool sent_then = then.empty();
 	int n = 0;
-	while (!ResponseComplete(reply.data(), reply.size()) &&
-	       (n = recv(fd, buffer.data(), static_cast<int>(buffer.size()), 0)) > 0)
+	while (!sent_then || !then.empty() || !ResponseComplete(reply.data(), reply.size())) {
+		if (!sent_then && ResponseComplete(reply.data(), reply.size())) {
+			SendAll(fd, then);
+			sent_then = true;
+		}
+		if ((n = recv(fd, buffer.data(), static_cast<int>(buffer.size()), 0)) <= 0)
+			break;
 		reply.append(buffer.data(), static_cast<size_t>(n));
+	}
 	closesocket(fd);
 	return reply;
 }

@@ -60,13 +60,37 @@ void Plain(httplib::Response &res, int status, const std::string &reason)
 	res.set_content(reason + "\n", "text/plain; charset=utf-8");
 }
 
+// Set when the request on this thread's connection was refused.
+thread_local bool refused_here = false;
+
+// httplib's own loop over a connection's requests, except that a refusal
+// ends the connection: the bytes after it (a body the gate never read) are
+// not taken for the next request, nor counted again.
+class GateServer : public httplib::Server {
+	bool process_and_close_socket(socket_t sock) override
+	{
+		const bool served = httplib::detail::process_server_socket(
+		    svr_sock_, sock, keep_alive_max_count_, keep_alive_timeout_sec_, read_timeout_sec_, read_timeout_usec_,
+		    write_timeout_sec_, write_timeout_usec_,
+		    [this](httplib::Stream &stream, bool close_connection, bool &connection_closed) {
+			    refused_here = false;
+			    const bool written = process_request(stream, close_connection, connection_closed, nullptr);
+			    connection_closed = connection_closed || refused_here;
+			    return written;
+		    });
+		httplib::detail::shutdown_socket(sock);
+		httplib::detail::close_socket(sock);
+		return served;
+	}
+};
+
 } // namespace
 
 struct PanelServer::State {
 	PanelApi api;
 	PanelKeys keys;
 	std::chrono::milliseconds idle;
-	httplib::Server server;
+	GateServer server;
 	int port = 0;
 	std::atomic<uint64_t> refused{0};
 
@@ -192,7 +216,6 @@ void PanelServer::State::Routes()
 	server.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
 		std::string reason;
 		if (const int status = Refuse(req, reason)) {
-			res.set_header("Connection", "close");
 			Plain(res, status, reason);
 			return httplib::Server::HandlerResponse::Handled;
 		}
@@ -250,6 +273,8 @@ void PanelServer::State::Routes()
 	// reason when it has none.
 	server.set_error_handler(httplib::Server::HandlerWithResponse([this](const httplib::Request &, httplib::Response &res) {
 		refused.fetch_add(1);
+		refused_here = true;
+		res.set_header("Connection", "close");
 		if (res.body.empty())
 			Plain(res, res.status, httplib::detail::status_message(res.status));
 		return httplib::Server::HandlerResponse::Unhandled;
