@@ -187,9 +187,15 @@ TEST_F(PanelServerTest, OpenGivesTheCookieThatLetsThePageAskAndChange)
 	EXPECT_NE(opened.find("Set-Cookie: zelvan_panel=" + kKeys.session + "; HttpOnly; SameSite=Strict; Path=/\r\n"),
 	          std::string::npos);
 
+	// The key was swapped: a second use (from the history) is refused.
+	EXPECT_EQ(StatusOf(Send("GET /open?key=" + kKeys.open + " HTTP/1.1\r\nHost: {HOST}\r\nConnection: close\r\n\r\n")), 403);
+	// A cookie of that name planted by a page on another port comes first.
+	for (const char *cookies : {"zelvan_panel=planted; {COOKIE}", "{COOKIE}; zelvan_panel=" })
+		EXPECT_EQ(StatusOf(Send("GET /panel.js HTTP/1.1\r\nHost: {HOST}\r\nCookie: " + std::string(cookies) +
+		                        "\r\nConnection: close\r\n\r\n")), 200) << cookies;
 	const std::string status = Send("GET /api/status HTTP/1.1\r\nHost: {HOST}\r\nCookie: other=1; {COOKIE}\r\nConnection: close\r\n\r\n");
 	EXPECT_EQ(StatusOf(status), 200);
-	EXPECT_NE(status.find(R"({"reachable":true,"refused":0,"status":{"proximity":true,"raw":1234,"source":"sensor"},"why":""})"),
+	EXPECT_NE(status.find(R"({"reachable":true,"refused":1,"status":{"proximity":true,"raw":1234,"source":"sensor"},"why":""})"),
 	          std::string::npos) << status;
 	for (const char *header : {"Content-Security-Policy: default-src 'self'; img-src 'self' data:; style-src 'self'; "
 	                           "script-src 'self'; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'self'\r\n",

@@ -33,12 +33,16 @@ bool SameSecret(const std::string &a, const std::string &b)
 	return differ == 0;
 }
 
-std::string CookieValue(const httplib::Request &req)
+// Whether any zelvan_panel cookie is `session`: a page on another port of
+// 127.0.0.1 can plant one of that name (cookies do not keep to a port), and
+// it must not shut the panel's own out.
+bool CookieHolds(const httplib::Request &req, const std::string &session)
 {
 	if (req.get_header_value_count("Cookie") != 1)
-		return {};
+		return false;
 	const std::string cookies = req.get_header_value("Cookie");
 	const std::string prefix = std::string(kCookieName) + "=";
+	bool holds = false;
 	size_t at = 0;
 	while (at < cookies.size()) {
 		size_t end = cookies.find(';', at);
@@ -48,10 +52,10 @@ std::string CookieValue(const httplib::Request &req)
 		while (!pair.empty() && pair.front() == ' ')
 			pair.erase(0, 1);
 		if (pair.rfind(prefix, 0) == 0)
-			return pair.substr(prefix.size());
+			holds = SameSecret(pair.substr(prefix.size()), session) || holds;
 		at = end + 1;
 	}
-	return {};
+	return holds;
 }
 
 void Plain(httplib::Response &res, int status, const std::string &reason)
@@ -93,6 +97,7 @@ struct PanelServer::State {
 	GateServer server;
 	int port = 0;
 	std::atomic<uint64_t> refused{0};
+	std::atomic<bool> opened{false}; // the open key was used
 
 	std::mutex mutex;
 	std::condition_variable wake;
@@ -147,7 +152,7 @@ struct PanelServer::State {
 	}
 
 	// The gate, before any body is read: 0 lets the request through.
-	int Refuse(const httplib::Request &req, std::string &reason) const
+	int Refuse(const httplib::Request &req, std::string &reason)
 	{
 		if (!HostIsOurs(req)) {
 			reason = "not this panel's address";
@@ -157,9 +162,10 @@ struct PanelServer::State {
 			reason = "not this panel's key";
 			if (req.method != "GET" || req.params.size() != 1 || req.params.count("key") != 1)
 				return 403;
-			return SameSecret(req.get_param_value("key"), keys.open) ? 0 : 403;
+			// Once: the address stays in the browser's history.
+			return SameSecret(req.get_param_value("key"), keys.open) && !opened.exchange(true) ? 0 : 403;
 		}
-		if (!SameSecret(CookieValue(req), keys.session)) {
+		if (!CookieHolds(req, keys.session)) {
 			reason = "open the panel from zelvan-ctl panel";
 			return 403;
 		}
