@@ -35,6 +35,7 @@ struct ScriptedDriver {
 	std::mutex mutex;
 	std::vector<std::string> sent;
 	std::function<std::string(const std::string &)> answer;
+	Outcome outcome = Outcome::Replied; // NoDriver: nothing answers
 
 	std::vector<std::string> Sent()
 	{
@@ -46,6 +47,8 @@ struct ScriptedDriver {
 		return [this](const std::string &command) {
 			std::lock_guard lock(mutex);
 			sent.push_back(command);
+			if (outcome != Outcome::Replied)
+				return Exchange{outcome, "", -1};
 			if (answer)
 				return Exchange{Outcome::Replied, answer(command), -1};
 			return Exchange{Outcome::Replied, command == "status" ? "proximity=true source=sensor raw=1234" : "OK", -1};
@@ -375,6 +378,27 @@ TEST_F(PanelServerTest, TuneAndApplyReadARecordingByItsName)
 	EXPECT_EQ(applied["error"], nullptr);
 	EXPECT_EQ(applied["confirmed"], json::array({"moving_avg_length 64 -> 16: OK moving_avg_length=16"})) << applied;
 	EXPECT_EQ(StatusOf(Send(Post("/api/tune", kOurs + kJson, R"({"name":"guided-none.txt"})"))), 404);
+}
+
+TEST_F(PanelServerTest, WithoutADriverTheAnswersSayWhyInTheCommandLinesWords)
+{
+	driver.outcome = Outcome::NoDriver;
+	const std::string why = WhyNoReply(Exchange{Outcome::NoDriver, "", -1}, "test-channel");
+	const json status = Ask("/api/status");
+	EXPECT_EQ(status["model"], nullptr);
+	EXPECT_EQ(status["why"], why);
+
+	ASSERT_EQ(Change("/api/record", R"({"seconds":1})")["ok"], true);
+	const json events = RecordedEvents();
+	EXPECT_EQ(events, (json::array({{{"n", 1}, {"kind", "failed"}, {"text", why}}})));
+	EXPECT_EQ(Ask("/api/recordings")["recordings"], json::array());
+
+	std::string folder, error;
+	ASSERT_TRUE(PanelFolder("recordings", folder, error)) << error;
+	std::ofstream(Utf8Path(folder) / "guided-2026-01-02-030405.txt", std::ios::binary) << LabelledRecording();
+	const json applied = Change("/api/tune/apply", R"({"name":"guided-2026-01-02-030405.txt"})");
+	EXPECT_EQ(applied["ok"], false);
+	EXPECT_EQ(applied["error"], why);
 }
 
 TEST_F(PanelServerTest, AReportGoesIntoANewFileOfTheReportsFolder)
