@@ -401,6 +401,22 @@ TEST_F(PanelServerTest, WithoutADriverTheAnswersSayWhyInTheCommandLinesWords)
 	EXPECT_EQ(applied["error"], why);
 }
 
+// A link planted at the recordings folder would take the recordings elsewhere.
+TEST_F(PanelServerTest, ARecordingsFolderThatIsALinkIsRefused)
+{
+	std::error_code ec;
+	fs::create_directory(data / "elsewhere", ec);
+	fs::create_directory_symlink(data / "elsewhere", data / "recordings", ec);
+	if (ec)
+		GTEST_SKIP() << "no symbolic links here: " << ec.message();
+	const std::string response =
+	    Send("GET /api/recordings HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n");
+	EXPECT_EQ(StatusOf(response), 500);
+	EXPECT_NE(response.find("is a link"), std::string::npos) << response;
+	EXPECT_EQ(StatusOf(Send(Post("/api/record", kOurs + kJson, "{}"))), 500);
+	EXPECT_TRUE(fs::is_empty(data / "elsewhere"));
+}
+
 TEST_F(PanelServerTest, AReportGoesIntoANewFileOfTheReportsFolder)
 {
 	driver.answer = [](const std::string &) { return std::string("ERR unknown command"); };
