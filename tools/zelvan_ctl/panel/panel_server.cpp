@@ -142,10 +142,11 @@ struct PanelServer::State {
 			return 403;
 		}
 		// Any POST is a change, and so is a GET of a path only POST serves.
-		static const char *const kPostOnly[] = {"/api/presence", "/api/ipd",    "/api/quit",   "/api/record/cancel",
-		                                        "/api/tune",     "/api/tune/apply", "/api/report", "/api/kept/restore"};
-		const bool change = req.method == "POST" || std::find(std::begin(kPostOnly), std::end(kPostOnly), req.path) !=
-		                                                std::end(kPostOnly);
+		static const char *const kPostOnly[] = {"/api/presence", "/api/ipd",       "/api/quit",
+		                                        "/api/record/cancel", "/api/tune", "/api/tune/apply",
+		                                        "/api/report",   "/api/kept/restore"};
+		const auto end = std::end(kPostOnly);
+		const bool change = req.method == "POST" || std::find(std::begin(kPostOnly), end, req.path) != end;
 		if (change)
 			return RefuseChange(req, reason);
 		if (req.method != "GET") {
