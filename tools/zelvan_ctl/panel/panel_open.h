@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace zelvan::ctl {
@@ -24,6 +25,11 @@ void RemoveLaunchFile(const LaunchFile &file);
 
 // The default browser on the launch file; false with `error`.
 bool OpenInBrowser(const LaunchFile &file, std::string &error);
+
+// Whether the other end of the loopback connection `socket` is a process of
+// this user: another user who learnt the cookie (a server of theirs on
+// another port of 127.0.0.1 is sent it) still has no way in.
+bool PeerIsThisUser(uintptr_t socket);
 
 // The launch file's text: a redirect that needs no script.
 std::string LaunchPage(const std::string &address);

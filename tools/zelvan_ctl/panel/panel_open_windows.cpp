@@ -3,11 +3,15 @@
 // keeps other users out), and ShellExecuteW.
 #include "tools/zelvan_ctl/panel/panel_open.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <bcrypt.h>
+#include <iphlpapi.h>
 #include <shellapi.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "tools/zelvan_ctl/channel/utf8_path.h"
 
@@ -16,6 +20,66 @@ namespace zelvan::ctl {
 bool RandomBytes(unsigned char *bytes, size_t size)
 {
 	return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
+}
+
+namespace {
+
+// The user of process `pid`; empty when it cannot be asked (another user's
+// process, as a rule).
+std::vector<unsigned char> ProcessUser(DWORD pid)
+{
+	std::vector<unsigned char> user;
+	const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+	if (process == nullptr)
+		return user;
+	HANDLE token = nullptr;
+	if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
+		DWORD size = 0;
+		GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+		std::vector<unsigned char> info(size);
+		if (size != 0 && GetTokenInformation(token, TokenUser, info.data(), size, &size)) {
+			const PSID sid = reinterpret_cast<TOKEN_USER *>(info.data())->User.Sid;
+			const auto *bytes = static_cast<const unsigned char *>(sid);
+			user.assign(bytes, bytes + GetLengthSid(sid));
+		}
+		CloseHandle(token);
+	}
+	CloseHandle(process);
+	return user;
+}
+
+} // namespace
+
+bool PeerIsThisUser(uintptr_t socket)
+{
+	const SOCKET fd = static_cast<SOCKET>(socket);
+	sockaddr_in ours{}, peer{};
+	int size = sizeof(ours);
+	if (getsockname(fd, reinterpret_cast<sockaddr *>(&ours), &size) != 0 || ours.sin_family != AF_INET)
+		return false;
+	size = sizeof(peer);
+	if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) != 0 || peer.sin_family != AF_INET)
+		return false;
+	ULONG bytes = 0;
+	std::vector<unsigned char> table;
+	DWORD result = ERROR_INSUFFICIENT_BUFFER;
+	while (result == ERROR_INSUFFICIENT_BUFFER) {
+		table.resize(bytes == 0 ? 1 : bytes);
+		result = GetExtendedTcpTable(table.data(), &bytes, FALSE, AF_INET, TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+	}
+	if (result != NO_ERROR)
+		return false;
+	// The peer's own socket: its local end is the peer, its remote end us.
+	const auto *rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID *>(table.data());
+	for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+		const MIB_TCPROW_OWNER_PID &row = rows->table[i];
+		if (row.dwLocalAddr != peer.sin_addr.s_addr || static_cast<u_short>(row.dwLocalPort) != peer.sin_port ||
+		    row.dwRemoteAddr != ours.sin_addr.s_addr || static_cast<u_short>(row.dwRemotePort) != ours.sin_port)
+			continue;
+		const std::vector<unsigned char> theirs = ProcessUser(row.dwOwningPid);
+		return !theirs.empty() && theirs == ProcessUser(GetCurrentProcessId());
+	}
+	return false;
 }
 
 bool WriteLaunchFile(const std::string &address, LaunchFile &file, std::string &error)

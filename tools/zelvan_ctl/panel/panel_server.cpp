@@ -71,10 +71,22 @@ thread_local bool refused_here = false;
 
 // httplib's own loop over a connection's requests, except that a refusal
 // ends the connection: the bytes after it (a body the gate never read) are
-// not taken for the next request, nor counted again.
+// not taken for the next request, nor counted again. A connection from
+// another user's process is closed before a byte of it is read: nothing it
+// sends can keep one of the four threads waiting.
 class GateServer : public httplib::Server {
+public:
+	std::atomic<uint64_t> *refused = nullptr;
+
+private:
 	bool process_and_close_socket(socket_t sock) override
 	{
+		if (!PeerIsThisUser(static_cast<uintptr_t>(sock))) {
+			refused->fetch_add(1);
+			httplib::detail::shutdown_socket(sock);
+			httplib::detail::close_socket(sock);
+			return false;
+		}
 		const bool served = httplib::detail::process_server_socket(
 		    svr_sock_, sock, keep_alive_max_count_, keep_alive_timeout_sec_, read_timeout_sec_, read_timeout_usec_,
 		    write_timeout_sec_, write_timeout_usec_,
@@ -347,6 +359,7 @@ PanelServer::PanelServer(PanelApi api, PanelKeys keys, std::chrono::milliseconds
 	    {"Referrer-Policy", "no-referrer"},
 	    {"Cache-Control", "no-store"},
 	});
+	state_->server.refused = &state_->refused;
 	state_->Routes();
 }
 
