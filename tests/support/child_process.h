@@ -27,6 +27,9 @@ public:
 	// Why the last Start failed: errno or GetLastError().
 	unsigned long StartError() const;
 	void Kill();
+	// Asks the child to end as Ctrl-C or the system would (SIGTERM); false
+	// where a test cannot send that (Windows).
+	bool Terminate();
 
 	// Standard output and error, interleaved, as far as they have arrived.
 	std::string Output();

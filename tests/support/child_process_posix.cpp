@@ -43,6 +43,11 @@ struct ChildProcess::Impl {
 	}
 };
 
+bool ChildProcess::Terminate()
+{
+	return impl_->pid > 0 && !impl_->status && kill(impl_->pid, SIGTERM) == 0;
+}
+
 ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {}
 
 ChildProcess::~ChildProcess()

@@ -171,6 +171,11 @@ unsigned long ChildProcess::StartError() const
 	return impl_->start_error;
 }
 
+bool ChildProcess::Terminate()
+{
+	return false;
+}
+
 void ChildProcess::Kill()
 {
 	if (impl_->process != nullptr && !impl_->status) {

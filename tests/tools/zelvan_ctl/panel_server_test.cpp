@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/child_process.h"
 #include "tests/tools/zelvan_ctl/raw_http.h"
 #include "tools/zelvan_ctl/channel/utf8_path.h"
 #include "tools/zelvan_ctl/panel/panel_folders.h"
@@ -493,6 +494,29 @@ TEST_F(PanelServerTest, AnotherUsersConnectionIsClosedUnread)
 }
 
 // Nobody asks: the panel ends by itself, without a Stop.
+// Ctrl-C or the system's SIGTERM ends the panel as quit does: exit 0 and
+// its launch folder removed, not a process killed with the folder left.
+TEST(PanelEnd, ASignalEndsThePanelAsQuitDoes)
+{
+	const fs::path runtime = fs::temp_directory_path() / ("zelvan-panel-signal-" + std::to_string(std::random_device{}()));
+	fs::create_directories(runtime);
+	test::ChildProcess panel;
+	ASSERT_TRUE(panel.Start({test::BinPath("zelvan-ctl") + test::kExeSuffix, "panel", "--no-browser"},
+	                        {{"XDG_RUNTIME_DIR", runtime.string()}}));
+	// A bound against a hang only: the launch file is made before the line.
+	const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+	while (panel.Output().find("in your browser") == std::string::npos && std::chrono::steady_clock::now() < give_up)
+		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+	ASSERT_FALSE(fs::is_empty(runtime)) << panel.Output();
+	if (!panel.Terminate()) {
+		fs::remove_all(runtime);
+		GTEST_SKIP() << "no SIGTERM to send here";
+	}
+	EXPECT_EQ(panel.Wait(std::chrono::minutes(1)), 0) << panel.Output();
+	EXPECT_TRUE(fs::is_empty(runtime));
+	fs::remove_all(runtime);
+}
+
 TEST(PanelServerIdle, EndsWhenThePageStoppedAsking)
 {
 	ScriptedDriver driver;

@@ -40,6 +40,7 @@ int RunPanel(const std::vector<std::string> &args, const std::string &channel, s
 	const auto send = [channel, timeout](const std::string &command) { return SendCommand(channel, command, timeout); };
 	const std::string open_key = keys.open;
 	PanelServer server(PanelApi(send, channel, timeout), std::move(keys));
+	const StopOnSignals signals([&server] { server.Stop(); });
 	std::string error;
 	if (!server.Bind(port, error)) {
 		std::fprintf(stderr, "zelvan-ctl: %s\n", error.c_str());

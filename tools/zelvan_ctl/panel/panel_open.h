@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace zelvan::ctl {
@@ -30,6 +32,22 @@ bool OpenInBrowser(const LaunchFile &file, std::string &error);
 // this user: another user who learnt the cookie (a server of theirs on
 // another port of 127.0.0.1 is sent it) still has no way in.
 bool PeerIsThisUser(uintptr_t socket);
+
+// While it lives, Ctrl-C and the system's request to end (SIGTERM, SIGHUP;
+// a console's Ctrl-C, Ctrl-Break or close) call `stop` instead of killing
+// the process, so that the panel ends as after quit: its launch file and a
+// half-made recording removed. Made before any other thread starts.
+class StopOnSignals {
+public:
+	explicit StopOnSignals(std::function<void()> stop);
+	~StopOnSignals();
+	StopOnSignals(const StopOnSignals &) = delete;
+	StopOnSignals &operator=(const StopOnSignals &) = delete;
+
+private:
+	struct State;
+	std::unique_ptr<State> state_;
+};
 
 // The launch file's text: a redirect that needs no script.
 std::string LaunchPage(const std::string &address);

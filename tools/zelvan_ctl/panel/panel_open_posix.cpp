@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/random.h>
@@ -16,6 +18,8 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 extern char **environ;
@@ -130,6 +134,41 @@ bool OpenInBrowser(const LaunchFile &file, std::string &error)
 		return false;
 	}
 	return true;
+}
+
+// The signals are blocked in every thread (they inherit the mask) and
+// taken by one that only waits for them.
+struct StopOnSignals::State {
+	sigset_t signals{};
+	sigset_t before{};
+	std::atomic<bool> ending{false};
+	std::thread waiter;
+};
+
+StopOnSignals::StopOnSignals(std::function<void()> stop) : state_(std::make_unique<State>())
+{
+	State &s = *state_;
+	sigemptyset(&s.signals);
+	for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+		sigaddset(&s.signals, signal);
+	pthread_sigmask(SIG_BLOCK, &s.signals, &s.before);
+	s.waiter = std::thread([&s, stop = std::move(stop)] {
+		for (;;) {
+			int signal = 0;
+			if (sigwait(&s.signals, &signal) != 0 || s.ending)
+				return;
+			stop();
+		}
+	});
+}
+
+StopOnSignals::~StopOnSignals()
+{
+	State &s = *state_;
+	s.ending = true;
+	pthread_kill(s.waiter.native_handle(), SIGTERM);
+	s.waiter.join();
+	pthread_sigmask(SIG_SETMASK, &s.before, nullptr);
 }
 
 } // namespace zelvan::ctl

@@ -11,6 +11,7 @@
 #include <shellapi.h>
 
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 #include "tools/zelvan_ctl/channel/utf8_path.h"
@@ -133,6 +134,40 @@ bool OpenInBrowser(const LaunchFile &file, std::string &error)
 		return false;
 	}
 	return true;
+}
+
+namespace {
+
+std::mutex signal_mutex;
+std::function<void()> signal_stop;
+
+BOOL WINAPI OnConsoleSignal(DWORD)
+{
+	std::lock_guard lock(signal_mutex);
+	if (!signal_stop)
+		return FALSE;
+	signal_stop();
+	return TRUE;
+}
+
+} // namespace
+
+struct StopOnSignals::State {};
+
+StopOnSignals::StopOnSignals(std::function<void()> stop) : state_(std::make_unique<State>())
+{
+	{
+		std::lock_guard lock(signal_mutex);
+		signal_stop = std::move(stop);
+	}
+	SetConsoleCtrlHandler(OnConsoleSignal, TRUE);
+}
+
+StopOnSignals::~StopOnSignals()
+{
+	SetConsoleCtrlHandler(OnConsoleSignal, FALSE);
+	std::lock_guard lock(signal_mutex);
+	signal_stop = nullptr;
 }
 
 } // namespace zelvan::ctl
