@@ -498,6 +498,9 @@ TEST_F(PanelServerTest, AnotherUsersConnectionIsClosedUnread)
 // its launch folder removed, not a process killed with the folder left.
 TEST(PanelEnd, ASignalEndsThePanelAsQuitDoes)
 {
+#ifdef _WIN32
+	GTEST_SKIP() << "a test cannot send Ctrl-C into another console; the launch file is not under XDG_RUNTIME_DIR";
+#endif
 	const fs::path runtime = fs::temp_directory_path() / ("zelvan-panel-signal-" + std::to_string(std::random_device{}()));
 	fs::create_directories(runtime);
 	test::ChildProcess panel;
@@ -508,10 +511,7 @@ TEST(PanelEnd, ASignalEndsThePanelAsQuitDoes)
 	while (panel.Output().find("in your browser") == std::string::npos && std::chrono::steady_clock::now() < give_up)
 		std::this_thread::sleep_for(std::chrono::milliseconds(20));
 	ASSERT_FALSE(fs::is_empty(runtime)) << panel.Output();
-	if (!panel.Terminate()) {
-		fs::remove_all(runtime);
-		GTEST_SKIP() << "no SIGTERM to send here";
-	}
+	ASSERT_TRUE(panel.Terminate());
 	EXPECT_EQ(panel.Wait(std::chrono::minutes(1)), 0) << panel.Output();
 	EXPECT_TRUE(fs::is_empty(runtime));
 	fs::remove_all(runtime);
