@@ -215,6 +215,9 @@ const Refusal kRefusals[] = {
     {"GET for a restore", "GET /api/kept/restore HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n", 405},
     {"an oversized header", "GET /api/status HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nX-Pad: " +
                                 std::string(5000, 'x') + "\r\nConnection: close\r\n\r\n", 400},
+    {"very many header lines", "GET /api/status HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\n" +
+                                   [] { std::string lines; for (int i = 0; i < 20000; ++i) lines += "X: y\r\n"; return lines; }() +
+                                   "Connection: close\r\n\r\n", 400},
 };
 
 TEST_F(PanelServerTest, RefusesWhatIsNotThePanelsOwnPageAndSendsTheDriverNothing)

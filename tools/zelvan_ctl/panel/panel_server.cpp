@@ -66,6 +66,36 @@ void Plain(httplib::Response &res, int status, const std::string &reason)
 	res.set_content(reason + "\n", "text/plain; charset=utf-8");
 }
 
+// What one request may make the server read: its headers, which no count
+// of lines limits otherwise, and the largest body with some framing.
+constexpr size_t kRequestBytes = 16 * 1024 + kBodyLimit + 4 * 1024;
+
+// The connection's stream with that budget: past it, reads fail and httplib
+// answers 400 as for any request it cannot read.
+class CappedStream : public httplib::Stream {
+public:
+	explicit CappedStream(httplib::Stream &inner) : inner_(inner) {}
+	bool is_readable() const override { return inner_.is_readable(); }
+	bool is_writable() const override { return inner_.is_writable(); }
+	ssize_t read(char *ptr, size_t size) override
+	{
+		if (left_ == 0)
+			return -1;
+		const ssize_t n = inner_.read(ptr, std::min(size, left_));
+		if (n > 0)
+			left_ -= static_cast<size_t>(n);
+		return n;
+	}
+	ssize_t write(const char *ptr, size_t size) override { return inner_.write(ptr, size); }
+	void get_remote_ip_and_port(std::string &ip, int &port) const override { inner_.get_remote_ip_and_port(ip, port); }
+	void get_local_ip_and_port(std::string &ip, int &port) const override { inner_.get_local_ip_and_port(ip, port); }
+	socket_t socket() const override { return inner_.socket(); }
+
+private:
+	httplib::Stream &inner_;
+	size_t left_ = kRequestBytes;
+};
+
 // Set when the request on this thread's connection was refused.
 thread_local bool refused_here = false;
 
@@ -92,7 +122,8 @@ private:
 		    write_timeout_sec_, write_timeout_usec_,
 		    [this](httplib::Stream &stream, bool close_connection, bool &connection_closed) {
 			    refused_here = false;
-			    const bool written = process_request(stream, close_connection, connection_closed, nullptr);
+			    CappedStream capped(stream);
+			    const bool written = process_request(capped, close_connection, connection_closed, nullptr);
 			    connection_closed = connection_closed || refused_here;
 			    return written;
 		    });
