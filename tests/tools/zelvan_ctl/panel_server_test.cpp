@@ -449,20 +449,42 @@ TEST_F(PanelServerTest, WithoutADriverTheAnswersSayWhyInTheCommandLinesWords)
 	EXPECT_EQ(applied["error"], why);
 }
 
-// A link planted at the recordings folder would take the recordings elsewhere.
+// A link planted at the recordings folder would take the recordings
+// elsewhere; so could anyone who may write in the folder above it.
 TEST_F(PanelServerTest, ARecordingsFolderThatIsALinkIsRefused)
 {
-	std::error_code ec;
-	fs::create_directory(data / "elsewhere", ec);
-	fs::create_directory_symlink(data / "elsewhere", data / "recordings", ec);
-	if (ec)
-		GTEST_SKIP() << "no symbolic links here: " << ec.message();
-	const std::string response =
-	    Send("GET /api/recordings HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n");
-	EXPECT_EQ(StatusOf(response), 500);
-	EXPECT_NE(response.find("is a link"), std::string::npos) << response;
-	EXPECT_EQ(StatusOf(Send(Post("/api/record", kOurs + kJson, "{}"))), 500);
-	EXPECT_TRUE(fs::is_empty(data / "elsewhere"));
+	struct Row {
+		const char *name;
+		std::function<void(std::error_code &)> plant;
+		const char *why;
+	};
+	const Row rows[] = {
+	    {"a link", [&](std::error_code &ec) { fs::create_directory_symlink(data / "elsewhere", data / "recordings", ec); },
+	     "is a link"},
+#ifndef _WIN32
+	    {"a base any user may write in",
+	     [&](std::error_code &ec) { fs::permissions(data, fs::perms::all, ec); }, "can be changed by any user"},
+	    {"a recordings folder any user may write in", [&](std::error_code &ec) {
+		     fs::create_directory(data / "recordings", ec);
+		     fs::permissions(data / "recordings", fs::perms::all, ec);
+	     }, "can be changed by any user"},
+#endif
+	};
+	for (const Row &row : rows) {
+		std::error_code ec;
+		fs::remove_all(data / "recordings", ec);
+		fs::permissions(data, fs::perms::owner_all, ec);
+		fs::create_directory(data / "elsewhere", ec);
+		row.plant(ec);
+		if (ec)
+			GTEST_SKIP() << row.name << ": " << ec.message();
+		const std::string response =
+		    Send("GET /api/recordings HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n");
+		EXPECT_EQ(StatusOf(response), 500) << row.name;
+		EXPECT_NE(response.find(row.why), std::string::npos) << row.name << "\n" << response;
+		EXPECT_EQ(StatusOf(Send(Post("/api/record", kOurs + kJson, "{}"))), 500) << row.name;
+		EXPECT_TRUE(fs::is_empty(data / "elsewhere")) << row.name;
+	}
 }
 
 TEST_F(PanelServerTest, AReportGoesIntoANewFileOfTheReportsFolder)

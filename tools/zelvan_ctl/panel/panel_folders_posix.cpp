@@ -29,6 +29,12 @@ bool OwnFolder(const std::string &path, std::string &error)
 		error = path + (S_ISLNK(info.st_mode) ? " is a link" : " is not a folder") + "; the panel writes nothing there";
 		return false;
 	}
+	// Anyone may rename what is in it, and put a link of theirs in its place
+	// between our check and our use.
+	if ((info.st_mode & S_IWOTH) != 0 && (info.st_mode & S_ISVTX) == 0) {
+		error = path + " can be changed by any user; the panel writes nothing there";
+		return false;
+	}
 	if (info.st_uid != geteuid()) {
 		error = path + " belongs to another user (uid " + std::to_string(static_cast<unsigned>(info.st_uid)) +
 		        "); the panel writes nothing there";
