@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -18,7 +17,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <atomic>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -136,39 +135,72 @@ bool OpenInBrowser(const LaunchFile &file, std::string &error)
 	return true;
 }
 
-// The signals are blocked in every thread (they inherit the mask) and
-// taken by one that only waits for them.
+// A handler that only writes a byte to a pipe, read by a thread that stops
+// the panel. Not a blocked mask and sigwait: programs started from the panel
+// (the browser, the doctor's) would inherit the mask and ignore Ctrl-C.
+namespace {
+
+int signal_pipe = -1;
+
+void OnSignal(int)
+{
+	const int saved = errno;
+	const char byte = 's';
+	[[maybe_unused]] const ssize_t n = write(signal_pipe, &byte, 1);
+	errno = saved;
+}
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+} // namespace
+
 struct StopOnSignals::State {
-	sigset_t signals{};
-	sigset_t before{};
-	std::atomic<bool> ending{false};
+	int fds[2] = {-1, -1};
+	struct sigaction before[std::size(kSignals)] = {};
 	std::thread waiter;
 };
 
 StopOnSignals::StopOnSignals(std::function<void()> stop) : state_(std::make_unique<State>())
 {
 	State &s = *state_;
-	sigemptyset(&s.signals);
-	for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-		sigaddset(&s.signals, signal);
-	pthread_sigmask(SIG_BLOCK, &s.signals, &s.before);
+	if (pipe2(s.fds, O_CLOEXEC) != 0)
+		return;
+	signal_pipe = s.fds[1];
 	s.waiter = std::thread([&s, stop = std::move(stop)] {
+		// The destructor's byte is 'e'; a signal's is 's'.
 		for (;;) {
-			int signal = 0;
-			if (sigwait(&s.signals, &signal) != 0 || s.ending)
+			char byte = 0;
+			const ssize_t n = read(s.fds[0], &byte, 1);
+			if (n < 0 && errno == EINTR)
+				continue;
+			if (n != 1 || byte == 'e')
 				return;
 			stop();
 		}
 	});
+	struct sigaction action {};
+	action.sa_handler = OnSignal;
+	sigemptyset(&action.sa_mask);
+	action.sa_flags = SA_RESTART;
+	for (size_t i = 0; i < std::size(kSignals); ++i)
+		sigaction(kSignals[i], &action, &s.before[i]);
 }
 
 StopOnSignals::~StopOnSignals()
 {
 	State &s = *state_;
-	s.ending = true;
-	pthread_kill(s.waiter.native_handle(), SIGTERM);
-	s.waiter.join();
-	pthread_sigmask(SIG_SETMASK, &s.before, nullptr);
+	if (!s.waiter.joinable())
+		return;
+	for (size_t i = 0; i < std::size(kSignals); ++i)
+		sigaction(kSignals[i], &s.before[i], nullptr);
+	const char byte = 'e';
+	if (write(s.fds[1], &byte, 1) == 1)
+		s.waiter.join();
+	else
+		s.waiter.detach();
+	signal_pipe = -1;
+	close(s.fds[0]);
+	close(s.fds[1]);
 }
 
 } // namespace zelvan::ctl
