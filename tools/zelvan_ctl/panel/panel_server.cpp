@@ -201,7 +201,11 @@ void PanelServer::State::Routes()
 	});
 	server.Get("/open", [this](const httplib::Request &, httplib::Response &res) {
 		res.set_header("Set-Cookie", std::string(kCookieName) + "=" + keys.session + "; HttpOnly; SameSite=Strict; Path=/");
-		res.set_redirect("/", 303);
+		// Not a redirect: a chain begun by the launch file counts as another
+		// site's, and Chromium leaves a Strict cookie out of all of it. A step
+		// from our own page to "/" carries it.
+		res.set_content("<!doctype html><meta http-equiv=\"refresh\" content=\"0; url=/\"><title>Zelvan Proximity</title>\n",
+		                "text/html; charset=utf-8");
 	});
 	const auto no_params = [](auto handler) {
 		return [handler](const httplib::Request &req, httplib::Response &res) {
