@@ -42,6 +42,14 @@ Options:
                            adds tune.svg, recording.txt and the false switches
                            and switching times before and after (--quick:
                            shorter phases, about 40 s)
+  --panel                  the panel road instead: the installed driver with
+                           a wearer the page plays, zelvan-ctl panel
+                           --no-browser (its data in report/panel-data/) and
+                           tests/e2e/panel/panel_road.py in headless Chromium
+                           through every step of the page; the report lists
+                           each step with its screenshot (report/panel/) and
+                           the time to the first drawn trace (--quick:
+                           shorter recording phases)
   --hidraw                 talk to the simulated sensor through the driver's
                            bundled libhidapi-hidraw.so.0, libudev and an
                            emulated /dev/hidraw0 (scripts/with-hidraw.sh:
@@ -53,7 +61,8 @@ status, the report's files, each zelvan-ctl command, presence switched both
 ways with the scripted wearer, the IPD persisted as scripted; with --hidraw
 also that the process loaded no simulated hidapi; with --tune that presence
 switched falsely fewer times after tuning than before, and missed none of
-the wearer's moves); 1 otherwise; 2 for a usage error; 77 when --hidraw
+the wearer's moves; with --panel that every step of the browser road
+passed and the panel ended with Quit); 1 otherwise; 2 for a usage error; 77 when --hidraw
 cannot run on this machine.
 EOF
 }
@@ -70,6 +79,7 @@ window=""
 rate_ms=""
 hidraw=0
 tune=0
+panel=0
 seconds_given=0
 while [ $# -gt 0 ]; do
 	case "$1" in
@@ -80,6 +90,7 @@ while [ $# -gt 0 ]; do
 	--report-rate-ms) [ $# -ge 2 ] || fail_usage "--report-rate-ms needs a value"; rate_ms=$2; shift 2 ;;
 	--hidraw) hidraw=1; shift ;;
 	--tune) tune=1; shift ;;
+	--panel) panel=1; shift ;;
 	-h | --help) usage; exit 0 ;;
 	*) fail_usage "unknown argument '$1'" ;;
 	esac
@@ -87,7 +98,10 @@ done
 if [ "$tune" -eq 1 ] && { [ -n "$replay" ] || [ "$hidraw" -eq 1 ] || [ "$seconds_given" -eq 1 ]; }; then
 	fail_usage "--tune plays its own wearer and times; it does not take --replay, --hidraw or --seconds"
 fi
-if [ "$quick" -eq 1 ] && [ "$tune" -eq 0 ]; then
+if [ "$panel" -eq 1 ] && { [ "$tune" -eq 1 ] || [ -n "$replay" ] || [ "$hidraw" -eq 1 ] || [ "$seconds_given" -eq 1 ]; }; then
+	fail_usage "--panel lets the page play its own wearer; it does not take --tune, --replay, --hidraw or --seconds"
+fi
+if [ "$quick" -eq 1 ] && [ "$tune" -eq 0 ] && [ "$panel" -eq 0 ]; then
 	seconds=5
 	# At 200 ms the detector needs about a second to switch: too slow for 5 s.
 	rate_ms=${rate_ms:-50}
@@ -312,6 +326,9 @@ watch_sensor_path() {
 
 if [ "$tune" -eq 1 ]; then
 	source "$demo/tune.sh"
+fi
+if [ "$panel" -eq 1 ]; then
+	source "$demo/panel.sh"
 fi
 
 if [ -n "$replay" ]; then
