@@ -128,6 +128,48 @@ mkdir -p "$out"
 
 say() { printf '== %s\n' "$*"; }
 
+# The user settings of the run: log_verbosity 1, and the window and rate
+# when given. The roads that choose their own rate call it again.
+settings=$out/steamvr.vrsettings
+write_settings() {
+	{
+		printf '{\n\t"driver_ZelvanProximity": {\n\t\t"log_verbosity": 1'
+		[ -z "$window" ] || printf ',\n\t\t"moving_avg_length": %d' "$window"
+		[ -z "$rate_ms" ] || printf ',\n\t\t"report_rate_ms": %d' "$rate_ms"
+		printf '\n\t}\n}\n'
+	} >"$settings"
+}
+
+# The last lines of summary.txt: the result, and each failed check.
+# The argument is what a pass says.
+result_lines() {
+	if [ ${#failures[@]} -eq 0 ]; then
+		echo "result: ${1:-passed}"
+	else
+		echo "result: FAILED"
+		printf '  - %s\n' "${failures[@]}"
+	fi
+}
+
+# The end of every road: summary.txt on screen, the report's FILES that
+# exist, the plot's line, and exit 1 when a check failed.
+show_report() {
+	local f
+	echo
+	say "Summary"
+	sed 's/^/   /' "$report/summary.txt"
+	echo
+	say "Report: build/demo/report/"
+	for f in "$@"; do
+		[ ! -e "$report/$f" ] || printf '   %s\n' "$f"
+	done
+	[ -z "${plot_line:-}" ] || echo "   (${plot_line//"$report/"/})"
+	if [ ${#failures[@]} -ne 0 ]; then
+		printf 'demo: FAILED: %s\n' "${failures[@]}" >&2
+		exit 1
+	fi
+}
+
 # --- Build and install -------------------------------------------------------
 
 bash scripts/bootstrap.sh >/dev/null
@@ -241,13 +283,7 @@ expected_ipd_mm=$(awk '
 	$2 == "setting" && $4 == "ipd_mm" { v = $5 }
 	END { if (v != "") printf "%.1f", v }' "$demo/scenario.txt")
 
-settings=$out/steamvr.vrsettings
-{
-	printf '{\n\t"driver_ZelvanProximity": {\n\t\t"log_verbosity": 1'
-	[ -z "$window" ] || printf ',\n\t\t"moving_avg_length": %d' "$window"
-	[ -z "$rate_ms" ] || printf ',\n\t\t"report_rate_ms": %d' "$rate_ms"
-	printf '\n\t}\n}\n'
-} >"$settings"
+write_settings
 
 default_mm() {
 	python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["ipd"]["default_mm"])' "$1" 2>/dev/null || echo "?"
@@ -478,25 +514,7 @@ fi
 	echo "timed hold: $(grep -o 'Prox: Manual override ended after .*' "$report/driver.log" 2>/dev/null | head -n 1 || echo "did not end")"
 	echo "headset's stored IPD (default_mm): before $before_mm, after $after_mm, expected $expected_ipd_mm"
 	echo "last persistence line: ${persist_line:-none}"
-	if [ ${#failures[@]} -eq 0 ]; then
-		echo "result: passed"
-	else
-		echo "result: FAILED"
-		printf '  - %s\n' "${failures[@]}"
-	fi
+	result_lines
 } >"$report/summary.txt"
 
-echo
-say "Summary"
-sed 's/^/   /' "$report/summary.txt"
-echo
-say "Report: build/demo/report/"
-for f in driver.log trace.json presence.svg presence.png presence-table.md summary.txt; do
-	[ ! -f "$report/$f" ] || printf '   %s\n' "$f"
-done
-[ -z "$plot_line" ] || echo "   (${plot_line//"$report/"/})"
-
-if [ ${#failures[@]} -ne 0 ]; then
-	printf 'demo: FAILED: %s\n' "${failures[@]}" >&2
-	exit 1
-fi
+show_report driver.log trace.json presence.svg presence.png presence-table.md summary.txt

@@ -5,6 +5,7 @@
 # headless Chromium through every step, a screenshot after each.
 
 source "$root/tests/e2e/panel/panel_start.sh"
+source "$demo/background_sim.sh"
 
 if [ "$quick" -eq 1 ]; then
 	phase_s=1.5 count_down=1 rate_ms=${rate_ms:-50}
@@ -12,7 +13,6 @@ else
 	phase_s=5 count_down=3
 fi
 follow=$runfiles/wearer.txt
-stop_file=$runfiles/stop
 shots=$report/panel
 
 {
@@ -21,14 +21,7 @@ shots=$report/panel
 	cat "$demo/panel-wearer.conf"
 	echo "log sensor-events.log"
 } >"$runfiles/sensor.conf"
-
-settings=$out/steamvr.vrsettings
-{
-	printf '{\n\t"driver_ZelvanProximity": {\n\t\t"log_verbosity": 1'
-	[ -z "$window" ] || printf ',\n\t\t"moving_avg_length": %d' "$window"
-	[ -z "$rate_ms" ] || printf ',\n\t\t"report_rate_ms": %d' "$rate_ms"
-	printf '\n\t}\n}\n'
-} >"$settings"
+write_settings
 
 missing=$(panel_road_missing)
 if [ -n "$missing" ]; then
@@ -36,40 +29,16 @@ if [ -n "$missing" ]; then
 	exit 1
 fi
 
-sim_pid=""
 panel_cleanup() {
 	[ -z "${panel_pid:-}" ] || kill "$panel_pid" 2>/dev/null || true
-	if [ -n "$sim_pid" ]; then
-		touch "$stop_file"
-		for _ in $(seq 1 100); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
-		kill "$sim_pid" 2>/dev/null || true
-	fi
+	end_sim
 }
 trap panel_cleanup EXIT
 
 printf 'off\n' >"$follow"
 say "Running $which_driver in zelvan-host-sim, its wearer played by the page's road"
-"$bin/zelvan-host-sim" --seconds 900 --rate 90 --hmd-frame 0 --hmd-prop "Prop_SerialNumber_String=$serial" \
-	--hmd-prop Prop_UserIpdMeters_Float=0.0635 \
-	--defaults "$defaults" --settings "$settings" --sim-sensor "$runfiles/sensor.conf" --stop-file "$stop_file" \
-	--log "$report/driver.log" --trace "$report/trace.json" --trace-quiet-polls --quiet \
-	"$driver" >"$report/host-sim.txt" 2>&1 &
-sim_pid=$!
-
-ready=0
-for _ in $(seq 1 100); do
-	if json=$(zelvan-ctl --timeout 0.5 --json status 2>/dev/null) && [ "$(json_field hid "$json")" = open ]; then
-		ready=1
-		break
-	fi
-	kill -0 "$sim_pid" 2>/dev/null || break
-	sleep 0.2
-done
-if [ "$ready" -ne 1 ]; then
-	tail -n 20 "$report/host-sim.txt" >&2
-	echo "demo: the driver never opened the simulated sensor" >&2
-	exit 1
-fi
+start_sim --hmd-prop Prop_UserIpdMeters_Float=0.0635
+wait_sim_ready
 
 failures=()
 export ZELVAN_PANEL_DATA=$report/panel-data
@@ -92,18 +61,7 @@ panel_status=$?
 set -e
 [ "$road_status" -eq 0 ] || failures+=("the browser road exited with status $road_status")
 [ "$panel_status" -eq 0 ] || failures+=("zelvan-ctl panel $([ "$panel_status" -eq 124 ] && echo "did not end after Quit" || echo "exited with status $panel_status")")
-
-touch "$stop_file"
-sim_status=""
-for _ in $(seq 1 300); do
-	if ! kill -0 "$sim_pid" 2>/dev/null; then
-		wait "$sim_pid" && sim_status=0 || sim_status=$?
-		break
-	fi
-	sleep 0.1
-done
-sim_pid=""
-[ "$sim_status" = 0 ] || failures+=("zelvan-host-sim exited with status ${sim_status:-?, still running}")
+stop_sim
 [ "$interrupted" -eq 0 ] || failures+=("interrupted with Ctrl-C")
 
 cp "$settings" "$report/steamvr.vrsettings"
@@ -122,25 +80,8 @@ first_trace=$(sed -n 's/^.*\(first trace drawn after [0-9]* ms\).*$/\1/p' "$repo
 	echo "steps ($steps; each a screenshot in panel/):"
 	grep '^step ' "$report/road.txt" | sed -e "s#$shots/#panel/#" -e 's/^/  /'
 	echo "browser road exit status: $road_status; zelvan-ctl panel: $panel_status; simulator: ${sim_status:-?}"
-	if [ ${#failures[@]} -eq 0 ]; then
-		echo "result: passed"
-	else
-		echo "result: FAILED"
-		printf '  - %s\n' "${failures[@]}"
-	fi
+	result_lines
 } >"$report/summary.txt"
 
-echo
-say "Summary"
-sed 's/^/   /' "$report/summary.txt"
-echo
-say "Report: build/demo/report/"
-for f in summary.txt road.txt panel driver.log trace.json; do
-	[ ! -e "$report/$f" ] || printf '   %s\n' "$f"
-done
-
-if [ ${#failures[@]} -ne 0 ]; then
-	printf 'demo: FAILED: %s\n' "${failures[@]}" >&2
-	exit 1
-fi
+show_report summary.txt road.txt panel driver.log trace.json
 exit 0
