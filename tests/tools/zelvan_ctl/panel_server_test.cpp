@@ -1,16 +1,24 @@
 // The panel's gate against raw requests to an in-process server: whatever a
 // web page, another user or a sloppy client sends that is not the panel's
 // own page asking is refused and reaches no driver.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/tools/zelvan_ctl/raw_http.h"
+#include "tools/zelvan_ctl/channel/utf8_path.h"
+#include "tools/zelvan_ctl/panel/panel_folders.h"
 #include "tools/zelvan_ctl/panel/panel_server.h"
 
 namespace zelvan::ctl {
@@ -18,10 +26,16 @@ namespace {
 
 const PanelKeys kKeys{std::string(64, 'a'), std::string(64, 'b')};
 
-// A driver that says the same to everything and keeps what it was sent.
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+// A driver that says the same to everything, unless a test gives it other
+// answers, and keeps what it was sent.
 struct ScriptedDriver {
 	std::mutex mutex;
 	std::vector<std::string> sent;
+	std::function<std::string(const std::string &)> answer;
+	Outcome outcome = Outcome::Replied; // NoDriver: nothing answers
 
 	std::vector<std::string> Sent()
 	{
@@ -33,15 +47,46 @@ struct ScriptedDriver {
 		return [this](const std::string &command) {
 			std::lock_guard lock(mutex);
 			sent.push_back(command);
+			if (outcome != Outcome::Replied)
+				return Exchange{outcome, "", -1};
+			if (answer)
+				return Exchange{Outcome::Replied, answer(command), -1};
 			return Exchange{Outcome::Replied, command == "status" ? "proximity=true source=sensor raw=1234" : "OK", -1};
 		};
 	}
 };
 
+const std::string kOurs = "Cookie: {COOKIE}\r\nOrigin: {ORIGIN}\r\n";
+const std::string kJson = "Content-Type: application/json\r\n";
+
+int StatusOf(const std::string &response)
+{
+	return response.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(response.c_str() + 9) : 0;
+}
+
+std::string Post(const std::string &path, const std::string &headers, const std::string &body)
+{
+	return "POST " + path + " HTTP/1.1\r\nHost: {HOST}\r\nConnection: close\r\n" + headers +
+	       "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+void SetEnv(const char *name, const std::string &value)
+{
+#if defined(_WIN32)
+	_putenv_s(name, value.c_str());
+#else
+	setenv(name, value.c_str(), 1);
+#endif
+}
+
 class PanelServerTest : public ::testing::Test {
 protected:
 	void SetUp() override
 	{
+		// The panel's files go to a folder of this test's, never the user's.
+		data = fs::temp_directory_path() / ("zelvan-panel-test-" + std::to_string(std::random_device{}()));
+		fs::create_directories(data);
+		SetEnv(kPanelDataVariable, Utf8String(data));
 		std::string error;
 		ASSERT_TRUE(server.Bind(0, error)) << error;
 		port = std::to_string(server.Port());
@@ -51,6 +96,8 @@ protected:
 	{
 		server.Stop();
 		runner.join();
+		std::error_code ignored;
+		fs::remove_all(data, ignored);
 	}
 
 	// {HOST}, {ORIGIN} and {COOKIE} become the panel's own.
@@ -66,6 +113,37 @@ protected:
 		return test::RawRequest(server.Port(), request);
 	}
 
+	// A GET or a change, answered with status 200 and a JSON body.
+	json Ask(const std::string &path, const std::string *body = nullptr)
+	{
+		const std::string response =
+		    Send(body == nullptr ? "GET " + path + " HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n"
+		                         : Post(path, kOurs + kJson, *body));
+		EXPECT_EQ(StatusOf(response), 200) << path << "\n" << response;
+		const size_t at = response.find("\r\n\r\n");
+		return json::parse(at == std::string::npos ? "" : response.substr(at + 4), nullptr, false);
+	}
+	json Change(const std::string &path, const std::string &body) { return Ask(path, &body); }
+
+	// The recording's events once it has ended; a bound only against a hang.
+	json RecordedEvents()
+	{
+		const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+		json events = json::array();
+		for (uint64_t next = 0; std::chrono::steady_clock::now() < give_up;) {
+			const json page = Ask("/api/record?after=" + std::to_string(next));
+			for (const json &event : page["events"])
+				events.push_back(event);
+			next = page["next"].get<uint64_t>();
+			if (!page["running"].get<bool>())
+				return events;
+			std::this_thread::sleep_for(std::chrono::milliseconds(50));
+		}
+		ADD_FAILURE() << "the recording did not end";
+		return events;
+	}
+
+	fs::path data;
 	ScriptedDriver driver;
 	// The idle end is far beyond any run of this test: Stop ends it.
 	PanelServer server{PanelApi(driver.Send(), "test-channel", std::chrono::milliseconds(100)), kKeys,
@@ -73,20 +151,6 @@ protected:
 	std::string port;
 	std::thread runner;
 };
-
-int StatusOf(const std::string &response)
-{
-	return response.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(response.c_str() + 9) : 0;
-}
-
-std::string Post(const std::string &path, const std::string &headers, const std::string &body)
-{
-	return "POST " + path + " HTTP/1.1\r\nHost: {HOST}\r\nConnection: close\r\n" + headers +
-	       "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-const std::string kOurs = "Cookie: {COOKIE}\r\nOrigin: {ORIGIN}\r\n";
-const std::string kJson = "Content-Type: application/json\r\n";
 
 struct Refusal {
 	const char *name;
@@ -125,6 +189,25 @@ const Refusal kRefusals[] = {
     {"IPD as text", Post("/api/ipd", kOurs + kJson, R"({"mm":"63"})"), 400},
     {"a path in a parameter",
      "GET /api/samples?after=../../etc/passwd HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n", 400},
+    {"a recording's name that climbs out", Post("/api/tune", kOurs + kJson, R"({"name":"../secret.txt"})"), 400},
+    {"a recording's name that is a full path", Post("/api/tune/apply", kOurs + kJson, R"({"name":"/etc/passwd"})"), 400},
+    {"a recording's name with a backslash", Post("/api/tune", kOurs + kJson, R"({"name":"a\\b.txt"})"), 400},
+    {"a recording's name on a drive", Post("/api/tune", kOurs + kJson, R"({"name":"C:b.txt"})"), 400},
+    {"a recording's name with a NUL", Post("/api/tune", kOurs + kJson, R"({"name":"a\u0000.txt"})"), 400},
+    {"a kept copy's name that is a path", Post("/api/kept/restore", kOurs + kJson, R"({"name":"..\\x","confirm":true})"), 400},
+    {"a name that is a number", Post("/api/tune", kOurs + kJson, R"({"name":7})"), 400},
+    {"phases too long", Post("/api/record", kOurs + kJson, R"({"seconds":61})"), 400},
+    {"a count-down in halves", Post("/api/record", kOurs + kJson, R"({"count_down":2.5})"), 400},
+    {"an unknown field in a report", Post("/api/report", kOurs + kJson, R"({"file":"/tmp/x"})"), 400},
+    {"restore confirmed as text", Post("/api/kept/restore", kOurs + kJson, R"({"name":"a.txt","confirm":"yes"})"), 400},
+    {"a mend without the panel's Origin", Post("/api/mend", "Cookie: {COOKIE}\r\n" + kJson, "{}"), 403},
+    {"an event number that is not one",
+     "GET /api/record?after=-1 HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n", 400},
+    {"GET for tune", "GET /api/tune HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n", 405},
+    {"GET for apply", "GET /api/tune/apply HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n", 405},
+    {"GET for cancel", "GET /api/record/cancel HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n", 405},
+    {"GET for a report", "GET /api/report HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n", 405},
+    {"GET for a restore", "GET /api/kept/restore HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n", 405},
     {"an oversized header", "GET /api/status HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nX-Pad: " +
                                 std::string(5000, 'x') + "\r\nConnection: close\r\n\r\n", 400},
 };
@@ -151,7 +234,8 @@ TEST_F(PanelServerTest, OpenGivesTheCookieThatLetsThePageAskAndChange)
 
 	const std::string status = Send("GET /api/status HTTP/1.1\r\nHost: {HOST}\r\nCookie: other=1; {COOKIE}\r\nConnection: close\r\n\r\n");
 	EXPECT_EQ(StatusOf(status), 200);
-	EXPECT_NE(status.find(R"({"reachable":true,"refused":0,"status":{"proximity":true,"raw":1234,"source":"sensor"},"why":""})"),
+	EXPECT_NE(status.find(R"({"model":"Zelvan 2","reachable":true,"record":{"file":null,"running":false},"refused":0,)"
+	                      R"("status":{"proximity":true,"raw":1234,"source":"sensor"},"vrserver_running":)"),
 	          std::string::npos) << status;
 	for (const char *header : {"Content-Security-Policy: default-src 'self'; img-src 'self' data:; style-src 'self'; "
 	                           "script-src 'self'; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'self'\r\n",
@@ -163,7 +247,187 @@ TEST_F(PanelServerTest, OpenGivesTheCookieThatLetsThePageAskAndChange)
 	EXPECT_EQ(StatusOf(Send(Post("/api/presence", kOurs + kJson, R"({"mode":"on","persist":true})"))), 200);
 	EXPECT_EQ(StatusOf(Send(Post("/api/ipd", kOurs + kJson, R"({"mm":63.5})"))), 200);
 	EXPECT_EQ(StatusOf(Send("GET / HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n")), 200);
-	EXPECT_EQ(driver.Sent(), (std::vector<std::string>{"status", "proximity off for 90s", "proximity persist on", "ipd 63.5"}));
+	EXPECT_EQ(driver.Sent(),
+	          (std::vector<std::string>{"status", "ipd", "proximity off for 90s", "proximity persist on", "ipd 63.5"}));
+}
+
+// The model from the driver's answer to a bare ipd.
+TEST_F(PanelServerTest, StatusNamesTheModelFromTheIpdReply)
+{
+	const struct {
+		const char *ipd_reply;
+		json model;
+	} rows[] = {{"ERR ipd not supported on Zelvan 1", "Zelvan 1"},
+	            {"OK ipd=63.5mm", "Zelvan 2"},
+	            {"ERR unknown command", nullptr}};
+	for (const auto &row : rows) {
+		driver.answer = [&row](const std::string &command) {
+			return command == "ipd" ? std::string(row.ipd_reply) : std::string("proximity=true source=sensor");
+		};
+		EXPECT_EQ(Ask("/api/status")["model"], row.model) << row.ipd_reply;
+	}
+}
+
+const std::string kRecordableStatus =
+    "proximity=false hid=open source=algorithm prox_raw=300 cal=1180 thresh=1500 hyst=100 trim=0 averaged_prox=300 "
+    "detected=false eff_thresh=1500 report_rate_ms=50 log_verbosity=0 moving_avg_length=8 ipd=63.5mm";
+
+// A sensor that gives one reading at each poll.
+std::string RecordableDriver(const std::string &command)
+{
+	if (command == "status")
+		return kRecordableStatus;
+	if (command == "samples")
+		return "OK next=0";
+	if (command.rfind("samples ", 0) == 0) {
+		const unsigned long next = std::stoul(command.substr(8)) + 1;
+		return "OK next=" + std::to_string(next) + " " + std::to_string(next) + ":300:" + std::to_string(50 * next);
+	}
+	return "OK";
+}
+
+std::vector<std::string> Kinds(const json &events)
+{
+	std::vector<std::string> kinds;
+	for (const json &event : events)
+		kinds.push_back(event["kind"]);
+	return kinds;
+}
+
+TEST_F(PanelServerTest, AGuidedRecordingRunsThroughItsEventsIntoTheRecordingsFolder)
+{
+	driver.answer = RecordableDriver;
+	const json started = Change("/api/record", R"({"seconds":1,"count_down":0})");
+	ASSERT_EQ(started["ok"], true) << started;
+	const std::string name = started["file"];
+	EXPECT_EQ(name.rfind("guided-", 0), 0u) << name;
+	EXPECT_EQ(StatusOf(Send(Post("/api/record", kOurs + kJson, "{}"))), 409);
+	EXPECT_EQ(Ask("/api/status")["record"], (json{{"running", true}, {"file", name}}));
+
+	const json events = RecordedEvents();
+	std::vector<std::string> expected = {"guided"};
+	for (int phase = 0; phase < 6; ++phase)
+		expected.insert(expected.end(), {"round", "now", "phase_end"});
+	expected.push_back("done");
+	EXPECT_EQ(Kinds(events), expected) << events;
+	for (size_t i = 0; i < events.size(); ++i)
+		EXPECT_EQ(events[i]["n"], i + 1);
+	EXPECT_EQ(events[1], (json{{"n", 2}, {"kind", "round"}, {"round", 1}, {"rounds", 3}, {"on", false}}));
+	EXPECT_EQ(events.back()["file"], name);
+	EXPECT_EQ(Ask("/api/record?after=" + std::to_string(events.size()))["events"], json::array());
+
+	const json listed = Ask("/api/recordings");
+	ASSERT_EQ(listed["recordings"].size(), 1u) << listed;
+	EXPECT_EQ(listed["recordings"][0]["name"], name);
+	EXPECT_TRUE(fs::is_regular_file(Utf8Path(listed["folder"].get<std::string>()) / Utf8Path(name)));
+}
+
+TEST_F(PanelServerTest, ACancelledRecordingEndsCancelledAndLeavesNoFile)
+{
+	driver.answer = RecordableDriver;
+	ASSERT_EQ(Change("/api/record", R"({"seconds":60,"count_down":0})")["ok"], true);
+	// Cancelled once its readings have begun, so that there is a file to remove.
+	const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+	while (Kinds(Ask("/api/record")["events"]).size() < 3 && std::chrono::steady_clock::now() < give_up)
+		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+	EXPECT_EQ(Change("/api/record/cancel", "{}")["ok"], true);
+	const json events = RecordedEvents();
+	ASSERT_FALSE(events.empty());
+	EXPECT_EQ(events.back()["kind"], "cancelled") << events;
+	const std::vector<std::string> kinds = Kinds(events);
+	EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "failed"), 0) << events;
+	EXPECT_EQ(Ask("/api/recordings")["recordings"], json::array());
+	EXPECT_EQ(Change("/api/record/cancel", "{}")["ok"], false);
+}
+
+// A labelled recording whose wearer the current settings follow slowly.
+std::string LabelledRecording()
+{
+	std::string text = "# zelvan-ctl record 1\n# cal=1180 thresh=1500 hyst=100 trim=0\n"
+	                   "# moving_avg_length=64 report_rate_ms=50 threshold_offset=0 report_period_ms=50\n";
+	uint32_t ms = 0;
+	for (int phase = 0; phase < 6; ++phase)
+		for (int i = 0; i < 100; ++i, ms += 50)
+			text += std::to_string(ms) + (phase % 2 ? " 2300 on\n" : " 300 off\n");
+	return text;
+}
+
+TEST_F(PanelServerTest, TuneAndApplyReadARecordingByItsName)
+{
+	std::string folder, error;
+	ASSERT_TRUE(PanelFolder("recordings", folder, error)) << error;
+	std::ofstream(Utf8Path(folder) / "guided-2026-01-02-030405.txt", std::ios::binary) << LabelledRecording();
+
+	const json tuned = Change("/api/tune", R"({"name":"guided-2026-01-02-030405.txt"})");
+	EXPECT_EQ(tuned["cannot_tell"], false) << tuned;
+	EXPECT_EQ(tuned["current"]["moving_avg_length"], 64);
+	EXPECT_EQ(tuned["keep"], false);
+	EXPECT_NE(tuned["report"].get<std::string>().find("recommend: moving_avg_length=16"), std::string::npos) << tuned["report"];
+	EXPECT_EQ(tuned["recommended"]["moving_avg_length"], 16);
+	EXPECT_NE(tuned["svg"].get<std::string>().find("<svg"), std::string::npos);
+
+	driver.answer = [](const std::string &command) {
+		std::string status = kRecordableStatus;
+		status.replace(status.find("moving_avg_length=8"), 19, "moving_avg_length=64");
+		std::string set = command.substr(4); // "set KEY VALUE" -> "OK KEY=VALUE"
+		set[set.find(' ')] = '=';
+		return command == "status" ? status : "OK " + set;
+	};
+	const json applied = Change("/api/tune/apply", R"({"name":"guided-2026-01-02-030405.txt"})");
+	EXPECT_EQ(applied["ok"], true) << applied;
+	EXPECT_EQ(applied["error"], nullptr);
+	EXPECT_EQ(applied["confirmed"], json::array({"moving_avg_length 64 -> 16: OK moving_avg_length=16"})) << applied;
+	EXPECT_EQ(StatusOf(Send(Post("/api/tune", kOurs + kJson, R"({"name":"guided-none.txt"})"))), 404);
+}
+
+TEST_F(PanelServerTest, WithoutADriverTheAnswersSayWhyInTheCommandLinesWords)
+{
+	driver.outcome = Outcome::NoDriver;
+	const std::string why = WhyNoReply(Exchange{Outcome::NoDriver, "", -1}, "test-channel");
+	const json status = Ask("/api/status");
+	EXPECT_EQ(status["model"], nullptr);
+	EXPECT_EQ(status["why"], why);
+
+	ASSERT_EQ(Change("/api/record", R"({"seconds":1})")["ok"], true);
+	const json events = RecordedEvents();
+	EXPECT_EQ(events, (json::array({{{"n", 1}, {"kind", "failed"}, {"text", why}}})));
+	EXPECT_EQ(Ask("/api/recordings")["recordings"], json::array());
+
+	std::string folder, error;
+	ASSERT_TRUE(PanelFolder("recordings", folder, error)) << error;
+	std::ofstream(Utf8Path(folder) / "guided-2026-01-02-030405.txt", std::ios::binary) << LabelledRecording();
+	const json applied = Change("/api/tune/apply", R"({"name":"guided-2026-01-02-030405.txt"})");
+	EXPECT_EQ(applied["ok"], false);
+	EXPECT_EQ(applied["error"], why);
+}
+
+// A link planted at the recordings folder would take the recordings elsewhere.
+TEST_F(PanelServerTest, ARecordingsFolderThatIsALinkIsRefused)
+{
+	std::error_code ec;
+	fs::create_directory(data / "elsewhere", ec);
+	fs::create_directory_symlink(data / "elsewhere", data / "recordings", ec);
+	if (ec)
+		GTEST_SKIP() << "no symbolic links here: " << ec.message();
+	const std::string response =
+	    Send("GET /api/recordings HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n");
+	EXPECT_EQ(StatusOf(response), 500);
+	EXPECT_NE(response.find("is a link"), std::string::npos) << response;
+	EXPECT_EQ(StatusOf(Send(Post("/api/record", kOurs + kJson, "{}"))), 500);
+	EXPECT_TRUE(fs::is_empty(data / "elsewhere"));
+}
+
+TEST_F(PanelServerTest, AReportGoesIntoANewFileOfTheReportsFolder)
+{
+	driver.answer = [](const std::string &) { return std::string("ERR unknown command"); };
+	const json first = Change("/api/report", "{}");
+	const json second = Change("/api/report", "{}");
+	ASSERT_TRUE(first["file"].is_string() && second["file"].is_string()) << first << second;
+	EXPECT_NE(first["file"], second["file"]);
+	std::ifstream written(Utf8Path(first["file"].get<std::string>()), std::ios::binary);
+	const std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+	EXPECT_EQ(text, first["text"]);
+	EXPECT_EQ(Utf8Path(first["file"].get<std::string>()).parent_path().filename(), "reports");
 }
 
 TEST_F(PanelServerTest, AnotherUserWithoutTheSecretIsRefused)

@@ -12,35 +12,17 @@
 #include "tools/zelvan_ctl/cli/exit_status.h"
 #include "tools/zelvan_ctl/doctor/bug_report.h"
 #include "tools/zelvan_ctl/doctor/doctor.h"
-#include "tools/zelvan_ctl/tuning/new_file.h"
+#include "tools/zelvan_ctl/channel/new_file.h"
 
 namespace zelvan::ctl {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Enough reports for one day in one folder; past that something is wrong.
-constexpr int kMaxSameDay = 1000;
-
 int Refuse(const std::string &message)
 {
 	std::fprintf(stderr, "zelvan-ctl: %s\n", message.c_str());
 	return kExitError;
-}
-
-// Today's name in the current folder, or the first of -2, -3, ... that is
-// free; made in the same step as it is chosen.
-std::FILE *CreateDefault(fs::path &path)
-{
-	const std::string stem = "zelvan-report-" + LocalDate();
-	for (int n = 1; n <= kMaxSameDay; ++n) {
-		path = Utf8Path(stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".txt");
-		std::FILE *file = CreateNewFile(path);
-		if (file != nullptr || errno != EEXIST)
-			return file;
-	}
-	errno = EEXIST;
-	return nullptr;
 }
 
 } // namespace
@@ -58,7 +40,7 @@ int RunReport(const std::vector<std::string> &args, const std::string &channel, 
 	// that takes none, is refused before the report's wait on the driver, and
 	// a report stopped there (Ctrl-C) leaves no empty file behind. Once the
 	// text is ready the name is taken again, in the same one step.
-	std::FILE *file = args.empty() ? CreateDefault(path) : CreateNewFile(path);
+	std::FILE *file = args.empty() ? CreateReportFile({}, path) : CreateNewFile(path);
 	std::string shown = EscapeForTerminal(Utf8String(path));
 	if (file == nullptr)
 		return Refuse(errno == EEXIST ? shown + " exists already; not writing over it (name another file)"
@@ -67,7 +49,7 @@ int RunReport(const std::vector<std::string> &args, const std::string &channel, 
 	std::error_code ignored;
 	fs::remove(path, ignored);
 	const std::string text = BugReport(channel, timeout);
-	file = args.empty() ? CreateDefault(path) : CreateNewFile(path);
+	file = args.empty() ? CreateReportFile({}, path) : CreateNewFile(path);
 	shown = EscapeForTerminal(Utf8String(path));
 	if (file == nullptr)
 		return Refuse(errno == EEXIST ? shown + " appeared while the report was made; not writing over it (run again)"

@@ -3,12 +3,14 @@
 #include "tools/zelvan_ctl/doctor/bug_report.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
 #include "ipd/runtime_paths.h"
 #include "tools/zelvan_ctl/channel/control_client.h"
+#include "tools/zelvan_ctl/channel/new_file.h"
 #include "tools/zelvan_ctl/channel/utf8_path.h"
 #include "tools/zelvan_ctl/doctor/doctor.h"
 #include "tools/zelvan_ctl/doctor/doctor_steamvr.h"
@@ -431,6 +433,22 @@ std::string BugReport(const std::string &channel, std::chrono::milliseconds time
 		out += std::string("\n== ") + section.heading + " ==\n" +
 		       RemoveHomeAndUser(section.body, user.home, user.name, user.fold_case);
 	return out;
+}
+
+// Enough reports for one day in one folder; past that something is wrong.
+constexpr int kMaxSameDay = 1000;
+
+std::FILE *CreateReportFile(const fs::path &folder, fs::path &path)
+{
+	const std::string stem = "zelvan-report-" + LocalDate();
+	for (int n = 1; n <= kMaxSameDay; ++n) {
+		path = folder / Utf8Path(stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".txt");
+		std::FILE *file = CreateNewFile(path);
+		if (file != nullptr || errno != EEXIST)
+			return file;
+	}
+	errno = EEXIST;
+	return nullptr;
 }
 
 } // namespace zelvan::ctl

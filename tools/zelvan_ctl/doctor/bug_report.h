@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,12 @@ namespace zelvan::ctl {
 // The whole report's text, each section under an "== name ==" line. Works
 // with SteamVR closed and no driver running; what it cannot read, it says.
 std::string BugReport(const std::string &channel, std::chrono::milliseconds timeout);
+
+// Today's report file in `folder` (empty: the current folder),
+// zelvan-report-YYYY-MM-DD.txt or the first of -2, -3, ... that is free;
+// made in the same step as it is chosen, never over a file. nullptr with
+// errno set when there is none; `path` names the last one tried.
+std::FILE *CreateReportFile(const std::filesystem::path &folder, std::filesystem::path &path);
 
 // The home folder (as written, with `\` doubled as JSON writes it, and with
 // `/` for `\`) becomes `~`, then `user` as a whole word (between bytes that

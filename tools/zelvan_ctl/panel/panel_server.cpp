@@ -2,7 +2,9 @@
 // any handler, and whatever is refused is only counted.
 #include "tools/zelvan_ctl/panel/panel_server.h"
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <cstdlib>
 #include <condition_variable>
 #include <cstring>
@@ -139,7 +141,12 @@ struct PanelServer::State {
 			reason = "open the panel from zelvan-ctl panel";
 			return 403;
 		}
-		const bool change = req.path == "/api/presence" || req.path == "/api/ipd" || req.path == "/api/quit";
+		// Any POST is a change, and so is a GET of a path only POST serves.
+		static const char *const kPostOnly[] = {"/api/presence", "/api/ipd",       "/api/quit",
+		                                        "/api/record/cancel", "/api/tune", "/api/tune/apply",
+		                                        "/api/report",   "/api/kept/restore"};
+		const auto end = std::end(kPostOnly);
+		const bool change = req.method == "POST" || std::find(std::begin(kPostOnly), end, req.path) != end;
 		if (change)
 			return RefuseChange(req, reason);
 		if (req.method != "GET") {
@@ -232,6 +239,42 @@ void PanelServer::State::Routes()
 	server.Post("/api/ipd", no_params([this](const httplib::Request &req, httplib::Response &res) {
 		Answer(res, api.Ipd(req.body));
 	}));
+	server.Post("/api/record", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		Answer(res, api.Record(req.body));
+	}));
+	server.Get("/api/record", [this](const httplib::Request &req, httplib::Response &res) {
+		if (!OnlyParams(req, {"after"}))
+			return Plain(res, 400, "record takes after=N only");
+		const std::string after = req.get_param_value("after");
+		Answer(res, api.RecordEvents(req.has_param("after") ? &after : nullptr));
+	});
+	server.Post("/api/record/cancel", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		Answer(res, api.CancelRecording(req.body));
+	}));
+	server.Get("/api/recordings", no_params([this](const httplib::Request &, httplib::Response &res) {
+		Answer(res, api.Recordings());
+	}));
+	server.Post("/api/tune", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		Answer(res, api.Tune(req.body));
+	}));
+	server.Post("/api/tune/apply", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		Answer(res, api.TuneApply(req.body));
+	}));
+	server.Get("/api/mend", no_params([this](const httplib::Request &, httplib::Response &res) {
+		Answer(res, api.Mend(nullptr));
+	}));
+	server.Post("/api/mend", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		Answer(res, api.Mend(&req.body));
+	}));
+	server.Post("/api/report", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		Answer(res, api.Report(req.body));
+	}));
+	server.Get("/api/kept", no_params([this](const httplib::Request &, httplib::Response &res) {
+		Answer(res, api.Kept());
+	}));
+	server.Post("/api/kept/restore", no_params([this](const httplib::Request &req, httplib::Response &res) {
+		Answer(res, api.KeptRestore(req.body));
+	}));
 	server.Post("/api/quit", no_params([this](const httplib::Request &req, httplib::Response &res) {
 		if (!nlohmann::json::parse(req.body, nullptr, false).is_object())
 			return Plain(res, 400, "the body is not a JSON object");
@@ -283,7 +326,10 @@ PanelServer::PanelServer(PanelApi api, PanelKeys keys, std::chrono::milliseconds
 	state_->Routes();
 }
 
-PanelServer::~PanelServer() = default;
+PanelServer::~PanelServer()
+{
+	state_->api.StopRecording();
+}
 
 bool PanelServer::Bind(int port, std::string &error)
 {
@@ -308,8 +354,17 @@ void PanelServer::Run()
 	State &s = *state_;
 	std::thread watcher([&s] {
 		std::unique_lock lock(s.mutex);
-		while (!s.quit && std::chrono::steady_clock::now() < s.last_seen + s.idle)
+		while (!s.quit) {
+			const auto now = std::chrono::steady_clock::now();
+			if (now >= s.last_seen + s.idle) {
+				// The page may be closed while the person holds the headset:
+				// the recording goes on, and the idle end waits for it.
+				if (!s.api.Recording())
+					break;
+				s.last_seen = now;
+			}
 			s.wake.wait_until(lock, s.last_seen + s.idle);
+		}
 		// A stop before listening began is lost: it is asked again until
 		// listening has ended.
 		while (!s.listened) {
@@ -327,6 +382,7 @@ void PanelServer::Run()
 		s.wake.notify_all();
 	}
 	watcher.join();
+	s.api.StopRecording();
 }
 
 void PanelServer::Stop()

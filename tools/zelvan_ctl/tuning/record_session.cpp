@@ -19,7 +19,7 @@
 
 #include "core/text_escape.h"
 #include "tools/zelvan_ctl/channel/utf8_path.h"
-#include "tools/zelvan_ctl/tuning/new_file.h"
+#include "tools/zelvan_ctl/channel/new_file.h"
 #include "tools/zelvan_ctl/tuning/recording.h"
 #include "tools/zelvan_ctl/tuning/sample_recorder.h"
 

@@ -1,6 +1,6 @@
 // O_CREAT with O_EXCL: the kernel creates the file or fails, and never
 // follows a link at the name.
-#include "tools/zelvan_ctl/tuning/new_file.h"
+#include "tools/zelvan_ctl/channel/new_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

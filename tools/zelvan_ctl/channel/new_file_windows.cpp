@@ -1,6 +1,6 @@
 // _O_CREAT with _O_EXCL through the wide name: CreateFileW's CREATE_NEW,
 // which fails on anything at the name, a link or junction too.
-#include "tools/zelvan_ctl/tuning/new_file.h"
+#include "tools/zelvan_ctl/channel/new_file.h"
 
 #include <fcntl.h>
 #include <io.h>
