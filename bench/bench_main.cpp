@@ -18,6 +18,7 @@ int main(int argc, char **argv)
 	zelvan::bench::RegisterParserBenchmarks();
 	zelvan::bench::RegisterFrameBenchmarks();
 	zelvan::bench::RegisterShutdownBenchmarks();
+	zelvan::bench::RegisterPanelBenchmarks();
 	benchmark::Initialize(&argc, argv);
 	if (benchmark::ReportUnrecognizedArguments(argc, argv))
 		return 1;

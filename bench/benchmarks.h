@@ -6,5 +6,6 @@ namespace zelvan::bench {
 void RegisterParserBenchmarks();
 void RegisterFrameBenchmarks();
 void RegisterShutdownBenchmarks();
+void RegisterPanelBenchmarks();
 
 } // namespace zelvan::bench

@@ -20,6 +20,7 @@ packages=(
   fuse3
   libfuse3-dev
   desktop-file-utils
+  chromium chromium-driver python3-selenium
 )
 
 if [ "$(id -u)" -eq 0 ]; then

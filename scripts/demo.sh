@@ -42,6 +42,14 @@ Options:
                            adds tune.svg, recording.txt and the false switches
                            and switching times before and after (--quick:
                            shorter phases, about 40 s)
+  --panel                  the panel road instead: the installed driver with
+                           a wearer the page plays, zelvan-ctl panel
+                           --no-browser (its data in report/panel-data/) and
+                           tests/e2e/panel/panel_road.py in headless Chromium
+                           through every step of the page; the report lists
+                           each step with its screenshot (report/panel/) and
+                           the time to the first drawn trace (--quick:
+                           shorter recording phases)
   --hidraw                 talk to the simulated sensor through the driver's
                            bundled libhidapi-hidraw.so.0, libudev and an
                            emulated /dev/hidraw0 (scripts/with-hidraw.sh:
@@ -53,7 +61,8 @@ status, the report's files, each zelvan-ctl command, presence switched both
 ways with the scripted wearer, the IPD persisted as scripted; with --hidraw
 also that the process loaded no simulated hidapi; with --tune that presence
 switched falsely fewer times after tuning than before, and missed none of
-the wearer's moves); 1 otherwise; 2 for a usage error; 77 when --hidraw
+the wearer's moves; with --panel that every step of the browser road
+passed and the panel ended with Quit); 1 otherwise; 2 for a usage error; 77 when --hidraw
 cannot run on this machine.
 EOF
 }
@@ -70,6 +79,7 @@ window=""
 rate_ms=""
 hidraw=0
 tune=0
+panel=0
 seconds_given=0
 while [ $# -gt 0 ]; do
 	case "$1" in
@@ -80,6 +90,7 @@ while [ $# -gt 0 ]; do
 	--report-rate-ms) [ $# -ge 2 ] || fail_usage "--report-rate-ms needs a value"; rate_ms=$2; shift 2 ;;
 	--hidraw) hidraw=1; shift ;;
 	--tune) tune=1; shift ;;
+	--panel) panel=1; shift ;;
 	-h | --help) usage; exit 0 ;;
 	*) fail_usage "unknown argument '$1'" ;;
 	esac
@@ -87,7 +98,10 @@ done
 if [ "$tune" -eq 1 ] && { [ -n "$replay" ] || [ "$hidraw" -eq 1 ] || [ "$seconds_given" -eq 1 ]; }; then
 	fail_usage "--tune plays its own wearer and times; it does not take --replay, --hidraw or --seconds"
 fi
-if [ "$quick" -eq 1 ] && [ "$tune" -eq 0 ]; then
+if [ "$panel" -eq 1 ] && { [ "$tune" -eq 1 ] || [ -n "$replay" ] || [ "$hidraw" -eq 1 ] || [ "$seconds_given" -eq 1 ]; }; then
+	fail_usage "--panel lets the page play its own wearer; it does not take --tune, --replay, --hidraw or --seconds"
+fi
+if [ "$quick" -eq 1 ] && [ "$tune" -eq 0 ] && [ "$panel" -eq 0 ]; then
 	seconds=5
 	# At 200 ms the detector needs about a second to switch: too slow for 5 s.
 	rate_ms=${rate_ms:-50}
@@ -113,6 +127,48 @@ start_ipd_mm=63.5
 mkdir -p "$out"
 
 say() { printf '== %s\n' "$*"; }
+
+# The user settings of the run: log_verbosity 1, and the window and rate
+# when given. The roads that choose their own rate call it again.
+settings=$out/steamvr.vrsettings
+write_settings() {
+	{
+		printf '{\n\t"driver_ZelvanProximity": {\n\t\t"log_verbosity": 1'
+		[ -z "$window" ] || printf ',\n\t\t"moving_avg_length": %d' "$window"
+		[ -z "$rate_ms" ] || printf ',\n\t\t"report_rate_ms": %d' "$rate_ms"
+		printf '\n\t}\n}\n'
+	} >"$settings"
+}
+
+# The last lines of summary.txt: the result, and each failed check.
+# The argument is what a pass says.
+result_lines() {
+	if [ ${#failures[@]} -eq 0 ]; then
+		echo "result: ${1:-passed}"
+	else
+		echo "result: FAILED"
+		printf '  - %s\n' "${failures[@]}"
+	fi
+}
+
+# The end of every road: summary.txt on screen, the report's FILES that
+# exist, the plot's line, and exit 1 when a check failed.
+show_report() {
+	local f
+	echo
+	say "Summary"
+	sed 's/^/   /' "$report/summary.txt"
+	echo
+	say "Report: build/demo/report/"
+	for f in "$@"; do
+		[ ! -e "$report/$f" ] || printf '   %s\n' "$f"
+	done
+	[ -z "${plot_line:-}" ] || echo "   (${plot_line//"$report/"/})"
+	if [ ${#failures[@]} -ne 0 ]; then
+		printf 'demo: FAILED: %s\n' "${failures[@]}" >&2
+		exit 1
+	fi
+}
 
 # --- Build and install -------------------------------------------------------
 
@@ -227,13 +283,7 @@ expected_ipd_mm=$(awk '
 	$2 == "setting" && $4 == "ipd_mm" { v = $5 }
 	END { if (v != "") printf "%.1f", v }' "$demo/scenario.txt")
 
-settings=$out/steamvr.vrsettings
-{
-	printf '{\n\t"driver_ZelvanProximity": {\n\t\t"log_verbosity": 1'
-	[ -z "$window" ] || printf ',\n\t\t"moving_avg_length": %d' "$window"
-	[ -z "$rate_ms" ] || printf ',\n\t\t"report_rate_ms": %d' "$rate_ms"
-	printf '\n\t}\n}\n'
-} >"$settings"
+write_settings
 
 default_mm() {
 	python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["ipd"]["default_mm"])' "$1" 2>/dev/null || echo "?"
@@ -312,6 +362,9 @@ watch_sensor_path() {
 
 if [ "$tune" -eq 1 ]; then
 	source "$demo/tune.sh"
+fi
+if [ "$panel" -eq 1 ]; then
+	source "$demo/panel.sh"
 fi
 
 if [ -n "$replay" ]; then
@@ -461,25 +514,7 @@ fi
 	echo "timed hold: $(grep -o 'Prox: Manual override ended after .*' "$report/driver.log" 2>/dev/null | head -n 1 || echo "did not end")"
 	echo "headset's stored IPD (default_mm): before $before_mm, after $after_mm, expected $expected_ipd_mm"
 	echo "last persistence line: ${persist_line:-none}"
-	if [ ${#failures[@]} -eq 0 ]; then
-		echo "result: passed"
-	else
-		echo "result: FAILED"
-		printf '  - %s\n' "${failures[@]}"
-	fi
+	result_lines
 } >"$report/summary.txt"
 
-echo
-say "Summary"
-sed 's/^/   /' "$report/summary.txt"
-echo
-say "Report: build/demo/report/"
-for f in driver.log trace.json presence.svg presence.png presence-table.md summary.txt; do
-	[ ! -f "$report/$f" ] || printf '   %s\n' "$f"
-done
-[ -z "$plot_line" ] || echo "   (${plot_line//"$report/"/})"
-
-if [ ${#failures[@]} -ne 0 ]; then
-	printf 'demo: FAILED: %s\n' "${failures[@]}" >&2
-	exit 1
-fi
+show_report driver.log trace.json presence.svg presence.png presence-table.md summary.txt

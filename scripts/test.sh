@@ -56,6 +56,9 @@ case " $presets " in *" linux "*)
   # The tuning road: record, tune and apply for a wearer with glasses.
   echo "== demo of tuning (short form)"
   scripts/demo.sh --tune --quick >/dev/null || failed+=(demo-tune)
+  # The panel road: every step of the page in headless Chromium.
+  echo "== demo of the panel (short form)"
+  scripts/demo.sh --panel --quick >/dev/null || failed+=(demo-panel)
   # Again through the driver folder's own hidapi and an emulated hidraw node.
   echo "== demo through the real hidapi (short form)"
   hidraw_status=0

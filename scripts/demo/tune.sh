@@ -11,7 +11,7 @@ else
 	script_divisor=1 phase_s=10 count_down=3 reaction_s=0.8
 fi
 follow=$runfiles/wearer.txt
-stop_file=$runfiles/stop
+source "$demo/background_sim.sh"
 
 {
 	cat "$demo/sensor.conf"
@@ -20,28 +20,14 @@ stop_file=$runfiles/stop
 	echo "log sensor-events.log"
 } >"$runfiles/sensor.conf"
 
-settings=$out/steamvr.vrsettings
-{
-	printf '{\n\t"driver_ZelvanProximity": {\n\t\t"log_verbosity": 1'
-	[ -z "$window" ] || printf ',\n\t\t"moving_avg_length": %d' "$window"
-	[ -z "$rate_ms" ] || printf ',\n\t\t"report_rate_ms": %d' "$rate_ms"
-	printf '\n\t}\n}\n'
-} >"$settings"
+write_settings
 
 # Whole words only: the sensor never sees half a write.
 wear() {
 	printf '%s\n' "$1" >"$follow.new" && mv -f "$follow.new" "$follow"
 }
 
-sim_pid=""
-tune_cleanup() {
-	if [ -n "$sim_pid" ]; then
-		touch "$stop_file"
-		for _ in $(seq 1 100); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
-		kill "$sim_pid" 2>/dev/null || true
-	fi
-}
-trap tune_cleanup EXIT
+trap end_sim EXIT
 
 # The settings in force, as the driver's status says (an offset of 0 is left out).
 settings_now() {
@@ -71,27 +57,8 @@ play_stretch() { # NAME
 
 wear off
 say "Running $which_driver in zelvan-host-sim with a wearer with glasses (on the face the sensor reads 1520 +/- 550)"
-"$bin/zelvan-host-sim" --seconds 600 --rate 90 --hmd-frame 0 --hmd-prop "Prop_SerialNumber_String=$serial" \
-	--defaults "$defaults" --settings "$settings" --sim-sensor "$runfiles/sensor.conf" --stop-file "$stop_file" \
-	--log "$report/driver.log" --trace "$report/trace.json" --trace-quiet-polls --quiet \
-	"$driver" >"$report/host-sim.txt" 2>&1 &
-sim_pid=$!
-
-ready=0
-for _ in $(seq 1 100); do
-	if json=$(zelvan-ctl --timeout 0.5 --json status 2>/dev/null) && [ "$(json_field hid "$json")" = open ] &&
-		grep -q "HID: Report rate set to" "$report/driver.log" 2>/dev/null; then
-		ready=1
-		break
-	fi
-	kill -0 "$sim_pid" 2>/dev/null || break
-	sleep 0.2
-done
-if [ "$ready" -ne 1 ]; then
-	tail -n 20 "$report/host-sim.txt" >&2
-	echo "demo: the driver never opened the simulated sensor" >&2
-	exit 1
-fi
+start_sim
+wait_sim_ready
 
 failures=()
 before_settings=$(settings_now)
@@ -137,17 +104,7 @@ if [ "$interrupted" -eq 0 ]; then
 	play_stretch after
 fi
 
-touch "$stop_file"
-sim_status=""
-for _ in $(seq 1 300); do
-	if ! kill -0 "$sim_pid" 2>/dev/null; then
-		wait "$sim_pid" && sim_status=0 || sim_status=$?
-		break
-	fi
-	sleep 0.1
-done
-sim_pid=""
-[ "$sim_status" = 0 ] || failures+=("zelvan-host-sim exited with status ${sim_status:-?, still running}")
+stop_sim
 
 # --- The report and the checks ----------------------------------------------
 
@@ -193,26 +150,8 @@ recorded=$(grep -c -E '^[0-9]+ [0-9]+' "$report/recording.txt" 2>/dev/null || tr
 	echo "tune: $(sed -n 's/^recommend: //p' "$report/tune.txt" | head -n 1 | grep . || echo "no recommendation, see tune.txt"), exit status $tune_status"
 	echo "after ($after_settings): $after_false false switches, $(fact after_missed) missed; $(fact after_times)"
 	echo "stored in steamvr.vrsettings: $stored"
-	if [ ${#failures[@]} -eq 0 ]; then
-		echo "result: passed (after tuning, fewer false switches than before)"
-	else
-		echo "result: FAILED"
-		printf '  - %s\n' "${failures[@]}"
-	fi
+	result_lines "passed (after tuning, fewer false switches than before)"
 } >"$report/summary.txt"
 
-echo
-say "Summary"
-sed 's/^/   /' "$report/summary.txt"
-echo
-say "Report: build/demo/report/"
-for f in summary.txt tune.svg recording.txt tune.txt presence.svg driver.log trace.json steamvr.vrsettings; do
-	[ ! -f "$report/$f" ] || printf '   %s\n' "$f"
-done
-[ -z "$plot_line" ] || echo "   (${plot_line//"$report/"/})"
-
-if [ ${#failures[@]} -ne 0 ]; then
-	printf 'demo: FAILED: %s\n' "${failures[@]}" >&2
-	exit 1
-fi
+show_report summary.txt tune.svg recording.txt tune.txt presence.svg driver.log trace.json steamvr.vrsettings
 exit 0

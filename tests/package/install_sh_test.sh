@@ -75,6 +75,28 @@ desktop_entry() {
   desktop-file-validate "$entry" && [ "$(stat -c %a "$entry")" = 644 ] &&
     grep -e '^Exec=' -e '^Icon=' "$entry" | paste -sd ';'
 }
+# The entry's Exec line run as the menu runs it (its quoting undone), with an
+# xdg-open stand-in that keeps the launch file it was given; the panel must
+# serve and end through its own Quit.
+panel_from_entry() {
+  local exec_line argv pid
+  exec_line=$(sed -n 's/^Exec=//p' "$entry" | sed -e 's/\\\\/\\/g' -e 's/%%/%/g')
+  eval "argv=($exec_line)"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$1" >"%s/xdg-open.arg"\n' "$scratch" >"$scratch/stand-ins/xdg-open"
+  chmod +x "$scratch/stand-ins/xdg-open"
+  rm -f "$scratch/xdg-open.arg"
+  ZELVAN_TEST_CHANNEL=zelvan_install_test-$$ "${argv[@]}" >"$scratch/panel.out" 2>&1 &
+  pid=$!
+  for _ in $(seq 300); do
+    if [ -s "$scratch/xdg-open.arg" ] || ! kill -0 "$pid" 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+  rm "$scratch/stand-ins/xdg-open"
+  python3 "$source_tree/tests/package/panel_knock.py" "$(cat "$scratch/xdg-open.arg" 2>/dev/null)" || { kill "$pid"; return 1; }
+  for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill "$pid" 2>/dev/null && { echo "the panel did not end after Quit"; return 1; }
+  wait "$pid"
+}
 foreign_entry() { mkdir -p "${entry%/*}" && printf '[Desktop Entry]\nType=Application\nName=Theirs\nExec=theirs\n' >"$entry"; }
 foreign_kept() { grep -qx 'Exec=theirs' "$entry" && rm "$entry" && echo kept; }
 # A folder $1 made with mode $2 for uid $3 (root when not given).
@@ -175,6 +197,7 @@ steps=(
   "uninstall after a failed registration||$I --uninstall|$T|0||none|no||not registered"
   "a prefix with spaces||$I --prefix \"\${S%/*}\"|$S|0|adddriver $S|same|no||ran "
   "the desktop entry starts the panel from the folder with spaces||desktop_entry|$S|0||same|no||Exec=\"$S/bin/linux64/zelvan-ctl\" panel;Icon=$S/resources/icons/zelvan-panel.svg"
+  "the desktop entry's command serves the panel until its Quit||panel_from_entry|$S|0||same|no||served / and quit"
   "uninstall keeps a file the user added|user_file \"\$S\"|$I --prefix \"\${S%/*}\" --uninstall|$S|0|removedriver $S|user|no||left "
   "the uninstall took the desktop entry||desktop_entry|$S|0||user|no||no desktop entry"
   "a folder install.sh did not make|user_file \"\$T\"|$I|$T|1||user|no||not installed by install.sh"

@@ -88,6 +88,44 @@ open(path, "wb").write(header + struct.pack("<H", len(folder)) + text)
 PY
   cp "$start_menu/Zelvan Panel.lnk" "$scratch/foreign.lnk"
 }
+# The program the Start-menu entry names, started as the menu starts it, with
+# an xdg-open stand-in where Wine's browser bridge looks for one: it keeps
+# what ShellExecuteW was asked to open. The panel must serve that launch
+# file, and the program end once the page's Quit ends the panel.
+panel_from_shortcut() {
+  local exe pid launch
+  exe=$(python3 - "$start_menu/Zelvan Panel.lnk" <<'PY'
+import re, sys
+data = open(sys.argv[1], "rb").read()
+# The link's local base path (ANSI) or its Unicode strings, at either parity.
+for text in (data.decode("latin-1"), data.decode("utf-16-le", "replace"), data[1:].decode("utf-16-le", "replace")):
+    found = re.search(r"[A-Za-z]:\\[^\x00<>\"|?*]*?zelvan-panel\.exe", text, re.I)
+    if found:
+        print(found[0])
+        break
+PY
+)
+  [ -n "$exe" ] || { echo "the Start-menu entry names no zelvan-panel.exe"; return 1; }
+  mkdir -p "$scratch/browser" && rm -f "$scratch/browser.arg"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$1" >"%s/browser.arg"\n' "$scratch" >"$scratch/browser/xdg-open"
+  chmod +x "$scratch/browser/xdg-open"
+  PATH=$scratch/browser:$PATH "$wine_run" "$exe" &
+  pid=$!
+  for _ in $(seq 600); do
+    if [ -s "$scratch/browser.arg" ] || ! kill -0 "$pid" 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+  launch=$(python3 -c 'import sys, urllib.parse; print(urllib.parse.unquote(sys.argv[1].removeprefix("file://")))' \
+    "$(cat "$scratch/browser.arg" 2>/dev/null)")
+  python3 "$source_tree/tests/package/panel_knock.py" "$launch" || { "$wine_run" --kill; return 1; }
+  for _ in $(seq 600); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    "$wine_run" --kill
+    echo "zelvan-panel.exe did not end after the panel's Quit"
+    return 1
+  fi
+  wait "$pid"
+}
 # An install by a version that kept no list of its files.
 unlisted() { rm "$target/installed-files.txt"; }
 # A list that names files outside the folder, or all of them: the folder
@@ -349,9 +387,10 @@ PY
   fi
 }
 
-# name | setup | program (setup, uninstall) | arguments | status | vrpathreg calls | registrations | folder | entry
+# name | setup | program (setup, uninstall, panel: the Start-menu entry's) | arguments | status | vrpathreg calls | registrations | folder | entry
 steps=(
   "silent install|steamvr|setup|/S|0|adddriver $T|1|all|yes"
+  "the Start-menu entry starts the panel, which serves until its Quit||panel||0||1|same|yes"
   "second install|user_file|setup|/S|0||1|all|yes"
   "an upgrade removes what the older version shipped and stays registered|older_version|setup|/S|0||1|all|yes"
   "an upgrade from a version that kept no list of its files|unlisted|setup|/S|0||1|all|yes"
@@ -438,7 +477,9 @@ for row in "${steps[@]}"; do
   snapshot >"$scratch/before"
   if [ "$program" = setup ]; then exe=$(winpath "$scratch/setup.exe"); else exe="$T\\uninstall.exe"; fi
   got_status=0
-  if [ -n "${STEP_LOCALAPPDATA:-}" ]; then
+  if [ "$program" = panel ]; then
+    panel_from_shortcut
+  elif [ -n "${STEP_LOCALAPPDATA:-}" ]; then
     new_user=
     [ "$STEP_LOCALAPPDATA" = "${shell_user:-}" ] || new_user=1
     shell_user=$STEP_LOCALAPPDATA
