@@ -296,10 +296,10 @@ TEST_F(PanelServerTest, OpenGivesTheCookieThatLetsThePageAskAndChange)
 	EXPECT_EQ(StatusOf(Send(Post("/api/ipd", kOurs + kJson, R"({"mm":63.5})"))), 200);
 	EXPECT_EQ(StatusOf(Send("GET / HTTP/1.1\r\nHost: {HOST}\r\nCookie: {COOKIE}\r\nConnection: close\r\n\r\n")), 200);
 	EXPECT_EQ(driver.Sent(),
-	          (std::vector<std::string>{"status", "ipd", "proximity off for 90s", "proximity persist on", "ipd 63.5"}));
+	          (std::vector<std::string>{"status", "ipd?", "proximity off for 90s", "proximity persist on", "ipd 63.5"}));
 }
 
-// The model from the driver's answer to a bare ipd.
+// The model from the driver's answer to ipd?.
 TEST_F(PanelServerTest, StatusNamesTheModelFromTheIpdReply)
 {
 	const struct {
@@ -310,7 +310,7 @@ TEST_F(PanelServerTest, StatusNamesTheModelFromTheIpdReply)
 	            {"ERR unknown command", nullptr}};
 	for (const auto &row : rows) {
 		driver.answer = [&row](const std::string &command) {
-			return command == "ipd" ? std::string(row.ipd_reply) : std::string("proximity=true source=sensor");
+			return command == "ipd?" ? std::string(row.ipd_reply) : std::string("proximity=true source=sensor");
 		};
 		EXPECT_EQ(Ask("/api/status")["model"], row.model) << row.ipd_reply;
 	}

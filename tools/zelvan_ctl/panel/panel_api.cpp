@@ -202,7 +202,7 @@ ApiReply PanelApi::Status(uint64_t refused) const
 	// The first headset has no IPD motor, and its driver says so.
 	json model = nullptr;
 	if (reachable) {
-		const Exchange ipd = send_("ipd");
+		const Exchange ipd = send_("ipd?");
 		if (ipd.outcome == Outcome::Replied && ipd.reply == "ERR ipd not supported on Zelvan 1")
 			model = "Zelvan 1";
 		else if (ipd.outcome == Outcome::Replied && ClassifyReply(ipd.reply) != ReplyKind::Error)
