@@ -200,6 +200,9 @@ class Road:
 				followed["step"] = step
 				followed["prompts"] += 1
 				self.wear("on" if on == "true" else "off")
+				# The step's own shot comes after the result: this one shows a prompt.
+				if followed["prompts"] == 2:
+					self.browser.save_screenshot(str(self.shots / "record-prompt.png"))
 			return state == "done"
 
 		bound = 6 * (self.phase_seconds + self.count_down) + 60
