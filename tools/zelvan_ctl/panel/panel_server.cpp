@@ -201,7 +201,12 @@ void PanelServer::State::Routes()
 	});
 	server.Get("/open", [this](const httplib::Request &, httplib::Response &res) {
 		res.set_header("Set-Cookie", std::string(kCookieName) + "=" + keys.session + "; HttpOnly; SameSite=Strict; Path=/");
-		res.set_redirect("/", 303);
+		// A page of our own that moves on to the panel, not a redirect: a
+		// browser keeps a SameSite=Strict cookie from every request of a
+		// redirect that began at the launch file, which is another site.
+		res.set_content("<!doctype html>\n<meta charset=\"utf-8\">\n<title>Zelvan Proximity</title>\n"
+		                "<meta http-equiv=\"refresh\" content=\"0;url=/\">\n<p><a href=\"/\">Open the panel</a></p>\n",
+		                "text/html; charset=utf-8");
 	});
 	const auto no_params = [](auto handler) {
 		return [handler](const httplib::Request &req, httplib::Response &res) {
