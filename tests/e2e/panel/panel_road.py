@@ -11,8 +11,8 @@ wearer with it ("on" or "off", written to FILE.new and renamed over FILE).
 Exit status: 0 when every step passed, 1 otherwise, 77 when chromium,
 chromedriver or selenium is missing.
 
-The page's element ids the road relies on (README.md beside this file says
-what each shows):
+The page's element ids the road relies on (tools/zelvan_ctl/panel/page/
+index.html shows what each is):
   driver-state (data-state reachable|unreachable|refused), driver-why, hid,
   model, calibration, report-rate, avg-length, offset, verbosity, ipd-now,
   presence (data-on true|false, data-source sensor|forced|held),
