@@ -10,6 +10,8 @@
 #include <iphlpapi.h>
 #include <shellapi.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <vector>
@@ -49,6 +51,45 @@ std::vector<unsigned char> ProcessUser(DWORD pid)
 	return user;
 }
 
+// Under Wine a peer may be a program of the host system, which Windows'
+// table does not know: the host's own table says whose it is, read through
+// Wine's Z: drive, as the Linux build reads it. Not under Windows.
+bool HostPeerIsThisUser(const sockaddr_in &ours, const sockaddr_in &peer)
+{
+	const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+	if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr)
+		return false;
+	unsigned long own = 0;
+	bool own_known = false;
+	if (FILE *status = _wfopen(L"Z:\\proc\\self\\status", L"r")) {
+		char line[256];
+		while (!own_known && std::fgets(line, sizeof(line), status) != nullptr)
+			own_known = std::sscanf(line, "Uid: %*u %lu", &own) == 1;
+		std::fclose(status);
+	}
+	FILE *table = own_known ? _wfopen(L"Z:\\proc\\net\\tcp", L"r") : nullptr;
+	if (table == nullptr)
+		return false;
+	char local[16], remote[16];
+	std::snprintf(local, sizeof(local), "%08lX:%04X", static_cast<unsigned long>(peer.sin_addr.s_addr),
+	              ntohs(peer.sin_port));
+	std::snprintf(remote, sizeof(remote), "%08lX:%04X", static_cast<unsigned long>(ours.sin_addr.s_addr),
+	              ntohs(ours.sin_port));
+	bool mine = false;
+	char line[512];
+	while (std::fgets(line, sizeof(line), table) != nullptr) {
+		char from[64], to[64];
+		unsigned long uid = 0;
+		if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %lu", from, to, &uid) == 3 &&
+		    std::strcmp(from, local) == 0 && std::strcmp(to, remote) == 0) {
+			mine = uid == own;
+			break;
+		}
+	}
+	std::fclose(table);
+	return mine;
+}
+
 } // namespace
 
 bool PeerIsThisUser(uintptr_t socket)
@@ -78,9 +119,11 @@ bool PeerIsThisUser(uintptr_t socket)
 		    row.dwRemoteAddr != ours.sin_addr.s_addr || static_cast<u_short>(row.dwRemotePort) != ours.sin_port)
 			continue;
 		const std::vector<unsigned char> theirs = ProcessUser(row.dwOwningPid);
-		return !theirs.empty() && theirs == ProcessUser(GetCurrentProcessId());
+		if (theirs.empty())
+			return HostPeerIsThisUser(ours, peer);
+		return theirs == ProcessUser(GetCurrentProcessId());
 	}
-	return false;
+	return HostPeerIsThisUser(ours, peer);
 }
 
 bool WriteLaunchFile(const std::string &address, LaunchFile &file, std::string &error)

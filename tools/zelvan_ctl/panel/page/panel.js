@@ -353,7 +353,7 @@ function showEvent(e) {
 	case 'done':
 		recordEnded();
 		say('record-state', 'Saved ' + e.readings + ' readings' + (e.lost ? ' (' + e.lost + ' lost)' : '') + ' in ' +
-			recordingsFolder + (recordingsFolder ? '/' : '') + e.file +
+			inFolder(recordingsFolder, e.file) +
 			': a file zelvan-ctl tune takes.', 'done');
 		refreshRecordings();
 		tune(e.file);
@@ -432,13 +432,20 @@ async function startRecording() {
 		return;
 	}
 	recordingsFolder = reply.data.folder;
-	say('record-state', 'Recording into ' + reply.data.folder + '/' + reply.data.file, 'running');
+	say('record-state', 'Recording into ' + inFolder(reply.data.folder, reply.data.file), 'running');
 	await followRecording(true);
 }
 
 // ---- Tuning ---------------------------------------------------------------
 
 let recordingsFolder = '';
+
+// A file in a folder the server named, with that system's separator.
+function inFolder(folder, name) {
+	if (!folder) return name;
+	const sep = folder.includes('\\') && !folder.includes('/') ? '\\' : '/';
+	return folder.endsWith(sep) ? folder + name : folder + sep + name;
+}
 let tunedName = null;
 
 function base64Utf8(text) {
