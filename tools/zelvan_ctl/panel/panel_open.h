@@ -2,6 +2,7 @@
 // the private launch file that carries it to the browser, and the browser.
 #pragma once
 
+#include <cstdio>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,13 @@ bool OpenInBrowser(const LaunchFile &file, std::string &error);
 // this user: another user who learnt the cookie (a server of theirs on
 // another port of 127.0.0.1 is sent it) still has no way in.
 bool PeerIsThisUser(uintptr_t socket);
+
+// The uid that owns the peer's end of a loopback connection, from Linux's
+// /proc/net/tcp (the Wine build reads it through Z:): the line whose local
+// end is the peer and whose remote end is us. Addresses as the socket gives
+// them, ports in host order; false when no line is that connection's.
+bool TcpTableOwner(std::FILE *table, uint32_t peer_addr, uint16_t peer_port, uint32_t our_addr, uint16_t our_port,
+                   unsigned long &uid);
 
 // While it lives, Ctrl-C and the system's request to end (SIGTERM, SIGHUP;
 // a console's Ctrl-C, Ctrl-Break or close) call `stop` instead of killing

@@ -49,27 +49,14 @@ bool PeerIsThisUser(uintptr_t socket)
 	size = sizeof(peer);
 	if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) != 0 || peer.sin_family != AF_INET)
 		return false;
-	// The peer's own socket is the line whose local end is the peer and whose
-	// remote end is us; the kernel prints each address as its 32 bits in hex.
-	char local[16], remote[16];
-	std::snprintf(local, sizeof(local), "%08X:%04X", peer.sin_addr.s_addr, ntohs(peer.sin_port));
-	std::snprintf(remote, sizeof(remote), "%08X:%04X", ours.sin_addr.s_addr, ntohs(ours.sin_port));
 	FILE *table = std::fopen("/proc/net/tcp", "re");
 	if (table == nullptr)
 		return false;
-	bool mine = false;
-	char line[512];
-	while (std::fgets(line, sizeof(line), table) != nullptr) {
-		char from[64], to[64];
-		unsigned long uid = 0;
-		if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %lu", from, to, &uid) == 3 &&
-		    std::strcmp(from, local) == 0 && std::strcmp(to, remote) == 0) {
-			mine = uid == geteuid();
-			break;
-		}
-	}
+	unsigned long uid = 0;
+	const bool found = TcpTableOwner(table, peer.sin_addr.s_addr, ntohs(peer.sin_port), ours.sin_addr.s_addr,
+	                                 ntohs(ours.sin_port), uid);
 	std::fclose(table);
-	return mine;
+	return found && uid == geteuid();
 }
 
 bool WriteLaunchFile(const std::string &address, LaunchFile &file, std::string &error)

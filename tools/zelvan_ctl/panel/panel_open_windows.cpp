@@ -70,24 +70,11 @@ bool HostPeerIsThisUser(const sockaddr_in &ours, const sockaddr_in &peer)
 	FILE *table = own_known ? _wfopen(L"Z:\\proc\\net\\tcp", L"r") : nullptr;
 	if (table == nullptr)
 		return false;
-	char local[16], remote[16];
-	std::snprintf(local, sizeof(local), "%08lX:%04X", static_cast<unsigned long>(peer.sin_addr.s_addr),
-	              ntohs(peer.sin_port));
-	std::snprintf(remote, sizeof(remote), "%08lX:%04X", static_cast<unsigned long>(ours.sin_addr.s_addr),
-	              ntohs(ours.sin_port));
-	bool mine = false;
-	char line[512];
-	while (std::fgets(line, sizeof(line), table) != nullptr) {
-		char from[64], to[64];
-		unsigned long uid = 0;
-		if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %lu", from, to, &uid) == 3 &&
-		    std::strcmp(from, local) == 0 && std::strcmp(to, remote) == 0) {
-			mine = uid == own;
-			break;
-		}
-	}
+	unsigned long uid = 0;
+	const bool found = TcpTableOwner(table, peer.sin_addr.s_addr, ntohs(peer.sin_port), ours.sin_addr.s_addr,
+	                                 ntohs(ours.sin_port), uid);
 	std::fclose(table);
-	return mine;
+	return found && uid == own;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <cstdio>
 #include <cstdlib>
 #include <condition_variable>
 #include <cstring>
@@ -486,6 +487,23 @@ bool RandomSecret(std::string &hex)
 		hex += digits[byte & 15];
 	}
 	return true;
+}
+
+bool TcpTableOwner(std::FILE *table, uint32_t peer_addr, uint16_t peer_port, uint32_t our_addr, uint16_t our_port,
+                   unsigned long &uid)
+{
+	// The kernel prints each address as its 32 bits in hex.
+	char local[16], remote[16];
+	std::snprintf(local, sizeof(local), "%08lX:%04X", static_cast<unsigned long>(peer_addr), peer_port);
+	std::snprintf(remote, sizeof(remote), "%08lX:%04X", static_cast<unsigned long>(our_addr), our_port);
+	char line[512];
+	while (std::fgets(line, sizeof(line), table) != nullptr) {
+		char from[64], to[64];
+		if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %lu", from, to, &uid) == 3 &&
+		    std::strcmp(from, local) == 0 && std::strcmp(to, remote) == 0)
+			return true;
+	}
+	return false;
 }
 
 std::string LaunchPage(const std::string &address)
